@@ -1,0 +1,98 @@
+// Filling the index from a folder tree through the ordinary folder listing.
+//
+// The walk keeps its own stack instead of recursing, and reads each folder's
+// listing whole before descending, so neither the call stack nor the number
+// of open folder handles grows with the depth of the tree. Folders that are
+// reparse points (junctions, symbolic links, mount points) are recorded but
+// not entered: that is what keeps a link cycle from looping and a walk on
+// one volume.
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "qvbackup/qvfilearray.h"
+
+namespace {
+
+struct FolderItem {
+  qv::WString name;
+  DWORD attributes;
+};
+
+struct OpenFolder {
+  qv::WString path;  // with its trailing backslash
+  std::vector<FolderItem> items;
+  std::size_t next = 0;
+};
+
+bool IsDotOrDotDot(const WCHAR* name) {
+  return name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0));
+}
+
+// Reads the items of `folder` (with its trailing backslash), "." and ".."
+// left out. False when the folder cannot be listed.
+bool ListFolder(const qv::WString& folder, std::vector<FolderItem>* items) {
+  qv::platform::DirectoryEnumerator enumerator;
+  WIN32_FIND_DATAW data;
+  qv::WString pattern = folder + QVT('*');
+  if (!enumerator.First(pattern.c_str(), &data)) return false;
+  do {
+    if (IsDotOrDotDot(data.cFileName)) continue;
+    items->push_back({qv::WString(data.cFileName), data.dwFileAttributes});
+  } while (enumerator.Next(&data));
+  return true;
+}
+
+ULONGLONG AddressOf(const qv::WString& text) {
+  return static_cast<ULONGLONG>(reinterpret_cast<std::uintptr_t>(text.c_str()));
+}
+
+}  // namespace
+
+BOOL CQVFileArray::AddDirectory(LPCWSTR pszPath, DWORD dwFlags, BYTE bUserDataSize,
+                                QVFA_PROGRESSPROC pfnProgress, ULONGLONG ullUserValue) {
+  if (m_bChunkLoading) {
+    SetLastError(ERROR_INVALID_STATE);
+    return FALSE;
+  }
+  if (pszPath == nullptr) return TRUE;
+  OpenFolder top{qv::WString(pszPath), {}, 0};
+  if (top.path.empty() || top.path.back() != u'\\') top.path.push_back(u'\\');
+  if (!ListFolder(top.path, &top.items)) return TRUE;
+
+  std::vector<OpenFolder> stack;
+  stack.push_back(std::move(top));
+  while (!stack.empty()) {
+    OpenFolder& folder = stack.back();
+    if (folder.next == folder.items.size()) {
+      stack.pop_back();
+      continue;
+    }
+    FolderItem item = std::move(folder.items[folder.next++]);
+    qv::WString fullPath = folder.path + item.name;
+    if (pfnProgress != nullptr &&
+        pfnProgress(1, ullUserValue, AddressOf(fullPath), 0) == ERROR_CANCELLED) {
+      continue;
+    }
+
+    const bool isFolder = (item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool isReparsePoint = (item.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (isFolder && !isReparsePoint) {
+      OpenFolder child{fullPath + QVT('\\'), {}, 0};
+      // A folder that cannot be listed adds nothing; one with content gets
+      // its entry when its first descendant is added.
+      if (!ListFolder(child.path, &child.items)) continue;
+      if (!child.items.empty()) {
+        stack.push_back(std::move(child));
+        continue;
+      }
+    }
+
+    DWORD index = Add(fullPath.c_str(), nullptr, dwFlags, isFolder ? 0 : bUserDataSize, nullptr);
+    if (index != 0 && pfnProgress != nullptr) {
+      pfnProgress(2, ullUserValue, AddressOf(fullPath), static_cast<LONGLONG>(index));
+    }
+  }
+  return TRUE;
+}

@@ -1,0 +1,290 @@
+// The entry store: image layout, adding paths, clones, lookups and names.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <set>
+#include <vector>
+
+#include "fileindex/index_test_util.h"
+
+namespace qvtest {
+namespace {
+
+// The reference CRC: zlib's crc32 over the upper-cased bytes.
+DWORD ZlibCrc(const std::string& upper) {
+  return static_cast<DWORD>(
+      crc32(0, reinterpret_cast<const Bytef*>(upper.data()), static_cast<uInt>(upper.size())));
+}
+
+TEST(EntryStoreTest, EmptyIndexIsTheRootAndTheTrailer) {
+  CQVFileArray index;
+  DWORD size = 0;
+  const BYTE* image = index.GetRawData(&size);
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(size, 88u);
+  EXPECT_EQ(WordAt(index, 0), 0);   // size word: the root is the last entry
+  EXPECT_EQ(WordAt(index, 2), 86);  // tag
+  for (DWORD i = 4; i < 86; ++i) EXPECT_EQ(image[i], 0) << "byte " << i;
+  EXPECT_EQ(WordAt(index, 86), 86);  // trailer
+  EXPECT_EQ(index.GetItemCount(TRUE), 0u);
+  EXPECT_EQ(index.Add(QVT("")), 0u);
+  EXPECT_EQ(index.GetRawData(nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(EntryStoreTest, ChainOfRecordsLaysEntriesOutInOrder) {
+  CQVFileArray index;
+  DWORD drive = AddRecord(index, W("C:"), true);
+  DWORD folder = AddRecord(index, W("C:\\A"), true);
+  DWORD file = AddRecord(index, W("C:\\A\\b.txt"), false, 1234);
+  // The first entry follows the root, each later one its predecessor.
+  EXPECT_EQ(drive, 86u);
+  EXPECT_EQ(folder, 86u + 84 + 6);
+  EXPECT_EQ(file, folder + 84 + 4);
+  EXPECT_EQ(WordAt(index, 0), 86);
+  EXPECT_EQ(WordAt(index, drive), 90);
+  EXPECT_EQ(WordAt(index, folder), 88);
+  EXPECT_EQ(WordAt(index, file), 0);
+  DWORD size = 0;
+  index.GetRawData(&size);
+  EXPECT_EQ(size, file + 84 + 12 + 2);
+  EXPECT_EQ(WordAt(index, file + 96), 96);  // trailer: the last entry's size
+
+  EntryFields root = EntryAt(index, 0);
+  EntryFields c = EntryAt(index, drive);
+  EntryFields a = EntryAt(index, folder);
+  EntryFields b = EntryAt(index, file);
+  EXPECT_EQ(root.dwFirstChild, drive);
+  EXPECT_EQ(root.dwLastChild, drive);
+  EXPECT_EQ(c.dwParent, 0u);
+  EXPECT_EQ(c.dwFirstChild, folder);
+  EXPECT_EQ(a.dwParent, drive);
+  EXPECT_EQ(a.dwFirstChild, file);
+  EXPECT_EQ(b.dwParent, folder);
+  EXPECT_EQ(b.wUserDataOffset, 84 + 12);
+  EXPECT_EQ(b.ullSize, 1234u);
+  EXPECT_EQ(index.GetItemCount(TRUE), 3u);
+
+  EXPECT_EQ(Str(index.GetPathName(file)), "C:\\A\\b.txt");
+  EXPECT_EQ(Str(index.GetPathName(folder)), "C:\\A");
+  EXPECT_EQ(Str(index.GetPathName(drive)), "C:\\");
+  EXPECT_EQ(Str(index.GetPath(file)), "C:\\A");
+  EXPECT_EQ(Str(index.GetPath(drive)), "");
+  EXPECT_EQ(Str(index.GetFileName(file)), "b.txt");
+  EXPECT_EQ(Str(index.GetPathName(0)), "");
+}
+
+TEST(EntryStoreTest, NameAndExtensionKeysAreCrcOfUpperCase) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  DWORD abc = AddRecord(index, W("C:\\abc"), false);
+  DWORD doc = AddRecord(index, W("C:\\Report.doc"), false);
+  DWORD dotless = AddRecord(index, W("C:\\Makefile"), false);
+  DWORD trailingDot = AddRecord(index, W("C:\\name."), false);
+  EXPECT_EQ(EntryAt(index, abc).dwNameCRC, 0xA3830348u);  // CRC-32 of "ABC"
+  EXPECT_EQ(EntryAt(index, abc).dwExtensionCRC, 0u);
+  EXPECT_EQ(EntryAt(index, doc).dwExtensionCRC, ZlibCrc("DOC"));
+  EXPECT_EQ(EntryAt(index, doc).dwNameCRC, ZlibCrc("REPORT.DOC"));
+  EXPECT_EQ(EntryAt(index, dotless).dwExtensionCRC, 0u);
+  EXPECT_EQ(EntryAt(index, trailingDot).dwExtensionCRC, 0u);  // empty extension
+}
+
+TEST(EntryStoreTest, LookupIgnoresCaseOfAsciiLetters) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  AddRecord(index, W("C:\\A"), true);
+  DWORD file = AddRecord(index, W("C:\\A\\b.txt"), false);
+  EXPECT_EQ(index.Add(QVT("c:\\a\\B.TXT")), file);
+  EXPECT_EQ(index.Add(QVT("C:\\A\\b.txt\\")), file);  // a trailing backslash ends the walk
+  EXPECT_EQ(index.GetItemCount(TRUE), 3u);
+}
+
+TEST(EntryStoreTest, NamesDifferingAboveLatin1ShareTheKeyButNotTheEntry) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  // U+0141 and U+0041 have the same low byte.
+  WString polish = W("C:\\\xC5\x81x");
+  DWORD first = AddRecord(index, polish, false);
+  DWORD second = AddRecord(index, W("C:\\Ax"), false);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(EntryAt(index, first).dwNameCRC, EntryAt(index, second).dwNameCRC);
+  EXPECT_EQ(index.Add(polish.c_str(), nullptr, QVFA_ADD_LOOKUP), first);
+  EXPECT_EQ(index.Add(QVT("c:\\ax"), nullptr, QVFA_ADD_LOOKUP), second);
+}
+
+TEST(EntryStoreTest, CloneAddsASecondEntryAfterTheFirst) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  DWORD folder = AddRecord(index, W("C:\\D"), true);
+  DWORD original = AddRecord(index, W("C:\\D\\f"), false, 10);
+  DWORD clone = AddRecord(index, W("C:\\D\\f"), false, 20, QVFA_ADD_CLONE);
+  ASSERT_NE(clone, 0u);
+  EXPECT_NE(clone, original);
+  EXPECT_EQ(EntryAt(index, original).bState, QVFA_HASCLONES);
+  EXPECT_EQ(EntryAt(index, clone).bState, QVFA_CLONE);
+  EXPECT_EQ(EntryAt(index, clone).dwParent, folder);
+  EXPECT_EQ(EntryAt(index, original).dwNextSibling, clone);
+  EXPECT_EQ(EntryAt(index, clone).dwPrevSibling, original);
+  EXPECT_EQ(EntryAt(index, folder).dwLastChild, clone);
+  EXPECT_EQ(index.GetSize(clone), 20u);
+  // A plain add still finds the first of the two.
+  EXPECT_EQ(index.Add(QVT("C:\\D\\F")), original);
+}
+
+TEST(EntryStoreTest, LookupOfMissingComponentAddsNothing) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  DWORD size = 0;
+  index.GetRawData(&size);
+  SetLastError(0);
+  EXPECT_EQ(index.Add(QVT("C:\\missing"), nullptr, QVFA_ADD_LOOKUP), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+  DWORD after = 0;
+  index.GetRawData(&after);
+  EXPECT_EQ(after, size);
+  EXPECT_EQ(index.GetItemCount(TRUE), 1u);
+}
+
+TEST(EntryStoreTest, BadNamesAreRefusedBeforeAnythingIsAdded) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  WString longest(QVFA_MAXNAMELENGTH, u'n');
+  WString tooLong(QVFA_MAXNAMELENGTH + 1, u'n');
+
+  SetLastError(0);
+  EXPECT_EQ(index.Add((W("C:\\") + tooLong + W("\\x")).c_str(), nullptr, 0), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(index.Add(QVT("C:\\\\A")), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_EQ(index.GetItemCount(TRUE), 1u);
+
+  // A record describes its last component only: the folders above must exist.
+  _tagQVFA_FILEINFO orphan = MakeInfo(W("C:\\nofolder\\f.txt"), FILE_ATTRIBUTE_ARCHIVE);
+  EXPECT_EQ(index.Add(nullptr, &orphan), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(index.GetItemCount(TRUE), 1u);
+
+  // A record path must be terminated within its 260 code units.
+  _tagQVFA_FILEINFO unterminated = MakeInfo(W("C:"), 0);
+  for (WCHAR& c : unterminated.szName) c = u'x';
+  EXPECT_EQ(index.Add(nullptr, &unterminated), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+
+  // The longest allowed name is taken (through a record path it cannot fit,
+  // so as an intermediate component of a looked-up path it is simply missing).
+  EXPECT_EQ(index.Add((W("C:\\") + longest).c_str(), nullptr, QVFA_ADD_LOOKUP), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+}
+
+TEST(EntryStoreTest, UserDataFollowsTheName) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  std::vector<BYTE> data(255);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<BYTE>(i ^ 0x5A);
+  WString name(255, u'q');
+  DWORD entry = AddRecord(index, W("C:\\") + name, false, 0, 0, 255, data.data());
+  DWORD next = AddRecord(index, W("C:\\next"), false);
+  EXPECT_EQ(next - entry, 851u);  // 84 + 512 + 255
+  EXPECT_EQ(WordAt(index, entry), 851);
+  EntryFields header = EntryAt(index, entry);
+  EXPECT_EQ(header.bUserDataSize, 255);
+  EXPECT_EQ(header.wUserDataOffset, 84 + 512);
+  DWORD size = 0;
+  const BYTE* image = index.GetRawData(&size);
+  EXPECT_EQ(std::vector<BYTE>(image + entry + 596, image + entry + 851), data);
+}
+
+TEST(EntryStoreTest, IntermediateFoldersGetZeroUserDataOfTheSameSize) {
+  TempDir temp;
+  temp.WriteFile("deep/leaf.bin", 3);
+  CQVFileArray index;
+  const BYTE data[4] = {1, 2, 3, 4};
+  DWORD leaf = index.Add((temp.DrivePath() + W("\\deep\\leaf.bin")).c_str(), nullptr, 0, 4, data);
+  ASSERT_NE(leaf, 0u) << GetLastError();
+  DWORD folder = EntryAt(index, leaf).dwParent;
+  EntryFields header = EntryAt(index, folder);
+  EXPECT_EQ(header.bUserDataSize, 4);
+  DWORD size = 0;
+  const BYTE* image = index.GetRawData(&size);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(image[folder + header.wUserDataOffset + i], 0);
+    EXPECT_EQ(image[leaf + EntryAt(index, leaf).wUserDataOffset + i], data[i]);
+  }
+}
+
+TEST(EntryStoreTest, GrowsThroughManyDoublingsKeepingEveryEntry) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  std::vector<DWORD> folders;
+  for (int f = 0; f < 40; ++f) {
+    folders.push_back(AddRecord(index, W("C:\\folder" + std::to_string(f)), true));
+  }
+  std::vector<std::pair<DWORD, std::string>> files;
+  for (int i = 0; i < 20000; ++i) {
+    std::string path = "C:\\folder" + std::to_string(i % 40) + "\\file" + std::to_string(i) + ".dat";
+    DWORD entry = AddRecord(index, W(path), false, static_cast<ULONGLONG>(i));
+    ASSERT_NE(entry, 0u);
+    files.emplace_back(entry, path);
+  }
+  DWORD size = 0;
+  index.GetRawData(&size);
+  EXPECT_GT(size, 2048u * 512);  // many doublings past the first 2048 bytes
+  EXPECT_EQ(index.GetItemCount(TRUE), 1u + 40u + 20000u);
+  for (std::size_t i = 0; i < files.size(); i += 97) {
+    EXPECT_EQ(Str(index.GetPathName(files[i].first)), files[i].second);
+    EXPECT_EQ(index.GetSize(files[i].first), i);
+    EXPECT_EQ(index.Add(W(files[i].second).c_str(), nullptr, QVFA_ADD_LOOKUP), files[i].first);
+  }
+  // Each folder's child list holds its 500 files in the order they came.
+  EntryFields folder7 = EntryAt(index, folders[7]);
+  DWORD child = folder7.dwFirstChild;
+  int count = 0;
+  DWORD previous = 0;
+  while (child != 0) {
+    EntryFields entry = EntryAt(index, child);
+    EXPECT_EQ(entry.dwPrevSibling, previous);
+    EXPECT_EQ(entry.dwParent, folders[7]);
+    previous = child;
+    child = entry.dwNextSibling;
+    ++count;
+  }
+  EXPECT_EQ(count, 500);
+  EXPECT_EQ(folder7.dwLastChild, previous);
+}
+
+TEST(EntryStoreTest, CopyIsAnIndependentImageOfTheSameBytes) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  AddRecord(index, W("C:\\x"), false, 5);
+  CQVFileArray copy(index);
+  DWORD sourceSize = 0, copySize = 0;
+  const BYTE* source = index.GetRawData(&sourceSize);
+  const BYTE* copied = copy.GetRawData(&copySize);
+  ASSERT_EQ(copySize, sourceSize);
+  EXPECT_EQ(std::vector<BYTE>(copied, copied + copySize), std::vector<BYTE>(source, source + sourceSize));
+  EXPECT_EQ(copy.GetItemCount(TRUE), 2u);
+  // Growing the copy (its capacity is exactly the image) leaves the source alone.
+  DWORD added = AddRecord(copy, W("C:\\y"), false, 6);
+  EXPECT_NE(added, 0u);
+  EXPECT_EQ(Str(copy.GetPathName(added)), "C:\\y");
+  EXPECT_EQ(index.Add(QVT("C:\\y"), nullptr, QVFA_ADD_LOOKUP), 0u);
+  EXPECT_EQ(index.GetItemCount(TRUE), 2u);
+}
+
+TEST(EntryStoreTest, RemoveAllReturnsToTheEmptyImage) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  for (int i = 0; i < 200; ++i) AddRecord(index, W("C:\\f" + std::to_string(i)), false);
+  EXPECT_TRUE(index.RemoveAll());
+  DWORD size = 0;
+  index.GetRawData(&size);
+  EXPECT_EQ(size, 88u);
+  EXPECT_EQ(WordAt(index, 0), 0);
+  EXPECT_EQ(WordAt(index, 86), 86);
+  EXPECT_EQ(index.GetItemCount(TRUE), 0u);
+  EXPECT_EQ(AddRecord(index, W("D:"), true), 86u);
+}
+
+}  // namespace
+}  // namespace qvtest

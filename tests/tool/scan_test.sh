@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# qvbackup scan on a folder made here: the summary counts and the --list
+# lines (path, d|f, size, FILETIME, attributes) against what the file system
+# says.
+set -euo pipefail
+qvbackup=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+mkdir -p "$work/tree/sub/deeper" "$work/tree/empty"
+printf 'hello' > "$work/tree/a.txt"
+head -c 70000 /dev/zero > "$work/tree/sub/deeper/big.bin"
+printf 'x' > "$work/tree/sub/10:30 notes.txt"
+touch -d '2020-02-29 12:34:56.789' "$work/tree/a.txt"
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+summary=$("$qvbackup" scan "$work/tree")
+echo "$summary"
+# The folder's own chain counts too: every folder from the root down.
+depth=$(tr -cd '/' <<<"$work/tree" | wc -c)
+folders=$((depth + 1 + 3))   # drive, the chain to tree, tree itself; sub, deeper, empty
+grep -q "Indexed $folders folders and 3 files, 70006 bytes" <<<"$summary" || fail "summary: $summary"
+
+list=$("$qvbackup" scan --list "$work/tree")
+drive_path="C:$(sed 's|/|\\|g' <<<"$work/tree")"
+line=$(grep -F "$drive_path\\a.txt" <<<"$list") || fail "a.txt missing"
+IFS=$'\t' read -r path kind size time attributes <<<"$line"
+[[ $path == "$drive_path\\a.txt" && $kind == f && $size == 5 && $attributes == 0x20 ]] || fail "a.txt line: $line"
+# 2020-02-29 12:34:56.789 in the local zone, as 100 ns units since 1601.
+seconds=$(date -d '2020-02-29 12:34:56' +%s)
+expected=$(( (seconds + 11644473600) * 10000000 + 7890000 ))
+[[ $time == "$expected" ]] || fail "a.txt time $time, expected $expected"
+grep -qP "^\Q$drive_path\E\\\\empty\td\t0\t[0-9]+\t0x10$" <<<"$list" || fail "empty folder line"
+grep -qP "^\Q$drive_path\E\\\\sub\\\\deeper\\\\big.bin\tf\t70000\t" <<<"$list" || fail "big.bin line"
+# A ':' in a name stays inside its one component.
+[[ $(grep -c "notes.txt" <<<"$list") == 1 ]] || fail "colon name"
+[[ $(wc -l <<<"$list") == $((folders + 3)) ]] || fail "line count"
+
+if "$qvbackup" scan "$work/missing" 2>/dev/null; then fail "missing folder accepted"; fi
+if "$qvbackup" scan "$work/tree/a.txt" 2>/dev/null; then fail "file accepted as folder"; fi
+if "$qvbackup" frobnicate 2>/dev/null; then fail "unknown command accepted"; fi
+echo "scan: all checks passed"

@@ -1,0 +1,28 @@
+#include <cstdio>
+#include <vector>
+
+#include "console.h"
+#include "qvbackup/host.h"
+
+namespace qvtool {
+
+namespace {
+
+void Write(std::FILE* stream, const WString& text) {
+  std::vector<char> buffer(text.size() * 3 + 1);
+  DWORD length = QVUtf16ToUtf8(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  std::fwrite(buffer.data(), 1, length, stream);
+}
+
+}  // namespace
+
+void WriteOut(const WString& text) { Write(stdout, text); }
+void WriteError(const WString& text) { Write(stderr, text); }
+
+WString Widen(const std::string& text) {
+  std::vector<WCHAR> buffer(text.size() + 1);
+  DWORD length = QVUtf8ToUtf16(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  return WString(buffer.data(), length);
+}
+
+}  // namespace qvtool

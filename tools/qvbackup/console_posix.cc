@@ -1,0 +1,9 @@
+#include <vector>
+
+#include "console.h"
+
+int main(int argc, char** argv) {
+  std::vector<qvtool::WString> arguments;
+  for (int i = 1; i < argc; ++i) arguments.push_back(qvtool::Widen(argv[i]));
+  return qvtool::RunQvbackup(arguments);
+}
