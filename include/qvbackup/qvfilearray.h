@@ -325,6 +325,10 @@ class QVBACKUP_API CQVFileArray {
                              BYTE bUserDataSize, const void* pUserData);
   DWORD FindChild(LPCWSTR pszName, DWORD dwNameLength, DWORD dwParent);
   DWORD FindChildWithCRC(LPCWSTR pszName, DWORD dwNameLength, DWORD dwCRC, DWORD dwParent);
+  DWORD ScanChildren(LPCWSTR pszName, DWORD dwNameLength, DWORD dwCRC, DWORD dwParent,
+                     DWORD* pdwChildren);
+  void BuildChildLookup(DWORD dwParent);
+  void RememberChild(DWORD dwParent, DWORD dwCRC, DWORD dwChild);
   DWORD GetStringCRC(LPCWSTR pszName);
   DWORD FastFindNameCRC(DWORD dwCRC, DWORD dwStart);
   QVFA_INDEXENTRY* GetEntry(DWORD dwIndex) const;
@@ -363,6 +367,10 @@ class QVBACKUP_API CQVFileArray {
   DWORD m_dwPreviousUsed;
   DWORD m_dwPreviousCapacity;
   std::unordered_set<const void*> m_setSearchHandles;  // searches still open
+  // Name keys of the children of large folders (folder -> key -> child), so
+  // that filling a folder of many files is not quadratic. Rebuilt on demand;
+  // dropped whenever entries move or the image is replaced.
+  std::unordered_map<DWORD, std::unordered_multimap<DWORD, DWORD>> m_mapLargeFolders;
 };
 
 #endif  // QVBACKUP_QVFILEARRAY_H_

@@ -54,6 +54,8 @@ BOOL CQVFileArray::Compact(BOOL bRemoveEmptyFolders) {
     SetLastError(ERROR_SUCCESS);
     return TRUE;
   }
+  // Entries are about to move: the child tables would name old offsets.
+  m_mapLargeFolders.clear();
   // A folder deleted by force may still have live children. Removing the
   // folder would leave them naming an entry that no longer exists, so they
   // go with it.

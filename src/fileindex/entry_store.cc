@@ -118,6 +118,7 @@ DWORD CQVFileArray::CreateDirectoryEntry(const _tagQVFA_FILEINFO* pInfo, LPCWSTR
   if (index == 0) return 0;
   QVFA_INDEXENTRY* entry = GetEntry(index);
   FillName(entry, pszName, dwNameLength);
+  RememberChild(dwParent, entry->dwNameCRC, index);
   entry->dwAttributes = pInfo->dwFileAttributes;
   QVFA_COPY_TIME(entry->ftCreationTime, pInfo->ftCreationTime);
   QVFA_COPY_TIME(entry->ftLastAccessTime, pInfo->ftLastAccessTime);
@@ -146,6 +147,7 @@ DWORD CQVFileArray::CreateDirectoryEntry(LPCWSTR pszName, DWORD dwNameLength, DW
   if (index == 0) return 0;
   QVFA_INDEXENTRY* entry = GetEntry(index);
   FillName(entry, pszName, dwNameLength);
+  RememberChild(dwParent, entry->dwNameCRC, index);
   entry->dwAttributes = information.attributes;
   QVFA_COPY_TIME(entry->ftCreationTime, information.creationTime);
   QVFA_COPY_TIME(entry->ftLastAccessTime, information.lastAccessTime);
@@ -154,22 +156,6 @@ DWORD CQVFileArray::CreateDirectoryEntry(LPCWSTR pszName, DWORD dwNameLength, DW
   entry->ullSize = information.size;
   SetLastError(ERROR_SUCCESS);
   return index;
-}
-
-DWORD CQVFileArray::FindChildWithCRC(LPCWSTR pszName, DWORD dwNameLength, DWORD dwCRC,
-                                     DWORD dwParent) {
-  // The sibling walk is bounded by the entry count so that a damaged image
-  // with a link cycle cannot hold it forever.
-  DWORD steps = m_dwEntryCount + 1;
-  for (DWORD child = GetEntry(dwParent)->dwFirstChild; child != 0 && steps-- != 0;
-       child = GetEntry(child)->dwNextSibling) {
-    if (!IsValidIndex(child)) return 0;
-    QVFA_INDEXENTRY* entry = GetEntry(child);
-    if (entry->dwNameCRC != dwCRC) continue;
-    qv::fileindex::EntryName name(entry);
-    if (EqualNoCaseAZ(name.c_str(), name.length(), pszName, dwNameLength)) return child;
-  }
-  return 0;
 }
 
 DWORD CQVFileArray::FindChild(LPCWSTR pszName, DWORD dwNameLength, DWORD dwParent) {

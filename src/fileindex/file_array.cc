@@ -64,6 +64,7 @@ void CQVFileArray::ResetImage() {
     m_dwCapacity = kInitialCapacity;
   }
   std::memset(m_pImage, 0, m_dwCapacity);
+  m_mapLargeFolders.clear();
   WriteWord(m_pImage + offsetof(QVFA_INDEXENTRY, wTag), QVFA_ENTRYTAG);
   WriteWord(m_pImage + QVFA_ROOTSIZE, QVFA_ROOTSIZE);
   m_dwUsed = QVFA_ROOTSIZE;
@@ -108,6 +109,7 @@ bool CQVFileArray::EnsureCapacity(DWORD dwEntrySize) {
 // Installs `pImage` (owned from now on) as the image.
 void CQVFileArray::TakeImage(BYTE* pImage, DWORD dwUsed, DWORD dwCapacity) {
   std::free(m_pImage);
+  m_mapLargeFolders.clear();
   m_pImage = pImage;
   m_dwUsed = dwUsed;
   m_dwCapacity = dwCapacity;

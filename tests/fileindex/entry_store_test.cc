@@ -288,3 +288,54 @@ TEST(EntryStoreTest, RemoveAllReturnsToTheEmptyImage) {
 
 }  // namespace
 }  // namespace qvtest
+
+namespace qvtest {
+namespace {
+
+// Folders with many children are looked up through a table; it must answer
+// as the child list does, through clones, shared keys, compaction and a new
+// image.
+TEST(EntryStoreTest, LargeFoldersAnswerAsTheChildListDoes) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  AddRecord(index, W("C:\\Many"), true);
+  std::vector<DWORD> files;
+  for (int i = 0; i < 200; ++i) files.push_back(AddRecord(index, W("C:\\Many\\f" + std::to_string(i)), false, i));
+  // Same key, other name: U+0166 has the low byte of 'f'.
+  WString twin = W("C:\\Many\\\xC5\xA6") + W("7");
+  DWORD twinEntry = AddRecord(index, twin, false, 999);
+  EXPECT_NE(twinEntry, files[7]);
+  EXPECT_EQ(index.Add(twin.c_str(), nullptr, QVFA_ADD_LOOKUP), twinEntry);
+  EXPECT_EQ(index.Add(QVT("C:\\Many\\F7"), nullptr, QVFA_ADD_LOOKUP), files[7]);
+  DWORD clone = AddRecord(index, W("C:\\Many\\f150"), false, 1, QVFA_ADD_CLONE);
+  EXPECT_NE(clone, files[150]);
+  EXPECT_EQ(index.Add(QVT("C:\\Many\\f150"), nullptr, QVFA_ADD_LOOKUP), files[150]);
+  EXPECT_EQ(index.Add(QVT("C:\\Many\\f200"), nullptr, QVFA_ADD_LOOKUP), 0u);
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_EQ(index.Add(W("C:\\Many\\f" + std::to_string(i)).c_str(), nullptr, QVFA_ADD_LOOKUP),
+              files[i]) << i;
+  }
+
+  // Compaction moves every later entry: lookups must follow.
+  index.DeleteItem(files[0], QVFA_DEL_FORCE);
+  ASSERT_TRUE(index.Compact(FALSE));
+  for (int i = 1; i < 200; i += 13) {
+    DWORD entry = index.Add(W("C:\\Many\\f" + std::to_string(i)).c_str(), nullptr, QVFA_ADD_LOOKUP);
+    ASSERT_NE(entry, 0u) << i;
+    EXPECT_EQ(index.GetSize(entry), static_cast<ULONGLONG>(i));
+  }
+  EXPECT_EQ(index.Add(QVT("C:\\Many\\f0"), nullptr, QVFA_ADD_LOOKUP), 0u);
+
+  // A new image replaces the tables with its own.
+  CQVFileArray other;
+  AddRecord(other, W("C:"), true);
+  AddRecord(other, W("C:\\Many"), true);
+  AddRecord(other, W("C:\\Many\\only"), false, 5);
+  Bytes image = ImageOf(other);
+  ASSERT_TRUE(index.SetRawData(image.data(), static_cast<DWORD>(image.size())));
+  EXPECT_EQ(index.Add(QVT("C:\\Many\\f9"), nullptr, QVFA_ADD_LOOKUP), 0u);
+  EXPECT_EQ(index.GetSize(index.Add(QVT("C:\\Many\\only"), nullptr, QVFA_ADD_LOOKUP)), 5u);
+}
+
+}  // namespace
+}  // namespace qvtest
