@@ -41,7 +41,8 @@ void CQVFileArray::BuildChildLookup(DWORD dwParent) {
   DWORD steps = m_dwEntryCount + 1;
   for (DWORD child = GetEntry(dwParent)->dwFirstChild; child != 0 && steps-- != 0;
        child = GetEntry(child)->dwNextSibling) {
-    table.emplace(GetEntry(child)->dwNameCRC, child);
+    DWORD crc = GetEntry(child)->dwNameCRC;  // a copy: the field is packed
+    table.emplace(crc, child);
   }
 }
 

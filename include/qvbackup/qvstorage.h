@@ -1,0 +1,253 @@
+// CQVStorage: the archive container.
+//
+// An archive is one byte stream stored in one or more volume files of equal
+// size (the last one shorter): a 246-byte header, then data blocks written
+// one after another. Each block holds up to one block size of the caller's
+// data, compressed with zlib when that shrinks it and encrypted with a key
+// derived from the archive's password. An archive may be an increment of a
+// base archive (same identifier, names carrying the increment number) or be
+// stored behind a self-extracting program.
+//
+// Archive offsets count over all volumes: volume index x volume size +
+// position in that volume file.
+//
+// Every operation records its result in the object's error holder (0 for
+// success; read it with GetError) and, on failure, also sets the thread's
+// last error. One object is used by one thread at a time.
+#ifndef QVBACKUP_QVSTORAGE_H_
+#define QVBACKUP_QVSTORAGE_H_
+
+#include <cstddef>
+#include <unordered_set>
+
+#include "qvbackup/export.h"
+#include "qvbackup/qvcrypto.h"
+#include "qvbackup/qverror.h"
+#include "qvbackup/qvfilearray.h"
+#include "qvbackup/qvobject.h"
+#include "qvbackup/qvstring.h"
+#include "qvbackup/wintypes.h"
+
+namespace qv::platform {
+class RandomAccessFile;
+}
+
+#define QVS_HEADER_SIZE 246
+#define QVS_BLOCK_HEADER_SIZE 14
+#define QVS_DEFAULT_BLOCK_SIZE 0x40000u
+#define QVS_MIN_BLOCK_SIZE 1000u
+#define QVS_MAX_BLOCK_SIZE 0x20000000u
+#define QVS_NO_VOLUME_LIMIT 0xFFFFFFFFFFFFFFFFull
+#define QVS_INVALID_OFFSET 0xFFFFFFFFFFFFFFFFull
+#define QVS_CURRENT_INCREMENT 0xFFFFFFFFu
+
+// Header flags.
+#define QVS_FLAG_SELFEXTRACTING 0x1
+#define QVS_FLAG_INCREMENTAL 0x2
+
+// Options of CreateBlock.
+#define QVS_BLOCK_STORE_PLAIN 0x1  // neither compressed nor encrypted
+
+// Marks in a block header's kind word.
+#define QVS_BLOCK_KIND_MASK 0x0FFF
+#define QVS_BLOCK_COMPRESSED 0x1000
+#define QVS_BLOCK_ENCRYPTED 0x2000
+
+// Progress code sent when a volume file cannot be opened: the callback gets
+// the volume index and the address of a 276-character buffer holding the
+// path; it may write another path there. ERROR_CANCELLED gives up.
+#define QVS_PROGRESS_VOLUME_MISSING 2
+#define QVS_VOLUME_PATH_CHARS 276
+
+#pragma pack(push, 1)
+
+// The description of an archive to create or open.
+typedef struct _QVS_ARCHIVE_INFO {
+  DWORD dwSize;                 // must be sizeof(QVS_ARCHIVE_INFO), 180
+  LPCWSTR pszFolder;            // existing folder of the volume files
+  LPCWSTR pszName;              // archive name (file stem); required
+  LPCWSTR pszExtension;         // at most 5 characters; null: "QVA"
+  LPCWSTR pszSFXStub;           // self-extracting program to put in front
+  LPCWSTR pszPassword;          // null or empty: not encrypted
+  DWORD dwEncryptionKeySize;    // 32, 64, 128, 160 or 256 bits
+  DWORD dwFlags;                // copied to the header (bit 1: incremental)
+  DWORD dwCompression;          // non-zero: compress blocks
+  DWORD dwBlockSize;            // outside 1000..0x20000000: 0x40000
+  DWORD dwReserved1;
+  ULONGLONG ullVolumeSize;      // QVS_NO_VOLUME_LIMIT: one volume
+  BYTE abReserved[96];
+  LPCWSTR pszIncrementTag;      // null: "I"
+  DWORD dwIncrementToOpen;      // OpenArchive opens this increment (0: base)
+} QVS_ARCHIVE_INFO, *PQVS_ARCHIVE_INFO;
+
+#pragma pack(pop)
+
+static_assert(sizeof(QVS_ARCHIVE_INFO) == 180, "the archive description is 180 bytes");
+static_assert(offsetof(QVS_ARCHIVE_INFO, pszFolder) == 4, "folder at 4");
+static_assert(offsetof(QVS_ARCHIVE_INFO, dwEncryptionKeySize) == 44, "key size at 44");
+static_assert(offsetof(QVS_ARCHIVE_INFO, ullVolumeSize) == 64, "volume size at 64");
+static_assert(offsetof(QVS_ARCHIVE_INFO, pszIncrementTag) == 168, "increment tag at 168");
+static_assert(offsetof(QVS_ARCHIVE_INFO, dwIncrementToOpen) == 176, "increment to open at 176");
+
+// How the container waits between attempts to open a busy first volume.
+typedef void (*QVS_SLEEPPROC)(DWORD dwMilliseconds);
+
+class QVBACKUP_API CQVStorage : public CQVObject {
+ public:
+  CQVStorage();
+  // A copy starts closed: it takes the description (names, password, header)
+  // but never the source's open volume or searches.
+  CQVStorage(const CQVStorage& other);
+  CQVStorage& operator=(const CQVStorage& other);
+  // Closes nothing on disk: close the archive first (an open volume is
+  // released without rewriting the header).
+  ~CQVStorage() override;
+  BOOL Dump() override;
+
+  // The code of the last operation (0: success).
+  DWORD GetError() const;
+
+  // ---- Creating, opening, closing ----------------------------------------
+
+  // Creates the archive described by `pInfo` and writes its header; blocks
+  // follow. A busy first volume is tried again five times, a second apart.
+  // Errors: ERROR_INVALID_PARAMETER for a bad description (wrong size, no
+  // name, no such folder, bad key size), the system's error when volume 0
+  // cannot be created.
+  BOOL BeginArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgress = nullptr,
+                    ULONGLONG ullUserValue = 0);
+  // As BeginArchive, as the next increment of the archive of that name.
+  BOOL BeginIncrementalArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgress = nullptr,
+                               ULONGLONG ullUserValue = 0);
+  // Opens an existing archive (the increment pInfo->dwIncrementToOpen) and
+  // checks its password: ERROR_BAD_FORMAT when it is no archive,
+  // ERROR_WRONG_PASSWORD when the password does not match. With no
+  // description, opens the archive carried by the running program (OpenSFX
+  // without password). An archive on read-only media is opened read-only.
+  BOOL OpenArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgress = nullptr,
+                   ULONGLONG ullUserValue = 0);
+  // Opens the archive stored behind the running program, read-only.
+  BOOL OpenSFX(QVFA_PROGRESSPROC pfnProgress, ULONGLONG ullUserValue, LPCWSTR pszPassword);
+  // Rewrites the header (with the end-of-data offset) and closes the volume;
+  // ERROR_INVALID_STATE when the archive is not open.
+  BOOL CloseArchive();
+
+  // ---- Volumes, sizes, positions -----------------------------------------
+
+  // The path of volume `dwVolume` of increment `dwIncrement` (all ones: the
+  // open header's increment); volume all ones: the name without a number.
+  CQVPathString GetArchiveVolumePath(DWORD dwVolume, DWORD dwIncrement = QVS_CURRENT_INCREMENT);
+  DWORD GetVolumeCount(DWORD dwUnused = 0);
+  ULONGLONG GetVolumeSize();
+  DWORD GetArchiveBlockSize();
+  ULONGLONG GetArchiveOffset();
+  // The bytes of the archive's files (selector 0 on an increment: those of
+  // the previous increment); all ones on failure.
+  ULONGLONG GetArchiveSize(DWORD dwSelector);
+  // Cuts the archive at the current position and deletes later volumes.
+  BOOL SetEndOfArchive();
+
+  // Moves in the stream: origin 0 from the start, 1 the current position, 2
+  // back from the end. Returns the target, all ones on failure (origin above
+  // 2: ERROR_INVALID_PARAMETER). The position moves only with `bMove`.
+  ULONGLONG Seek(ULONGLONG ullOffset, DWORD dwOrigin, BOOL bMove);
+  // Transfers `dwLength` bytes at the current position, across volumes.
+  BOOL ReadData(BYTE* pBuffer, DWORD dwLength);
+  BOOL WriteData(const BYTE* pBuffer, DWORD dwLength);
+  // Whether `dwLength` bytes fit before the end of the current volume; the
+  // room left goes to *pullRoom when given.
+  BOOL DataFitsInCurrentVolume(DWORD dwLength, ULONGLONG* pullRoom = nullptr);
+
+  // ---- Blocks --------------------------------------------------------------
+
+  // Appends a block of `dwLength` bytes (at most the block size; 0 is
+  // refused) of kind `wKind` (0-4095); its offset goes to *pullOffset.
+  BOOL CreateBlock(const BYTE* pData, DWORD dwLength, DWORD dwOptions,
+                   ULONGLONG* pullOffset = nullptr, WORD wKind = 1);
+  // Reads the block at `ullOffset` (all ones: the current position). The
+  // data (released with DeleteFoundBlockData) goes to *ppData and its length
+  // to *pdwLength. A block that fails any check (lengths, checksum,
+  // decompression, decryption) gives ERROR_INVALID_DATA; the end of the
+  // stream gives ERROR_NO_MORE_ITEMS.
+  BOOL GetBlock(ULONGLONG ullOffset, BYTE** ppData, DWORD* pdwLength);
+  // Walks the blocks from `ullStart` (all ones: the first after the header).
+  HANDLE FindFirstDataBlock(BYTE** ppData, DWORD* pdwLength, ULONGLONG ullStart = QVS_INVALID_OFFSET);
+  BOOL FindNextDataBlock(HANDLE hFind, BYTE** ppData, DWORD* pdwLength);
+  BOOL FindBlockClose(HANDLE hFind);
+  BOOL DeleteFoundBlockData(BYTE*& pData, DWORD dwLength);
+
+  BOOL CheckArchivePassword(LPCWSTR pszPassword);
+  // Key size in bits <-> key-size code; 0 and ERROR_NOT_SUPPORTED otherwise.
+  DWORD GetKeyType(DWORD dwBits);
+  DWORD GetKeySize(DWORD dwCode);
+
+  // ---- Increments, self-extracting archives, user data --------------------
+
+  // The first increment number whose file for volume `dwVolume` is missing.
+  DWORD GetIncrementCount(DWORD dwVolume);
+  WORD GetCurrentIncrement();
+  CQVPathString GetIncrementBase();
+  BOOL CreateSFX(QVS_ARCHIVE_INFO* pInfo);
+  ULONGLONG GetHeaderOffset();
+  // Marks the executable at `pszPath` as carrying an archive from its end.
+  BOOL SetHeaderOffset(LPCWSTR pszPath);
+  // Positions at `ullOffset` (all ones: the header).
+  BOOL SetOriginalFilePointer(ULONGLONG ullOffset);
+  BOOL SetUserData(ULONGLONG ullUserData);
+  ULONGLONG GetUserData();
+
+  // Test seam: how to wait between attempts to open a busy first volume.
+  void SetSleepProc(QVS_SLEEPPROC pfnSleep);
+
+ protected:
+  // The file of the running program, which carries a self-extracting
+  // archive; a seam for tests.
+  virtual CQVPathString GetRunningProgramPath();
+
+ private:
+  BOOL Fail(DWORD dwError);
+  BOOL Succeed();
+  BOOL IsOpen() const;
+  void CloseVolume();
+  BOOL UpdateInternalInfo(QVS_ARCHIVE_INFO* pInfo);
+  BOOL HeaderCreate();
+  BOOL HeaderWrite();
+  BOOL HeaderRead();
+  BOOL OpenVolume(DWORD dwVolume);
+  BOOL OpenVolumeForOffset(ULONGLONG ullOffset);
+  BOOL OpenFirstVolumeForCreate(BOOL bExisting);
+  BOOL Transfer(BYTE* pBuffer, DWORD dwLength, bool bWrite, DWORD* pdwDone);
+  BOOL CheckHeader();
+  BOOL OpenRunningProgram();
+  BOOL FailClosed(DWORD dwError);
+  BOOL DeriveKey(DWORD dwCode, BYTE* pbKey);
+  BOOL DeriveCheckValue(BYTE pbCheck[20]);
+  BOOL Encrypt(BYTE*& pPayload, DWORD& dwPayloadLength, bool& bOwned);
+  BOOL Decrypt(BYTE* pPayload, DWORD dwStored, DWORD* pdwPlain);
+  ULONGLONG LastVolumeOf(ULONGLONG ullEndOfData) const;
+  void CopyFrom(const CQVStorage& other);
+  bool HasVolumeLimit() const;
+  ULONGLONG VolumeLimit() const;
+
+  CQVError m_error;
+  qv::platform::RandomAccessFile* m_pVolume;  // the open volume file, owned
+  BYTE* m_pHeader;                             // QVS_HEADER_SIZE bytes
+  CQVCrypto m_crypto;
+  DWORD m_dwCurrentVolume;
+  DWORD m_dwCurrentVolumeIncrement;
+  BOOL m_bSFXReadMode;
+  BOOL m_bHasPassword;
+  CQVString m_strPassword;
+  CQVString m_strName;
+  CQVString m_strFolder;
+  CQVString m_strExtension;
+  CQVString m_strIncrementTag;
+  QVFA_PROGRESSPROC m_pfnProgress;
+  ULONGLONG m_ullProgressUserValue;
+  BOOL m_bReadOnly;                            // opened from read-only media
+  BOOL m_bReading;                             // opened, not created: volumes must exist
+  QVS_SLEEPPROC m_pfnSleep;
+  std::unordered_set<const void*> m_setBlockSearches;  // cursors still open
+};
+
+#endif  // QVBACKUP_QVSTORAGE_H_

@@ -1,0 +1,59 @@
+// Creating, replacing and removing whole files by their drive-letter path,
+// as the trace log rotates and rewrites its file.
+//
+// Every function that fails sets the thread's last error to a Windows error
+// number; success leaves the last error as it was.
+#ifndef QVBACKUP_PLATFORM_FILE_OPS_H_
+#define QVBACKUP_PLATFORM_FILE_OPS_H_
+
+#include <memory>
+
+#include "qvbackup/wintypes.h"
+
+namespace qv::platform {
+
+// A file open for writing only; the handle is closed when the object dies.
+// Virtual so that tests can put a failing file in its place.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+
+  // WriteFile: writes all `size` bytes at the current position. False with
+  // the system's error (ERROR_DISK_FULL when the volume fills up).
+  virtual bool Write(const void* data, DWORD size) = 0;
+
+  // Moves the position to the end of the file, which other writers sharing
+  // the file may have moved. False with the system's error.
+  virtual bool SeekToEnd() = 0;
+};
+
+// CreateFileW with GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE and
+// CREATE_ALWAYS: creates `path` or empties an existing file. Null with the
+// system's error when the file cannot be created (ERROR_PATH_NOT_FOUND for a
+// missing folder, ERROR_ACCESS_DENIED for a folder or a read-only file).
+// POSIX: created with mode 0666 less the process's umask.
+std::unique_ptr<WritableFile> CreateWritableFile(const WCHAR* path);
+
+// Whether the existing file `path` can be opened for reading and writing
+// while others read and write it (OPEN_EXISTING); the handle is closed again
+// at once. False with the error of the open: ERROR_FILE_NOT_FOUND,
+// ERROR_ACCESS_DENIED for a folder or a file without the rights. POSIX:
+// devices, FIFOs and sockets are not files (ERROR_FILE_NOT_FOUND).
+bool CanOpenForReadWrite(const WCHAR* path);
+
+// DeleteFileW: removes the file `path` (never a folder, ERROR_ACCESS_DENIED).
+bool RemoveFile(const WCHAR* path);
+
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING: renames the file `from` to
+// `to` on the same volume, replacing a file already named `to`.
+bool RenameFile(const WCHAR* from, const WCHAR* to);
+
+// SetFileAttributesW(FILE_ATTRIBUTE_NORMAL): clears the read-only (and on
+// Windows hidden and system) attributes of `path` so that it can be deleted
+// or rewritten. POSIX: gives the owner write permission; a symbolic link is
+// left alone.
+bool MakeWritable(const WCHAR* path);
+
+}  // namespace qv::platform
+
+#endif  // QVBACKUP_PLATFORM_FILE_OPS_H_

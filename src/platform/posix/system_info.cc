@@ -1,0 +1,84 @@
+#include "platform/system_info.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+
+#include "platform/posix/drive_map.h"
+#include "platform/posix/posix_error.h"
+
+namespace qv::platform {
+
+using posix::FailWith;
+
+namespace {
+
+// What GetFileVersionInfoSizeW answers for a file without a version resource.
+constexpr DWORD kErrorResourceTypeNotFound = 1813;
+
+// The years a SYSTEMTIME can hold, as FileTimeToSystemTime allows them.
+constexpr int kFirstYear = 1601;
+constexpr int kLastYear = 30827;
+
+bool IsDriveRoot(const WCHAR* root) {
+  if (root == nullptr) return false;
+  WStringView text(root);
+  if (text.size() != 3 || text[1] != ':' || (text[2] != '\\' && text[2] != '/')) return false;
+  posix::NativePath native;
+  return posix::NativePathOf(text, &native);
+}
+
+}  // namespace
+
+UINT DriveTypeOf(const WCHAR* root) { return IsDriveRoot(root) ? kDriveTypeFixed : kDriveTypeNoRootDir; }
+
+bool GetCurrentFolder(WString* folder) {
+  if (folder == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  char* native = getcwd(nullptr, 0);
+  if (native == nullptr) return posix::FailWithErrno(errno);
+  bool found = posix::DrivePathOf(native, folder);
+  std::free(native);
+  return found;
+}
+
+std::int64_t CurrentCalendarTime() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+bool LocalTimeOf(std::int64_t seconds, SYSTEMTIME* local) {
+  if (local == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  if constexpr (sizeof(time_t) < sizeof(seconds)) {
+    if (seconds < std::numeric_limits<time_t>::min() || seconds > std::numeric_limits<time_t>::max()) {
+      return FailWith(ERROR_INVALID_PARAMETER);
+    }
+  }
+  time_t value = static_cast<time_t>(seconds);
+  struct tm fields;
+  if (localtime_r(&value, &fields) == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  long long year = 1900LL + fields.tm_year;
+  if (year < kFirstYear || year > kLastYear) return FailWith(ERROR_INVALID_PARAMETER);
+  local->wYear = static_cast<WORD>(year);
+  local->wMonth = static_cast<WORD>(fields.tm_mon + 1);
+  local->wDayOfWeek = static_cast<WORD>(fields.tm_wday);
+  local->wDay = static_cast<WORD>(fields.tm_mday);
+  local->wHour = static_cast<WORD>(fields.tm_hour);
+  local->wMinute = static_cast<WORD>(fields.tm_min);
+  // A leap second (60) is shown as the last ordinary second, as Windows has none.
+  local->wSecond = static_cast<WORD>(fields.tm_sec > 59 ? 59 : fields.tm_sec);
+  local->wMilliseconds = 0;
+  return true;
+}
+
+struct ExecutableVersion::Data {};
+
+ExecutableVersion::ExecutableVersion() = default;
+
+ExecutableVersion::~ExecutableVersion() = default;
+
+// Executables of this system carry no version resource.
+bool ExecutableVersion::Load() { return FailWith(kErrorResourceTypeNotFound); }
+
+bool ExecutableVersion::QueryString(const WCHAR*, WString*) const { return false; }
+
+}  // namespace qv::platform

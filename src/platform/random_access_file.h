@@ -1,0 +1,71 @@
+// Files read and written at any position: archive volumes, the files a
+// backup reads and a restore recreates. Paths are drive paths.
+//
+// Every function that fails sets the thread's last error to a Windows error
+// number.
+#ifndef QVBACKUP_PLATFORM_RANDOM_ACCESS_FILE_H_
+#define QVBACKUP_PLATFORM_RANDOM_ACCESS_FILE_H_
+
+#include <memory>
+
+#include "qvbackup/wintypes.h"
+
+namespace qv::platform {
+
+enum class OpenMode {
+  kReadExisting,        // GENERIC_READ, OPEN_EXISTING
+  kReadWriteExisting,   // GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING
+  kReadWriteAlways,     // GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS
+  kReadWriteTruncate,   // GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS
+};
+
+enum class Sharing {
+  kRead,          // FILE_SHARE_READ: others may read while it is open
+  kReadWrite,     // FILE_SHARE_READ | FILE_SHARE_WRITE
+};
+
+// An open file with a current position. Closed when the object dies.
+// Virtual so that tests can put a failing file in its place.
+class RandomAccessFile {
+ public:
+  virtual ~RandomAccessFile() = default;
+
+  // ReadFile: up to `size` bytes at the position into `buffer`; *read gets
+  // the count, fewer only at the end of the file.
+  virtual bool Read(void* buffer, DWORD size, DWORD* read) = 0;
+  // WriteFile: all `size` bytes at the position, or false (ERROR_DISK_FULL
+  // when the volume fills up).
+  virtual bool Write(const void* data, DWORD size) = 0;
+  // SetFilePointerEx(FILE_BEGIN): moves the position to `offset`.
+  virtual bool Seek(ULONGLONG offset) = 0;
+  // The current position.
+  virtual bool Tell(ULONGLONG* offset) = 0;
+  // GetFileSizeEx.
+  virtual bool Size(ULONGLONG* size) = 0;
+  // SetEndOfFile: cuts (or extends) the file at the current position.
+  virtual bool Truncate() = 0;
+};
+
+// CreateFileW with the mode and sharing given. Null with the system's error
+// (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+// ERROR_SHARING_VIOLATION...). POSIX: sharing is not enforced; a folder,
+// device, FIFO or socket cannot be opened (ERROR_ACCESS_DENIED for a folder,
+// ERROR_FILE_NOT_FOUND for the rest); new files get mode 0666 less the umask.
+std::unique_ptr<RandomAccessFile> OpenFile(const WCHAR* path, OpenMode mode, Sharing sharing);
+
+// The size of the file at `path`, opened without access rights.
+bool GetFileSizeOf(const WCHAR* path, ULONGLONG* size);
+
+// CopyFileW with overwriting: copies the file `from` to `to`, replacing a
+// file already there. The copy gets the source's last write time.
+bool CopyFileReplacing(const WCHAR* from, const WCHAR* to);
+
+// UuidCreate: 16 random bytes of a version-4 UUID.
+bool CreateUuid(BYTE uuid[16]);
+
+// Sleep.
+void SleepMilliseconds(DWORD milliseconds);
+
+}  // namespace qv::platform
+
+#endif  // QVBACKUP_PLATFORM_RANDOM_ACCESS_FILE_H_

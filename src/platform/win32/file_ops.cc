@@ -1,0 +1,69 @@
+#include "platform/file_ops.h"
+
+#include "platform/handle_io.h"
+#include "platform/win32/win32_support.h"
+
+namespace qv::platform {
+
+namespace {
+
+bool FailWith(DWORD error) {
+  SetLastError(error);
+  return false;
+}
+
+class Win32WritableFile : public WritableFile {
+ public:
+  explicit Win32WritableFile(HANDLE handle) : handle_(handle) {}
+
+  bool Write(const void* data, DWORD size) override {
+    DWORD written = 0;
+    return WriteHandle(handle_.Get(), data, size, &written);
+  }
+
+  bool SeekToEnd() override {
+    LARGE_INTEGER distance;
+    distance.QuadPart = 0;
+    return SetFilePointerEx(handle_.Get(), distance, nullptr, FILE_END) != FALSE;
+  }
+
+ private:
+  win32::FileHandle handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<WritableFile> CreateWritableFile(const WCHAR* path) {
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32WritableFile>(handle);
+}
+
+bool CanOpenForReadWrite(const WCHAR* path) {
+  if (path == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  win32::FileHandle file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.IsValid();
+}
+
+bool RemoveFile(const WCHAR* path) {
+  if (path == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  return DeleteFileW(path) != FALSE;
+}
+
+bool RenameFile(const WCHAR* from, const WCHAR* to) {
+  if (from == nullptr || to == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool MakeWritable(const WCHAR* path) {
+  if (path == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  return SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL) != FALSE;
+}
+
+}  // namespace qv::platform

@@ -1,0 +1,232 @@
+// The byte stream over volume files: opening volumes, positioning, reading
+// and writing across volume boundaries, sizes and cutting.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/file_ops.h"
+#include "platform/file_system.h"
+#include "platform/random_access_file.h"
+#include "storage/archive_layout.h"
+#include "qvbackup/qvstorage.h"
+
+using namespace qv::storage;
+using qv::platform::OpenMode;
+using qv::platform::Sharing;
+
+BOOL CQVStorage::OpenVolume(DWORD dwVolume) {
+  DWORD increment = GetDword(m_pHeader, header::kIncrement);
+  if (m_pVolume != nullptr && dwVolume == m_dwCurrentVolume && increment == m_dwCurrentVolumeIncrement) {
+    return TRUE;
+  }
+  CloseVolume();
+  WCHAR path[QVS_VOLUME_PATH_CHARS];
+  CQVPathString computed = GetArchiveVolumePath(dwVolume);
+  DWORD length = std::min<DWORD>(computed.GetLength(), QVS_VOLUME_PATH_CHARS - 1);
+  std::memcpy(path, static_cast<const WCHAR*>(computed), length * sizeof(WCHAR));
+  path[length] = 0;
+
+  // Volumes of an archive being read must exist; an archive being written
+  // gets its next volume created.
+  OpenMode mode = OpenMode::kReadWriteAlways;
+  if (m_bSFXReadMode || m_bReadOnly) {
+    mode = OpenMode::kReadExisting;
+  } else if (m_bReading) {
+    mode = OpenMode::kReadWriteExisting;
+  }
+  for (;;) {
+    auto file = qv::platform::OpenFile(path, mode, Sharing::kRead);
+    if (file) {
+      m_pVolume = file.release();
+      m_dwCurrentVolume = dwVolume;
+      m_dwCurrentVolumeIncrement = increment;
+      return TRUE;
+    }
+    DWORD error = GetLastError();
+    if (m_pfnProgress == nullptr) return Fail(error);
+    LONGLONG answer = m_pfnProgress(QVS_PROGRESS_VOLUME_MISSING, m_ullProgressUserValue, dwVolume,
+                                    static_cast<LONGLONG>(reinterpret_cast<std::uintptr_t>(path)));
+    path[QVS_VOLUME_PATH_CHARS - 1] = 0;
+    if (answer == ERROR_CANCELLED) return Fail(ERROR_CANCELLED);
+  }
+}
+
+BOOL CQVStorage::OpenVolumeForOffset(ULONGLONG ullOffset) {
+  DWORD volume = 0;
+  ULONGLONG position = ullOffset;
+  if (HasVolumeLimit()) {
+    ULONGLONG index = ullOffset / VolumeLimit();
+    if (index >= 0xFFFFFFFFull) return Fail(ERROR_NEGATIVE_SEEK);
+    volume = static_cast<DWORD>(index);
+    position = ullOffset % VolumeLimit();
+  }
+  if (!OpenVolume(volume)) return FALSE;
+  if (!m_pVolume->Seek(position)) return Fail(GetLastError());
+  return TRUE;
+}
+
+// The index of the last volume holding data up to `ullEndOfData`. When the
+// data ends exactly at a volume's limit, the next volume has not been
+// created yet, and the last one is the full one before it.
+ULONGLONG CQVStorage::LastVolumeOf(ULONGLONG ullEndOfData) const {
+  if (!HasVolumeLimit()) return 0;
+  ULONGLONG last = ullEndOfData / VolumeLimit();
+  if (last > 0 && ullEndOfData % VolumeLimit() == 0) {
+    CQVStorage* self = const_cast<CQVStorage*>(this);
+    if (!qv::platform::FileExists(self->GetArchiveVolumePath(static_cast<DWORD>(last)))) --last;
+  }
+  return last;
+}
+
+ULONGLONG CQVStorage::GetArchiveOffset() {
+  ULONGLONG position = 0;
+  if (m_pVolume == nullptr || !m_pVolume->Tell(&position)) {
+    Fail(ERROR_INVALID_HANDLE);
+    return QVS_INVALID_OFFSET;
+  }
+  Succeed();
+  if (!HasVolumeLimit()) return position;
+  return static_cast<ULONGLONG>(m_dwCurrentVolume) * VolumeLimit() + position;
+}
+
+ULONGLONG CQVStorage::Seek(ULONGLONG ullOffset, DWORD dwOrigin, BOOL bMove) {
+  ULONGLONG target;
+  switch (dwOrigin) {
+    case 0:
+      target = ullOffset;
+      break;
+    case 1:
+      target = GetArchiveOffset();
+      if (target == QVS_INVALID_OFFSET) return QVS_INVALID_OFFSET;
+      break;
+    case 2: {
+      ULONGLONG last = LastVolumeOf(GetQword(m_pHeader, header::kEndOfData));
+      ULONGLONG size = 0;
+      if (!qv::platform::GetFileSizeOf(GetArchiveVolumePath(static_cast<DWORD>(last)), &size)) {
+        Fail(GetLastError());
+        return QVS_INVALID_OFFSET;
+      }
+      ULONGLONG end = size + (HasVolumeLimit() ? VolumeLimit() * last : 0);
+      if (ullOffset > end) {
+        Fail(ERROR_NEGATIVE_SEEK);
+        return QVS_INVALID_OFFSET;
+      }
+      target = end - ullOffset;
+      break;
+    }
+    default:
+      Fail(ERROR_INVALID_PARAMETER);
+      return QVS_INVALID_OFFSET;
+  }
+  if (bMove && !OpenVolumeForOffset(target)) return QVS_INVALID_OFFSET;
+  Succeed();
+  return target;
+}
+
+// One read or write of `dwLength` bytes from the current position, moving
+// on to the following volumes when a volume limit is reached. *pdwDone
+// tells how far it got; a read that meets the end of the data fails with
+// ERROR_HANDLE_EOF.
+BOOL CQVStorage::Transfer(BYTE* pBuffer, DWORD dwLength, bool bWrite, DWORD* pdwDone) {
+  *pdwDone = 0;
+  if (m_pVolume == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  auto transferHere = [&](DWORD count) -> BOOL {
+    if (count == 0) return TRUE;
+    if (bWrite) {
+      if (!m_pVolume->Write(pBuffer + *pdwDone, count)) return Fail(GetLastError());
+      *pdwDone += count;
+      return TRUE;
+    }
+    DWORD read = 0;
+    if (!m_pVolume->Read(pBuffer + *pdwDone, count, &read)) return Fail(GetLastError());
+    *pdwDone += read;
+    return read == count ? TRUE : Fail(ERROR_HANDLE_EOF);
+  };
+  if (!HasVolumeLimit()) return transferHere(dwLength);
+
+  ULONGLONG position = 0;
+  if (!m_pVolume->Tell(&position)) return Fail(GetLastError());
+  ULONGLONG room = position < VolumeLimit() ? VolumeLimit() - position : 0;
+  DWORD now = static_cast<DWORD>(std::min<ULONGLONG>(room, dwLength));
+  if (!transferHere(now)) return FALSE;
+  while (*pdwDone < dwLength) {
+    if (!OpenVolume(m_dwCurrentVolume + 1)) return FALSE;
+    if (!m_pVolume->Seek(0)) return Fail(GetLastError());
+    DWORD left = dwLength - *pdwDone;
+    if (!transferHere(static_cast<DWORD>(std::min<ULONGLONG>(VolumeLimit(), left)))) return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CQVStorage::ReadData(BYTE* pBuffer, DWORD dwLength) {
+  if (pBuffer == nullptr && dwLength != 0) return Fail(ERROR_INVALID_PARAMETER);
+  DWORD done = 0;
+  return Transfer(pBuffer, dwLength, false, &done) ? Succeed() : FALSE;
+}
+
+BOOL CQVStorage::WriteData(const BYTE* pBuffer, DWORD dwLength) {
+  if (pBuffer == nullptr && dwLength != 0) return Fail(ERROR_INVALID_PARAMETER);
+  if (m_bSFXReadMode || m_bReadOnly) return Fail(ERROR_ACCESS_DENIED);
+  DWORD done = 0;
+  return Transfer(const_cast<BYTE*>(pBuffer), dwLength, true, &done) ? Succeed() : FALSE;
+}
+
+BOOL CQVStorage::DataFitsInCurrentVolume(DWORD dwLength, ULONGLONG* pullRoom) {
+  if (!HasVolumeLimit()) return TRUE;
+  ULONGLONG position = 0;
+  if (m_pVolume == nullptr || !m_pVolume->Tell(&position)) return Fail(ERROR_INVALID_HANDLE);
+  ULONGLONG room = position < VolumeLimit() ? VolumeLimit() - position : 0;
+  if (pullRoom != nullptr) *pullRoom = room;
+  return room >= dwLength;
+}
+
+DWORD CQVStorage::GetVolumeCount(DWORD) {
+  if (!HasVolumeLimit()) return 1;
+  return static_cast<DWORD>(LastVolumeOf(GetQword(m_pHeader, header::kEndOfData)) + 1);
+}
+
+ULONGLONG CQVStorage::GetVolumeSize() {
+  if (!IsOpen()) {
+    Fail(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  Succeed();
+  return VolumeLimit();
+}
+
+DWORD CQVStorage::GetArchiveBlockSize() {
+  if (m_pHeader == nullptr) return 0xFFFFFFFFu;
+  return GetDword(m_pHeader, header::kBlockSize);
+}
+
+ULONGLONG CQVStorage::GetArchiveSize(DWORD dwSelector) {
+  DWORD increment = GetDword(m_pHeader, header::kIncrement);
+  if (dwSelector == 0 && increment != 0) --increment;
+  ULONGLONG last = LastVolumeOf(GetQword(m_pHeader, header::kEndOfData));
+  ULONGLONG size = 0;
+  if (!qv::platform::GetFileSizeOf(GetArchiveVolumePath(static_cast<DWORD>(last), increment), &size)) {
+    Fail(GetLastError());
+    return QVS_INVALID_OFFSET;
+  }
+  Succeed();
+  return size + (HasVolumeLimit() ? VolumeLimit() * last : 0);
+}
+
+// Cuts the stream at the current position. The end-of-data offset follows
+// when it lay beyond the cut, so that the header never points past the data.
+BOOL CQVStorage::SetEndOfArchive() {
+  if (!IsOpen()) return Fail(ERROR_INVALID_HANDLE);
+  if (m_bSFXReadMode || m_bReadOnly) return Fail(ERROR_ACCESS_DENIED);
+  ULONGLONG offset = GetArchiveOffset();
+  if (offset == QVS_INVALID_OFFSET) return FALSE;
+  if (!m_pVolume->Truncate()) return Fail(GetLastError());
+  if (GetQword(m_pHeader, header::kEndOfData) > offset) PutQword(m_pHeader, header::kEndOfData, offset);
+  if (!HasVolumeLimit()) return Succeed();
+  for (DWORD volume = m_dwCurrentVolume + 1; volume != 0; ++volume) {
+    CQVPathString path = GetArchiveVolumePath(volume);
+    if (!qv::platform::FileExists(path)) return Succeed();
+    qv::platform::MakeWritable(path);
+    if (!qv::platform::RemoveFile(path)) return Fail(GetLastError());
+  }
+  return Succeed();
+}
