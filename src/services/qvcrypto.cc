@@ -57,7 +57,7 @@ DWORD CheckDeriveArguments(LPCWSTR password, QV_KEYTYPE keyType, const BYTE* out
 // code, so keys of two sizes from one password share nothing.
 DWORD DeriveArchiveKey(std::string_view password, QV_KEYTYPE keyType, const BYTE* salt,
                        DWORD saltSize, std::vector<BYTE>& key) {
-  std::vector<BYTE> fullSalt(saltSize + 1u);
+  std::vector<BYTE> fullSalt(std::size_t{saltSize} + 1);
   if (saltSize != 0) std::memcpy(fullSalt.data(), salt, saltSize);
   fullSalt[saltSize] = static_cast<BYTE>(keyType);
   qv::crypto::Argon2Input input{password, fullSalt, {}, {}};

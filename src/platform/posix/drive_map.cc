@@ -102,7 +102,8 @@ bool AbsoluteNativePath(std::string_view path, std::string* absolute) {
   return true;
 }
 
-DriveMap::DriveMap() { drives_[static_cast<std::size_t>(LetterIndex('C'))].root = "/"; }
+// (assign, not operator=: GCC 12 warns falsely on the inlined copy of "/")
+DriveMap::DriveMap() { drives_[static_cast<std::size_t>(LetterIndex('C'))].root.assign(1, '/'); }
 
 void DriveMap::ApplySpec(std::string_view spec) {
   std::size_t pos = 0;

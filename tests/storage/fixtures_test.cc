@@ -1,0 +1,63 @@
+// Archives made by the Linux build and by the Windows build, each read by
+// the build running this test: the format is one on both platforms.
+#include <gtest/gtest.h>
+
+#include "storage/archive_fixtures.h"
+
+namespace qvtest {
+namespace {
+
+// The committed fixture folder as this build names it.
+std::filesystem::path FixtureFolder(const std::string& maker) {
+  std::string native = std::string(QV_TEST_DATA_DIR) + "/archives/" + maker;
+#if defined(_WIN32)
+  // Under Wine the drive Z: is the Linux root.
+  return std::filesystem::path("Z:" + native);
+#else
+  return std::filesystem::path(native);
+#endif
+}
+
+class FixturesTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FixturesTest, EveryArchiveReadsBackWhole) {
+  // Read from a copy: closing an archive rewrites its header.
+  TempDir temp;
+  std::filesystem::copy(FixtureFolder(GetParam()), temp.path());
+  WString folder = temp.DrivePath();
+  for (const FixtureArchive& fixture : FixtureArchives()) {
+    for (DWORD increment = 0; increment <= fixture.increments; ++increment) {
+      SCOPED_TRACE(fixture.name + " increment " + std::to_string(increment));
+      ArchiveSpec spec(folder);
+      spec.name = W(fixture.name);
+      spec.password = W(fixture.password);
+      spec.get()->dwEncryptionKeySize = fixture.keyBits;
+      spec.info.ullVolumeSize = fixture.volumeSize;
+      spec.info.dwIncrementToOpen = increment;
+      CQVStorage storage;
+      ASSERT_TRUE(storage.OpenArchive(&spec.info)) << storage.GetError();
+      EXPECT_EQ(storage.GetUserData(), FixtureUserData(increment));
+      std::vector<Bytes> found;
+      BYTE* data = nullptr;
+      DWORD length = 0;
+      HANDLE walk = storage.FindFirstDataBlock(&data, &length);
+      ASSERT_NE(walk, nullptr) << storage.GetError();
+      do {
+        found.emplace_back(data, data + length);
+        storage.DeleteFoundBlockData(data, length);
+      } while (storage.FindNextDataBlock(walk, &data, &length));
+      EXPECT_EQ(storage.GetError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+      storage.FindBlockClose(walk);
+      EXPECT_EQ(found, FixtureBlocks(increment));
+      if (fixture.volumeSize != QVS_NO_VOLUME_LIMIT) {
+        EXPECT_GT(storage.GetVolumeCount(), 2u);
+      }
+      storage.CloseArchive();
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(MadeBy, FixturesTest, ::testing::Values("linux", "windows"));
+
+}  // namespace
+}  // namespace qvtest
