@@ -17,6 +17,8 @@ enum class OpenMode {
   kReadWriteExisting,   // GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING
   kReadWriteAlways,     // GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS
   kReadWriteTruncate,   // GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS
+  kCreateNew,           // GENERIC_READ | GENERIC_WRITE, CREATE_NEW: fails with
+                        // ERROR_FILE_EXISTS when anything is there already
 };
 
 enum class Sharing {

@@ -95,6 +95,8 @@ int OpenFlags(OpenMode mode) {
       return O_RDWR | O_CREAT;
     case OpenMode::kReadWriteTruncate:
       return O_RDWR | O_CREAT | O_TRUNC;
+    case OpenMode::kCreateNew:
+      return O_RDWR | O_CREAT | O_EXCL;
   }
   return O_RDONLY;
 }

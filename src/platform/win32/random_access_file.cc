@@ -78,6 +78,7 @@ std::unique_ptr<RandomAccessFile> OpenFile(const WCHAR* path, OpenMode mode, Sha
   DWORD disposition = OPEN_EXISTING;
   if (mode == OpenMode::kReadWriteAlways) disposition = OPEN_ALWAYS;
   if (mode == OpenMode::kReadWriteTruncate) disposition = CREATE_ALWAYS;
+  if (mode == OpenMode::kCreateNew) disposition = CREATE_NEW;
   DWORD share = sharing == Sharing::kRead ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
   HANDLE handle = ::CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;

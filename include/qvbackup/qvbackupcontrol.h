@@ -1,0 +1,109 @@
+// CQVBackupControl: one backup or one restore over one archive.
+//
+// Backing up, each file becomes a file record block followed by its data
+// blocks, and an entry in the control's index whose 18 bytes of user data
+// say where (everything delivered for the file, the record's offset). At
+// the end the index image is stored as blocks, then a 16-byte closing record
+// saying where the image lies, and the archive header points at it.
+// Restoring, the control loads the index through the closing record and
+// recreates every saved file below the restore root as
+// "<root>\Kelvar_<drive letter>\<path after the drive>".
+//
+// Results are 32-bit success flags; failures set the thread's last error.
+#ifndef QVBACKUP_QVBACKUPCONTROL_H_
+#define QVBACKUP_QVBACKUPCONTROL_H_
+
+#include "qvbackup/export.h"
+#include "qvbackup/qvbackupfile.h"
+#include "qvbackup/qvenginecallback.h"
+#include "qvbackup/qvfilearray.h"
+#include "qvbackup/qvstorage.h"
+#include "qvbackup/qvstring.h"
+#include "qvbackup/wintypes.h"
+
+#define QVBC_FILE_USER_DATA_SIZE 18     // user data of every entry of the control's index
+#define QVBC_RECORD_HEADER_SIZE 27      // header of a file record
+#define QVBC_CLOSING_RECORD_SIZE 16     // "SQVO", index offset (8), image length (4)
+#define QVBC_DEFAULT_RESTORE_ROOT QVT("c:\\")
+
+class QVBACKUP_API CQVBackupControl {
+ public:
+  explicit CQVBackupControl(CQVEngineCallback* pCallback = nullptr);
+  virtual ~CQVBackupControl();
+  CQVBackupControl(const CQVBackupControl&) = delete;
+  CQVBackupControl& operator=(const CQVBackupControl&) = delete;
+
+  // ---- Settings ------------------------------------------------------------
+  void SetCallback(CQVEngineCallback* pCallback);
+  // The host's cancel word, read before each chunk of file content.
+  void SetCancelFlag(const volatile DWORD* pdwCancel);
+  // Bytes the whole backup will read (for the progress percentage).
+  void SetTotalBytes(ULONGLONG ullTotal);
+  // The archive's folder and name (for removing it when cancelled); taken
+  // from the description by BeginBackup when not set.
+  void SetArchiveLocation(LPCWSTR pszFolder, LPCWSTR pszName);
+  // The folder below which restores recreate files; "c:\" by default.
+  void SetRestoreRoot(LPCWSTR pszRoot);
+  CQVString GetRestoreRoot() const;
+  CQVStorage& GetStorage() { return m_qvStorage; }
+  CQVFileArray& GetIndex() { return m_qvfa; }
+
+  // ---- Backup ----------------------------------------------------------------
+  BOOL BeginBackup(QVS_ARCHIVE_INFO* pInfo);
+  // Saves one file: 1 when it was saved, 0 otherwise (the last error says
+  // why; a file that failed is marked deleted in the index).
+  BOOL AddFileToArchive(LPCWSTR pszPath, ULONGLONG ullUnused = 0);
+  BOOL EndBackup();
+  // Deletes the volume files of archive `pszName` in `pszFolder` (every
+  // name the volume naming rules make for it, and nothing else).
+  void CleanArchive(LPCWSTR pszFolder, LPCWSTR pszName);
+
+  // ---- Restore (after GetStorage().OpenArchive) --------------------------------
+  BOOL LoadArchiveIndex();
+  // Restores the file of the current entry to `pszTarget`.
+  BOOL RestoreFile(LPCWSTR pszTarget, ULONGLONG ullFileBytes);
+  // Restores every saved file below the restore root; a file that fails is
+  // logged and the others go on. Entries whose path would leave the root
+  // (empty, "." or ".." components) are refused.
+  BOOL RestoreAllFiles(LPCWSTR pszUnused = nullptr);
+  BOOL EndRestore();
+
+ private:
+  static DWORD BackupCallback(QVBF_INTERNAL_DATA* pData);
+  static DWORD RestoreCallback(QVBF_INTERNAL_DATA* pData);
+  DWORD OnOpeningRecord(const QVBF_INTERNAL_DATA& data);
+  DWORD OnNamingRecord(const QVBF_INTERNAL_DATA& data);
+  DWORD OnContent(const QVBF_INTERNAL_DATA& data);
+  DWORD Cancel();
+  DWORD ReadRecord(QVBF_INTERNAL_DATA& data);
+  DWORD FillNamingRecord(QVBF_INTERNAL_DATA& data);
+  DWORD FillContent(QVBF_INTERNAL_DATA& data);
+  void ReleaseRestoreBlock();
+  void Notify(DWORD dwCode, ULONGLONG ullValue1 = 0, ULONGLONG ullValue2 = 0);
+  BOOL FailLoading(const WCHAR* pszDetail);
+
+  ULONGLONG m_ullTotalBytes;
+  ULONGLONG m_ullDoneBytes;
+  CQVString m_Archivename;
+  CQVString m_ArchivePath;
+  CQVStringArray m_qvsaUnused;
+  const volatile DWORD* m_pbCancel;
+  CQVStorage m_qvStorage;
+  CQVFileArray m_qvfa;
+  CQVEngineCallback* m_pCallback;
+  DWORD m_dwPhase;
+  DWORD m_dwCurrentEntry;
+  ULONGLONG m_ullFileBytes;
+  BYTE m_abRecordHeader[QVBC_RECORD_HEADER_SIZE];
+  BYTE* m_pRestoreBlock;             // the block being handed back
+  DWORD m_dwRestoreBlockLength;
+  DWORD m_dwRestoreBlockPosition;
+  BYTE* m_pRecordBlock;              // the current file's record, kept for its names
+  DWORD m_dwRecordBlockLength;
+  ULONGLONG m_ullRecordOffset;
+  DWORD m_dwProgress;
+  DWORD m_dwCallbackError;
+  CQVString m_strRestoreRoot;
+};
+
+#endif  // QVBACKUP_QVBACKUPCONTROL_H_

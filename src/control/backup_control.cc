@@ -1,0 +1,300 @@
+// Backing up: each file becomes a record block and data blocks, and an
+// entry of the index that says where they are; the index and a closing
+// record end the archive.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "control/control_records.h"
+#include "control/restore_target.h"
+#include "log/qv_log.h"
+#include "platform/file_ops.h"
+#include "platform/file_system.h"
+#include "qvbackup/qvbackupcontrol.h"
+#include "storage/archive_layout.h"
+
+using namespace qv::control;
+using qv::storage::GetDword;
+using qv::storage::PutDword;
+using qv::storage::PutQword;
+using qv::storage::PutWord;
+
+namespace {
+
+DWORD TextLength(const WCHAR* text) {
+  DWORD length = 0;
+  while (text[length] != 0) ++length;
+  return length;
+}
+
+// The progress percentage: done x 100 / total, kept within 0..100.
+DWORD ProgressOf(ULONGLONG done, ULONGLONG total) {
+  if (total == 0) return 0;
+  auto percentage = static_cast<std::int32_t>(static_cast<DWORD>((done * 100) / total));
+  return percentage > 100 ? 100 : percentage < 0 ? 0 : static_cast<DWORD>(percentage);
+}
+
+}  // namespace
+
+CQVBackupControl::CQVBackupControl(CQVEngineCallback* pCallback)
+    : m_ullTotalBytes(0),
+      m_ullDoneBytes(0),
+      m_qvsaUnused(10),
+      m_pbCancel(nullptr),
+      m_pCallback(pCallback),
+      m_dwPhase(0),
+      m_dwCurrentEntry(0),
+      m_ullFileBytes(0),
+      m_abRecordHeader{},
+      m_pRestoreBlock(nullptr),
+      m_dwRestoreBlockLength(0),
+      m_dwRestoreBlockPosition(0),
+      m_pRecordBlock(nullptr),
+      m_dwRecordBlockLength(0),
+      m_ullRecordOffset(0),
+      m_dwProgress(0),
+      m_dwCallbackError(0),
+      m_strRestoreRoot(QVBC_DEFAULT_RESTORE_ROOT) {}
+
+CQVBackupControl::~CQVBackupControl() { ReleaseRestoreBlock(); }
+
+void CQVBackupControl::SetCallback(CQVEngineCallback* pCallback) { m_pCallback = pCallback; }
+void CQVBackupControl::SetCancelFlag(const volatile DWORD* pdwCancel) { m_pbCancel = pdwCancel; }
+void CQVBackupControl::SetTotalBytes(ULONGLONG ullTotal) { m_ullTotalBytes = ullTotal; }
+
+void CQVBackupControl::SetArchiveLocation(LPCWSTR pszFolder, LPCWSTR pszName) {
+  m_ArchivePath = pszFolder != nullptr ? pszFolder : QVT("");
+  m_Archivename = pszName != nullptr ? pszName : QVT("");
+}
+
+void CQVBackupControl::SetRestoreRoot(LPCWSTR pszRoot) {
+  m_strRestoreRoot = (pszRoot != nullptr && pszRoot[0] != 0) ? pszRoot : QVBC_DEFAULT_RESTORE_ROOT;
+}
+
+CQVString CQVBackupControl::GetRestoreRoot() const { return m_strRestoreRoot; }
+
+void CQVBackupControl::Notify(DWORD dwCode, ULONGLONG ullValue1, ULONGLONG ullValue2) {
+  if (m_pCallback != nullptr) m_pCallback->OnEngineMessage(dwCode, ullValue1, ullValue2, 0, 0);
+}
+
+BOOL CQVBackupControl::BeginBackup(QVS_ARCHIVE_INFO* pInfo) {
+  if (!m_qvfa.RemoveAll()) SetLastError(ERROR_INVALID_STATE);
+  m_ullDoneBytes = 0;
+  m_dwProgress = 0;
+  if (pInfo != nullptr && pInfo->dwSize == sizeof(QVS_ARCHIVE_INFO) && m_Archivename.IsEmpty()) {
+    SetArchiveLocation(pInfo->pszFolder, pInfo->pszName);
+  }
+  if (!m_qvStorage.BeginArchive(pInfo)) {
+    SetLastError(m_qvStorage.GetError());
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CQVBackupControl::AddFileToArchive(LPCWSTR pszPath, ULONGLONG) {
+  CQVBackupFile file;
+  file.Attach(pszPath);
+  m_dwPhase = 0;
+  m_ullFileBytes = 0;
+  m_ullRecordOffset = 0;
+  m_dwCallbackError = 0;
+  m_dwCurrentEntry = m_qvfa.Add(pszPath, nullptr, QVFA_ADD_CLONE, QVBC_FILE_USER_DATA_SIZE, nullptr);
+  BOOL saved = m_dwCurrentEntry != 0 && file.BackupFile(BackupCallback, reinterpret_cast<std::uintptr_t>(this));
+  DWORD error = GetLastError();
+  file.Detach();
+  if (saved) {
+    BYTE userData[userdata::kSize] = {};
+    PutQword(userData, userdata::kFileBytes, m_ullFileBytes);
+    PutQword(userData, userdata::kRecordOffset, m_ullRecordOffset);
+    SetLastError(m_qvfa.SetUserData(m_dwCurrentEntry, userData) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER);
+    return TRUE;
+  }
+  SetLastError(error);
+  theLog.LogError(QVT("CQVBackupControl::AddFileToArchive on %s()  Echec of BackupFile"), pszPath);
+  // What was written for the file stays in the stream; its entry is marked
+  // deleted so that a restore never looks for it.
+  // Cancelled: the archive is finished, its index emptied and its files gone.
+  if (m_dwCallbackError == ERROR_CANCELLED) {
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+  }
+  // The last error keeps the reason the file failed; when the entry cannot
+  // be marked (invalid, chunk loading, a folder with live children) that
+  // reason is told instead.
+  if (m_dwCurrentEntry == 0 || m_qvfa.GetAttributes(m_dwCurrentEntry) == INVALID_FILE_ATTRIBUTES) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+  } else if (m_qvfa.DeleteItem(m_dwCurrentEntry, QVFA_DEL_IFEMPTY)) {
+    SetLastError(m_dwCallbackError != 0 ? m_dwCallbackError : error);
+  }
+  return FALSE;
+}
+
+DWORD CQVBackupControl::BackupCallback(QVBF_INTERNAL_DATA* pData) {
+  if (pData == nullptr || pData->ullUserValue == 0) return ERROR_CANCELLED;
+  auto* self = reinterpret_cast<CQVBackupControl*>(static_cast<std::uintptr_t>(pData->ullUserValue));
+  switch (self->m_dwPhase) {
+    case 0:
+      return self->OnOpeningRecord(*pData);
+    case 1:
+      return self->OnNamingRecord(*pData);
+    default:
+      return self->OnContent(*pData);
+  }
+}
+
+DWORD CQVBackupControl::OnOpeningRecord(const QVBF_INTERNAL_DATA& data) {
+  if (data.pData == nullptr || data.dwLength < sizeof(QVBF_OPENING_RECORD)) return ERROR_CANCELLED;
+  std::memset(m_abRecordHeader, 0, sizeof(m_abRecordHeader));
+  PutDword(m_abRecordHeader, record::kOpening1, GetDword(data.pData, 0));
+  m_abRecordHeader[record::kOpening2] = data.pData[4];
+  PutDword(m_abRecordHeader, record::kOpening3, GetDword(data.pData, 8));
+  PutDword(m_abRecordHeader, record::kOpening4, GetDword(data.pData, 12));
+  m_ullFileBytes = data.dwLength;
+  m_dwPhase = 1;
+  return 0;
+}
+
+// Builds and writes the file record: the inline name first, then the
+// referenced path.
+DWORD CQVBackupControl::OnNamingRecord(const QVBF_INTERNAL_DATA& data) {
+  m_dwPhase = 2;
+  m_ullFileBytes += data.dwLength;
+  if (data.pData == nullptr || data.dwLength < sizeof(QVBF_NAMING_RECORD) + sizeof(WCHAR)) return ERROR_CANCELLED;
+  const WCHAR* path = nullptr;
+  std::memcpy(&path, data.pData + offsetof(QVBF_NAMING_RECORD, pszPath), sizeof(path));
+  std::vector<WCHAR> name((data.dwLength - sizeof(QVBF_NAMING_RECORD)) / sizeof(WCHAR) + 1, 0);
+  std::memcpy(name.data(), data.pData + sizeof(QVBF_NAMING_RECORD), data.dwLength - sizeof(QVBF_NAMING_RECORD));
+  DWORD firstLength = TextLength(name.data());
+  DWORD secondLength = path != nullptr ? TextLength(path) : 0;
+  DWORD secondOffset = record::kSize + (firstLength + 1) * 2;
+  std::vector<BYTE> block(secondOffset + (secondLength + 1) * 2, 0);
+  if (secondOffset > 0xFFFF || block.size() > m_qvStorage.GetArchiveBlockSize()) return ERROR_CANCELLED;
+  std::memcpy(block.data(), m_abRecordHeader, record::kSize);
+  PutWord(block.data(), record::kSecondNameOffset, static_cast<WORD>(secondOffset));
+  PutWord(block.data(), record::kSecondNameLength, static_cast<WORD>(secondLength));
+  PutWord(block.data(), record::kFirstNameLength, static_cast<WORD>(firstLength));
+  PutDword(block.data(), record::kHeaderSize, record::kSize);
+  PutDword(block.data(), record::kEntry, m_dwCurrentEntry);
+  for (DWORD i = 0; i < firstLength; ++i) PutWord(block.data(), record::kSize + 2 * i, name[i]);
+  for (DWORD i = 0; i < secondLength; ++i) PutWord(block.data(), secondOffset + 2 * i, path[i]);
+  if (!m_qvStorage.CreateBlock(block.data(), static_cast<DWORD>(block.size()), 0, &m_ullRecordOffset,
+                               kBlockKindData)) {
+    m_dwCallbackError = m_qvStorage.GetError();
+    return ERROR_CANCELLED;
+  }
+  return 0;
+}
+
+DWORD CQVBackupControl::OnContent(const QVBF_INTERNAL_DATA& data) {
+  m_ullFileBytes += data.dwLength;
+  if (m_pbCancel != nullptr && *m_pbCancel != 0) return Cancel();
+  DWORD blockSize = m_qvStorage.GetArchiveBlockSize();
+  for (DWORD at = 0; at < data.dwLength;) {
+    DWORD piece = std::min(blockSize, data.dwLength - at);
+    if (!m_qvStorage.CreateBlock(data.pData + at, piece, 0, nullptr, kBlockKindData)) {
+      m_dwCallbackError = m_qvStorage.GetError();
+      return ERROR_CANCELLED;
+    }
+    at += piece;
+    m_ullDoneBytes += piece;
+    m_dwProgress = ProgressOf(m_ullDoneBytes, m_ullTotalBytes);
+    Notify(ENGINE_MSG_PROGRESS, 2, reinterpret_cast<std::uintptr_t>(&m_dwProgress));
+  }
+  return 0;
+}
+
+// The host asked to stop: the archive is finished, then its files removed.
+DWORD CQVBackupControl::Cancel() {
+  theLog.LogDetail(QVT("bCancel = TRUE Cancelling"));
+  EndBackup();
+  CleanArchive(m_ArchivePath, m_Archivename);
+  Notify(ENGINE_MSG_CANCELLED);
+  m_dwCallbackError = ERROR_CANCELLED;
+  return ERROR_CANCELLED;
+}
+
+BOOL CQVBackupControl::EndBackup() {
+  theLog.Enter(QVT("CQVBackupControl::EndBackup()"));
+  BYTE closingRecord[closing::kSize] = {'S', 'Q', 'V', 'O'};
+  DWORD length = 0;
+  const BYTE* image = m_qvfa.GetRawData(&length);
+  if (image == nullptr || length == 0) {
+    theLog.LogError(QVT("GetRawData failed"));
+    theLog.Exit();
+    return FALSE;
+  }
+  PutDword(closingRecord, closing::kImageLength, length);
+  DWORD blockSize = m_qvStorage.GetArchiveBlockSize();
+  for (DWORD at = 0; at < length;) {
+    DWORD piece = std::min(blockSize, length - at);
+    ULONGLONG offset = 0;
+    if (!m_qvStorage.CreateBlock(image + at, piece, 0, &offset, kBlockKindData)) {
+      SetLastError(m_qvStorage.GetError());
+      theLog.LogError(QVT("CreateBlock for archive index failed"));
+      theLog.Exit();
+      return FALSE;
+    }
+    if (at == 0) PutQword(closingRecord, closing::kIndexOffset, offset);
+    at += piece;
+  }
+  ULONGLONG closingOffset = 0;
+  if (!m_qvStorage.CreateBlock(closingRecord, closing::kSize, QVS_BLOCK_STORE_PLAIN, &closingOffset,
+                               kBlockKindClosing)) {
+    SetLastError(m_qvStorage.GetError());
+    theLog.LogError(QVT("CreateBlock failed"));
+    theLog.Exit();
+    return FALSE;
+  }
+  m_qvfa.RemoveAll();
+  m_qvStorage.SetEndOfArchive();
+  m_qvStorage.SetUserData(closingOffset);
+  theLog.Exit();
+  if (!m_qvStorage.CloseArchive()) {
+    SetLastError(m_qvStorage.GetError());
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Removes the archive's own volume files, found by their names: a file that
+// merely starts with the archive's name is someone else's.
+void CQVBackupControl::CleanArchive(LPCWSTR pszFolder, LPCWSTR pszName) {
+  theLog.Enter(QVT("CQVBackupControl::CleanArchive"));
+  theLog.LogDetail(QVT("folderPath %s"), pszFolder);
+  theLog.LogDetail(QVT("ArchiveName %s"), pszName);
+  if (pszFolder == nullptr || pszName == nullptr || pszName[0] == 0) {
+    theLog.Exit();
+    return;
+  }
+  qv::WString folder(pszFolder);
+  while (!folder.empty() && folder.back() == u'\\') folder.pop_back();
+  CQVPathString volumePath = m_qvStorage.GetArchiveVolumePath(0xFFFFFFFFu, 0);
+  DWORD dot = 0;
+  CQVString extension = volumePath.ReverseFind(u'.', &dot) ? volumePath.Right(volumePath.GetLength() - dot - 1)
+                                                             : CQVString(QVT("QVA"));
+  qv::platform::DirectoryEnumerator listing;
+  WIN32_FIND_DATAW item;
+  qv::WString pattern = folder + QVT("\\*.*");
+  std::vector<qv::WString> doomed;
+  if (listing.First(pattern.c_str(), &item)) {
+    do {
+      qv::WStringView name(item.cFileName);
+      if (name == QVT(".") || name == QVT("..") || (item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+      qv::WString fullPath = folder + QVT("\\") + qv::WString(name);
+      theLog.LogDetail(QVT("strFullPath %s"), fullPath.c_str());
+      theLog.LogDetail(QVT("strFileName %s"), item.cFileName);
+      theLog.LogDetail(QVT("ArchiveName %s"), pszName);
+      if (IsArchiveVolumeName(name, pszName, qv::WStringView(extension, extension.GetLength()))) {
+        doomed.push_back(fullPath);
+      }
+    } while (listing.Next(&item));
+  }
+  listing.Close();
+  for (const qv::WString& path : doomed) {
+    theLog.LogDetail(QVT("File to delete %s"), path.c_str());
+    qv::platform::MakeWritable(path.c_str());
+    if (!qv::platform::RemoveFile(path.c_str())) theLog.LogError(QVT("delete Failed"));
+  }
+  theLog.Exit();
+}

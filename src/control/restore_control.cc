@@ -1,0 +1,245 @@
+// Restoring: the index comes back through the closing record, then every
+// saved file is recreated from its record block and the data blocks after
+// it. Each file is read from the record its entry names, so a file whose
+// backup stopped half-way, or an index in another order than the stream,
+// never hands one file's bytes to another.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "control/control_records.h"
+#include "control/restore_target.h"
+#include "log/qv_log.h"
+#include "platform/file_system.h"
+#include "qvbackup/qvbackupcontrol.h"
+#include "storage/archive_layout.h"
+
+using namespace qv::control;
+using qv::storage::GetDword;
+using qv::storage::GetQword;
+using qv::storage::GetWord;
+
+void CQVBackupControl::ReleaseRestoreBlock() {
+  if (m_pRestoreBlock != nullptr) m_qvStorage.DeleteFoundBlockData(m_pRestoreBlock, m_dwRestoreBlockLength);
+  if (m_pRecordBlock != nullptr) m_qvStorage.DeleteFoundBlockData(m_pRecordBlock, m_dwRecordBlockLength);
+  m_pRestoreBlock = nullptr;
+  m_pRecordBlock = nullptr;
+  m_dwRestoreBlockLength = 0;
+  m_dwRestoreBlockPosition = 0;
+  m_dwRecordBlockLength = 0;
+}
+
+// Loading stops in a state the index can leave: the partial image is
+// refused and the previous one stays.
+BOOL CQVBackupControl::FailLoading(const WCHAR* pszDetail) {
+  DWORD error = GetLastError();
+  theLog.LogDetail(pszDetail);
+  m_qvfa.EndSetRawData();
+  m_qvfa.RemoveAll();
+  theLog.Exit();
+  SetLastError(error);
+  return FALSE;
+}
+
+BOOL CQVBackupControl::LoadArchiveIndex() {
+  theLog.Enter(QVT("CQVBackupControl::LoadArchiveIndex()"));
+  BYTE* block = nullptr;
+  DWORD length = 0;
+  ULONGLONG closingOffset = m_qvStorage.GetUserData();
+  if (!m_qvStorage.GetBlock(closingOffset, &block, &length)) {
+    SetLastError(m_qvStorage.GetError());
+    theLog.LogDetail(QVT("GetBlock failed"));
+    theLog.Exit();
+    return FALSE;
+  }
+  bool magic = length >= closing::kSize && std::memcmp(block + closing::kMagic, "SQVO", 4) == 0;
+  ULONGLONG indexOffset = magic ? GetQword(block, closing::kIndexOffset) : 0;
+  DWORD imageLength = magic ? GetDword(block, closing::kImageLength) : 0;
+  m_qvStorage.DeleteFoundBlockData(block, length);
+  if (!magic) {
+    SetLastError(ERROR_INVALID_DATA);
+    theLog.LogDetail(QVT("Index failed to load, wrong magic number. Archive is probably corrupted"));
+    theLog.Exit();
+    return FALSE;
+  }
+  // An archive written with an empty image holds no files.
+  if (imageLength == 0) {
+    m_qvfa.RemoveAll();
+    theLog.Exit();
+    return TRUE;
+  }
+  if (!m_qvfa.StartSetRawData(imageLength)) {
+    theLog.LogDetail(QVT("StartSetRawData failed"));
+    theLog.Exit();
+    return FALSE;
+  }
+  ULONGLONG at = indexOffset;
+  for (DWORD loaded = 0; loaded < imageLength; at = QVS_INVALID_OFFSET) {
+    if (!m_qvStorage.GetBlock(at, &block, &length)) {
+      SetLastError(m_qvStorage.GetError());
+      return FailLoading(QVT("GetBlock failed"));
+    }
+    BOOL added = m_qvfa.AddRawDataChunk(block, length);
+    m_qvStorage.DeleteFoundBlockData(block, length);
+    if (!added) return FailLoading(QVT("AddRawDataChunk failed"));
+    loaded += length;
+  }
+  // The image is verified as it comes in: a damaged one is refused.
+  if (!m_qvfa.EndSetRawData()) return FailLoading(QVT("EndSetRawData failed"));
+  theLog.Exit();
+  return TRUE;
+}
+
+BOOL CQVBackupControl::RestoreFile(LPCWSTR pszTarget, ULONGLONG ullFileBytes) {
+  theLog.Enter(QVT("CQVBackupControl::RestoreFile()"));
+  CQVBackupFile file;
+  file.Attach(pszTarget);
+  m_dwPhase = 0;
+  m_dwCallbackError = 0;
+  ReleaseRestoreBlock();
+  BOOL restored = file.RestoreFile(RestoreCallback, ullFileBytes, reinterpret_cast<std::uintptr_t>(this));
+  DWORD error = m_dwCallbackError != 0 ? m_dwCallbackError : GetLastError();
+  ReleaseRestoreBlock();
+  file.Detach();
+  theLog.Exit();
+  SetLastError(restored ? ERROR_SUCCESS : error);
+  return restored;
+}
+
+DWORD CQVBackupControl::RestoreCallback(QVBF_INTERNAL_DATA* pData) {
+  if (pData == nullptr || pData->ullUserValue == 0) return ERROR_CANCELLED;
+  auto* self = reinterpret_cast<CQVBackupControl*>(static_cast<std::uintptr_t>(pData->ullUserValue));
+  switch (self->m_dwPhase) {
+    case 0:
+      return self->ReadRecord(*pData);
+    case 1:
+      return self->FillNamingRecord(*pData);
+    default:
+      return self->FillContent(*pData);
+  }
+}
+
+// Reads the current file's record at the offset its entry keeps, checks it
+// belongs to that entry, and hands back the opening record.
+DWORD CQVBackupControl::ReadRecord(QVBF_INTERNAL_DATA& data) {
+  m_dwPhase = 1;
+  if (!m_qvStorage.GetBlock(m_ullRecordOffset, &m_pRecordBlock, &m_dwRecordBlockLength)) {
+    m_dwCallbackError = m_qvStorage.GetError();
+    return ERROR_CANCELLED;
+  }
+  const BYTE* block = m_pRecordBlock;
+  DWORD length = m_dwRecordBlockLength;
+  bool wellFormed = length >= record::kSize && GetDword(block, record::kHeaderSize) == record::kSize &&
+                    GetDword(block, record::kEntry) == m_dwCurrentEntry;
+  if (wellFormed) {
+    DWORD firstEnd = record::kSize + (GetWord(block, record::kFirstNameLength) + 1u) * 2;
+    DWORD secondOffset = GetWord(block, record::kSecondNameOffset);
+    DWORD secondEnd = secondOffset + (GetWord(block, record::kSecondNameLength) + 1u) * 2;
+    wellFormed = secondOffset == firstEnd && secondEnd <= length && GetWord(block, firstEnd - 2) == 0 &&
+                 GetWord(block, secondEnd - 2) == 0;
+  }
+  if (!wellFormed || data.pData == nullptr || data.dwLength < sizeof(QVBF_OPENING_RECORD)) {
+    m_dwCallbackError = ERROR_INVALID_DATA;
+    return ERROR_CANCELLED;
+  }
+  qv::storage::PutDword(data.pData, 0, GetDword(block, record::kOpening1));
+  qv::storage::PutDword(data.pData, 4, block[record::kOpening2]);
+  qv::storage::PutDword(data.pData, 8, GetDword(block, record::kOpening3));
+  qv::storage::PutDword(data.pData, 12, GetDword(block, record::kOpening4));
+  return 0;
+}
+
+DWORD CQVBackupControl::FillNamingRecord(QVBF_INTERNAL_DATA& data) {
+  m_dwPhase = 2;
+  _tagQVFA_FILEINFO info;
+  if (!m_qvfa.GetFileInfo(m_dwCurrentEntry, &info)) {
+    m_dwCallbackError = ERROR_INVALID_PARAMETER;
+    return ERROR_CANCELLED;
+  }
+  DWORD firstLength = GetWord(m_pRecordBlock, record::kFirstNameLength);
+  DWORD needed = sizeof(QVBF_NAMING_RECORD) + (firstLength + 1) * 2;
+  if (data.pData == nullptr || data.dwLength < needed) {
+    m_dwCallbackError = ERROR_INSUFFICIENT_BUFFER;
+    return ERROR_CANCELLED;
+  }
+  BYTE* out = data.pData;
+  std::memset(out, 0, needed);
+  qv::storage::PutDword(out, offsetof(QVBF_NAMING_RECORD, dwTag), QVBF_NAMING_RECORD_TAG);
+  const WCHAR* path = reinterpret_cast<const WCHAR*>(m_pRecordBlock + GetWord(m_pRecordBlock, record::kSecondNameOffset));
+  std::memcpy(out + offsetof(QVBF_NAMING_RECORD, pszPath), &path, sizeof(path));
+  qv::storage::PutDword(out, offsetof(QVBF_NAMING_RECORD, dwAttributes), info.dwFileAttributes);
+  qv::storage::PutQword(out, offsetof(QVBF_NAMING_RECORD, ullSize), info.ullSize);
+  std::memcpy(out + offsetof(QVBF_NAMING_RECORD, ftCreationTime), reinterpret_cast<const BYTE*>(&info) + 4, 8);
+  std::memcpy(out + offsetof(QVBF_NAMING_RECORD, ftLastAccessTime), reinterpret_cast<const BYTE*>(&info) + 12, 8);
+  std::memcpy(out + offsetof(QVBF_NAMING_RECORD, ftLastWriteTime), reinterpret_cast<const BYTE*>(&info) + 596, 8);
+  std::memcpy(out + sizeof(QVBF_NAMING_RECORD), m_pRecordBlock + record::kSize, (firstLength + 1) * 2);
+  return 0;
+}
+
+// Hands back the file's content from the data blocks that follow its record.
+DWORD CQVBackupControl::FillContent(QVBF_INTERNAL_DATA& data) {
+  for (DWORD filled = 0; filled < data.dwLength;) {
+    if (m_pRestoreBlock == nullptr || m_dwRestoreBlockPosition == m_dwRestoreBlockLength) {
+      if (m_pRestoreBlock != nullptr) m_qvStorage.DeleteFoundBlockData(m_pRestoreBlock, m_dwRestoreBlockLength);
+      m_pRestoreBlock = nullptr;
+      if (!m_qvStorage.GetBlock(QVS_INVALID_OFFSET, &m_pRestoreBlock, &m_dwRestoreBlockLength)) {
+        DWORD error = m_qvStorage.GetError();
+        m_dwCallbackError = error == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : error;
+        return ERROR_CANCELLED;
+      }
+      m_dwRestoreBlockPosition = 0;
+    }
+    DWORD count = std::min(data.dwLength - filled, m_dwRestoreBlockLength - m_dwRestoreBlockPosition);
+    std::memcpy(data.pData + filled, m_pRestoreBlock + m_dwRestoreBlockPosition, count);
+    m_dwRestoreBlockPosition += count;
+    filled += count;
+  }
+  return 0;
+}
+
+BOOL CQVBackupControl::RestoreAllFiles(LPCWSTR) {
+  theLog.Enter(QVT("CQVBackupControl::RestoreAllFiles()"));
+  if (qv::platform::FileExists(m_strRestoreRoot) && !qv::platform::IsDirectory(m_strRestoreRoot)) {
+    SetLastError(ERROR_BAD_PATHNAME);
+    theLog.Exit();
+    return FALSE;
+  }
+  DWORD entry = 0;
+  HANDLE search = m_qvfa.FindFirstFileW(entry, nullptr);
+  if (search == nullptr) {
+    theLog.Exit();
+    return FALSE;
+  }
+  qv::WStringView root(m_strRestoreRoot, m_strRestoreRoot.GetLength());
+  do {
+    DWORD size = 0;
+    const BYTE* userData = m_qvfa.GetUserData(entry, &size);
+    if (userData == nullptr || size < userdata::kSize || m_qvfa.IsDeleted(entry)) continue;
+    ULONGLONG fileBytes = GetQword(userData, userdata::kFileBytes);
+    if (fileBytes == 0) continue;
+    m_ullRecordOffset = GetQword(userData, userdata::kRecordOffset);
+    CQVString path = m_qvfa.GetPathName(entry);
+    qv::WString target;
+    if (!BuildRestoreTarget(root, qv::WStringView(path, path.GetLength()), &target)) {
+      theLog.LogDetail(QVT("Refused to restore %s: its path leaves the restore folder"), static_cast<LPCWSTR>(path));
+      continue;
+    }
+    m_dwCurrentEntry = entry;
+    theLog.LogDetail(QVT("Restoring file %s"), target.c_str());
+    if (!RestoreFile(target.c_str(), fileBytes)) {
+      theLog.LogDetail(QVT("File failed to restore, with error %d"), static_cast<int>(GetLastError()));
+    }
+  } while (m_qvfa.FindNextFileW(search, entry));
+  m_qvfa.FindClose(search);
+  theLog.Exit();
+  return TRUE;
+}
+
+BOOL CQVBackupControl::EndRestore() {
+  theLog.Enter(QVT("CQVBackupControl::EndRestore()"));
+  ReleaseRestoreBlock();
+  BOOL closed = m_qvStorage.CloseArchive();
+  if (!closed) SetLastError(m_qvStorage.GetError());
+  theLog.Exit();
+  return closed;
+}

@@ -1,0 +1,58 @@
+#include "platform/folders.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/posix/drive_map.h"
+#include "platform/posix/posix_error.h"
+
+namespace qv::platform {
+
+namespace {
+
+using posix::FailWith;
+using posix::FailWithErrno;
+
+// One folder of the chain: there already (following links, as Windows
+// follows junctions), or made now. Another process making it between the
+// look and the mkdir is not a failure.
+bool EnsureFolder(const std::string& folder) {
+  struct stat status;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (::stat(folder.c_str(), &status) == 0) {
+      return S_ISDIR(status.st_mode) || FailWith(ERROR_ALREADY_EXISTS);
+    }
+    if (errno != ENOENT) return FailWithErrno(errno);
+    if (::mkdir(folder.c_str(), 0777) == 0) return true;
+    if (errno != EEXIST) return FailWithErrno(errno);
+  }
+  return FailWith(ERROR_ALREADY_EXISTS);
+}
+
+}  // namespace
+
+bool CreateFolderTree(const WCHAR* path) {
+  if (path == nullptr || path[0] == 0) return FailWith(ERROR_INVALID_PARAMETER);
+  posix::NativePath native;
+  if (!posix::NativePathOf(path, &native)) return false;
+  // The drive's root is never created: a drive whose folder is missing does
+  // not exist, as on Windows.
+  const WCHAR rootPath[] = {path[0], ':', '\\', 0};
+  posix::NativePath root;
+  struct stat status;
+  if (!posix::NativePathOf(rootPath, &root)) return false;
+  if (::stat(root.path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return FailWith(ERROR_PATH_NOT_FOUND);
+  // Both paths are absolute and clean ("/a/b"); each '/' past the root ends
+  // one folder of the chain.
+  const std::string& full = native.path;
+  if (full.size() <= root.path.size()) return true;
+  std::size_t start = root.path == "/" ? 1 : root.path.size() + 1;
+  for (std::size_t slash = full.find('/', start); slash != std::string::npos; slash = full.find('/', slash + 1)) {
+    if (!EnsureFolder(full.substr(0, slash))) return false;
+  }
+  return EnsureFolder(full);
+}
+
+}  // namespace qv::platform

@@ -1,0 +1,47 @@
+// The conversation between CQVBackupFile and its callback, and the content
+// part of it, over any RandomAccessFile (so that tests can put failing files
+// in place of real ones).
+#ifndef QVBACKUP_SERVICES_BACKUP_FILE_STREAM_H_
+#define QVBACKUP_SERVICES_BACKUP_FILE_STREAM_H_
+
+#include "platform/random_access_file.h"
+#include "qvbackup/qvbackupfile.h"
+#include "qvbackup/wintypes.h"
+
+namespace qv::services {
+
+// The stages of the conversation, as QVBF_INTERNAL_DATA::dwStage numbers them.
+constexpr DWORD kStageOpening = 0;
+constexpr DWORD kStageNaming = 1;
+constexpr DWORD kStageContent = 2;
+
+// One callback and the user value that goes with every call.
+class CallbackChannel {
+ public:
+  CallbackChannel(QVBF_CALLBACK callback, ULONGLONG userValue) : callback_(callback), userValue_(userValue) {}
+
+  // Calls back once with `length` bytes at `data` in `stage`. True when the
+  // callback answered 0; any other answer stops the conversation: false with
+  // ERROR_CANCELLED.
+  bool Exchange(DWORD stage, BYTE* data, DWORD length) const;
+
+ private:
+  QVBF_CALLBACK callback_;
+  ULONGLONG userValue_;
+};
+
+// Reads `file` from its position to its end and hands what is read to
+// `channel` as content, in chunks of at most QVBF_CHUNK_SIZE bytes; nothing
+// read, no chunk. `sizeHint` (the size when the file was opened) only sizes
+// the buffer: a file that grew or shrank since is delivered as read, and the
+// first short read ends it. False with the read's error or ERROR_CANCELLED.
+bool SendContent(platform::RandomAccessFile& file, ULONGLONG sizeHint, const CallbackChannel& channel);
+
+// Asks `channel` for `bytes` of content, min(QVBF_CHUNK_SIZE, what is left)
+// at a time, and writes each chunk to `file` at its position. False with the
+// write's error or ERROR_CANCELLED.
+bool ReceiveContent(const CallbackChannel& channel, ULONGLONG bytes, platform::RandomAccessFile& file);
+
+}  // namespace qv::services
+
+#endif  // QVBACKUP_SERVICES_BACKUP_FILE_STREAM_H_

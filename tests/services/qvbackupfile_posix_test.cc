@@ -1,0 +1,131 @@
+// CQVBackupFile on POSIX: links and special files are not backed up, times
+// keep their 100 ns, read-only is the write permission, and a write that
+// fails half-way leaves nothing behind.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "qvbackup/host.h"
+#include "services/backupfile_test_util.h"
+
+namespace qvtest {
+namespace {
+
+using BackupFilePosix = BackupFileTest;
+
+struct stat StatOf(const std::filesystem::path& path) {
+  struct stat status {};
+  EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+  return status;
+}
+
+// Keeps the files this process writes below `limit` bytes while it lives:
+// a write past it fails with EFBIG, as on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t limit) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit reduced = saved_;
+    reduced.rlim_cur = limit;
+    applied_ = ::setrlimit(RLIMIT_FSIZE, &reduced) == 0;
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, previous_);
+  }
+  bool applied() const { return applied_; }
+
+ private:
+  struct rlimit saved_ {};
+  void (*previous_)(int) = nullptr;
+  bool applied_ = false;
+};
+
+TEST_F(BackupFilePosix, ASymbolicLinkIsNotBackedUp) {
+  MakeSource("real.txt", 10);
+  std::filesystem::create_symlink(Native("real.txt"), Native("link.txt"));
+  BackupRecorder recorder;
+  DWORD error = 0;
+  EXPECT_FALSE(Backup("link.txt", &recorder, &error));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME));
+  EXPECT_TRUE(recorder.calls.empty());
+}
+
+TEST_F(BackupFilePosix, AFifoIsNotAFileAndDoesNotBlock) {
+  ASSERT_EQ(::mkfifo(Native("pipe").c_str(), 0600), 0);
+  BackupRecorder recorder;
+  DWORD error = 0;
+  EXPECT_FALSE(Backup("pipe", &recorder, &error));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(recorder.calls.empty());
+}
+
+TEST_F(BackupFilePosix, RestoredTimesKeepEvery100Nanoseconds) {
+  MakeSource("a.bin", 10);
+  BackupRecorder recorder;
+  ASSERT_TRUE(Backup("a.bin", &recorder));
+  RestoreReplayer replayer(recorder);
+  ASSERT_TRUE(Restore("b.bin", &replayer, recorder.TotalBytes()));
+  struct stat status = StatOf(Native("b.bin"));
+  const long long kUnixEpochSeconds = 11644473600LL;
+  EXPECT_EQ(status.st_mtim.tv_sec, static_cast<time_t>(kLastWriteTicks / 10000000 - kUnixEpochSeconds));
+  EXPECT_EQ(status.st_mtim.tv_nsec, static_cast<long>(kLastWriteTicks % 10000000 * 100));
+  EXPECT_EQ(status.st_atim.tv_sec, static_cast<time_t>(kLastAccessTicks / 10000000 - kUnixEpochSeconds));
+  EXPECT_EQ(status.st_atim.tv_nsec, static_cast<long>(kLastAccessTicks % 10000000 * 100));
+}
+
+TEST_F(BackupFilePosix, ReadOnlyBecomesTheMissingWritePermission) {
+  MakeSource("a.bin", 10);
+  ASSERT_EQ(::chmod(Native("a.bin").c_str(), 0664), 0);
+  BackupRecorder writable;
+  ASSERT_TRUE(Backup("a.bin", &writable));
+  ASSERT_EQ(::chmod(Native("a.bin").c_str(), 0444), 0);
+  BackupRecorder readOnly;
+  ASSERT_TRUE(Backup("a.bin", &readOnly));
+
+  RestoreReplayer first(readOnly);
+  ASSERT_TRUE(Restore("b.bin", &first, readOnly.TotalBytes()));
+  EXPECT_EQ(StatOf(Native("b.bin")).st_mode & 0222, 0u);
+  // Restored over the read-only copy, the writable one is writable again.
+  RestoreReplayer second(writable);
+  ASSERT_TRUE(Restore("b.bin", &second, writable.TotalBytes()));
+  EXPECT_NE(StatOf(Native("b.bin")).st_mode & S_IWUSR, 0u);
+}
+
+TEST_F(BackupFilePosix, AWriteThatFailsHalfWayLeavesTheTargetAsItWas) {
+  MakeSource("a.bin", 3 * kMiB);
+  BackupRecorder recorder;
+  ASSERT_TRUE(Backup("a.bin", &recorder));
+  Bytes old = RandomBytes(100, 4);
+  WriteBytes(Native("t.bin"), old);
+  RestoreReplayer replayer(recorder);
+  DWORD error = 0;
+  bool restored = true;
+  {
+    FileSizeLimit limit(kMiB + kMiB / 2);
+    ASSERT_TRUE(limit.applied());
+    restored = Restore("t.bin", &replayer, recorder.TotalBytes(), &error);
+  }
+  EXPECT_FALSE(restored);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_EQ(Names(), (std::set<std::string>{"a.bin", "t.bin"}));
+  EXPECT_TRUE(ReadBytes(Native("t.bin")) == old);
+}
+
+TEST_F(BackupFilePosix, ATargetOnAnUnmappedDriveDoesNotExist) {
+  MakeSource("a.bin", 10);
+  BackupRecorder recorder;
+  ASSERT_TRUE(Backup("a.bin", &recorder));
+  ASSERT_TRUE(QVSetDriveMapping('Q', nullptr, nullptr));
+  CQVBackupFile file(QVT("Q:\\folder\\a.bin"));
+  RestoreReplayer replayer(recorder);
+  EXPECT_FALSE(file.RestoreFile(&RestoreReplayer::Callback, recorder.TotalBytes(), replayer.UserValue()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+}  // namespace
+}  // namespace qvtest
