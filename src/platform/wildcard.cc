@@ -115,10 +115,10 @@ WCHAR UpperCaseChar(WCHAR c) {
   return c;
 }
 
-bool PathMatchSpec(const WCHAR* name, const WCHAR* spec) {
-  if (name == nullptr || spec == nullptr) return false;
+bool PathMatchSpec(const WCHAR* name, const WCHAR* masks) {
+  if (name == nullptr || masks == nullptr) return false;
   std::size_t nameLength = LengthOf(name);
-  const WCHAR* mask = spec;
+  const WCHAR* mask = masks;
   for (;;) {
     while (*mask == ' ') ++mask;
     std::size_t maskLength = 0;

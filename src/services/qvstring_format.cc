@@ -19,7 +19,7 @@ using Text = std::basic_string<WCHAR>;
 // Guards against a format text that would ask for gigabytes of padding.
 constexpr int kMaxField = 1 << 20;
 
-struct ConversionSpec {
+struct Conversion {
   bool leftAlign = false;
   bool zeroPad = false;
   bool plusSign = false;
@@ -66,29 +66,29 @@ class Formatter {
   // Formats the conversion starting at the '%' `start`; returns where the
   // format text continues, or null on a field that is too wide.
   const WCHAR* Convert(const WCHAR* start) {
-    ConversionSpec spec;
-    const WCHAR* p = ParseFlags(start + 1, &spec);
-    p = ParseWidth(p, &spec);
-    p = ParsePrecision(p, &spec);
-    p = ParseSize(p, &spec);
-    if (spec.width > kMaxField || spec.precision > kMaxField) return nullptr;
+    Conversion fields;
+    const WCHAR* p = ParseFlags(start + 1, &fields);
+    p = ParseWidth(p, &fields);
+    p = ParsePrecision(p, &fields);
+    p = ParseSize(p, &fields);
+    if (fields.width > kMaxField || fields.precision > kMaxField) return nullptr;
     if (*p == 0) {  // the text ends inside the conversion: keep it as it is
       out_->append(start, p);
       return p;
     }
-    spec.conversion = *p++;
-    if (!Emit(spec)) out_->append(start, p);
+    fields.conversion = *p++;
+    if (!Emit(fields)) out_->append(start, p);
     return p;
   }
 
-  static const WCHAR* ParseFlags(const WCHAR* p, ConversionSpec* spec) {
+  static const WCHAR* ParseFlags(const WCHAR* p, Conversion* fields) {
     for (;; ++p) {
       switch (*p) {
-        case '-': spec->leftAlign = true; break;
-        case '0': spec->zeroPad = true; break;
-        case '+': spec->plusSign = true; break;
-        case ' ': spec->spaceSign = true; break;
-        case '#': spec->alternate = true; break;
+        case '-': fields->leftAlign = true; break;
+        case '0': fields->zeroPad = true; break;
+        case '+': fields->plusSign = true; break;
+        case ' ': fields->spaceSign = true; break;
+        case '#': fields->alternate = true; break;
         default: return p;
       }
     }
@@ -103,23 +103,23 @@ class Formatter {
     return p;
   }
 
-  const WCHAR* ParseWidth(const WCHAR* p, ConversionSpec* spec) {
-    if (*p != '*') return ParseNumber(p, &spec->width);
+  const WCHAR* ParseWidth(const WCHAR* p, Conversion* fields) {
+    if (*p != '*') return ParseNumber(p, &fields->width);
     long long width = va_arg(arguments_, int);
     if (width < 0) {  // a negative width argument means left alignment
-      spec->leftAlign = true;
+      fields->leftAlign = true;
       width = -width;
     }
-    spec->width = width > kMaxField ? kMaxField + 1 : static_cast<int>(width);
+    fields->width = width > kMaxField ? kMaxField + 1 : static_cast<int>(width);
     return p + 1;
   }
 
-  const WCHAR* ParsePrecision(const WCHAR* p, ConversionSpec* spec) {
+  const WCHAR* ParsePrecision(const WCHAR* p, Conversion* fields) {
     if (*p != '.') return p;
     ++p;
-    if (*p != '*') return ParseNumber(p, &spec->precision);
+    if (*p != '*') return ParseNumber(p, &fields->precision);
     int precision = va_arg(arguments_, int);
-    spec->precision = precision < 0 ? -1 : precision;
+    fields->precision = precision < 0 ? -1 : precision;
     return p + 1;
   }
 
@@ -130,50 +130,50 @@ class Formatter {
     return true;
   }
 
-  static const WCHAR* ParseSize(const WCHAR* p, ConversionSpec* spec) {
-    if (StartsWith(p, "I64")) { spec->bits = 64; return p + 3; }
-    if (StartsWith(p, "I32")) { spec->bits = 32; return p + 3; }
-    if (StartsWith(p, "ll")) { spec->bits = 64; return p + 2; }
-    if (*p == 'l') { spec->bits = 32; return p + 1; }
-    if (*p == 'h') { spec->bits = 16; return p + 1; }
+  static const WCHAR* ParseSize(const WCHAR* p, Conversion* fields) {
+    if (StartsWith(p, "I64")) { fields->bits = 64; return p + 3; }
+    if (StartsWith(p, "I32")) { fields->bits = 32; return p + 3; }
+    if (StartsWith(p, "ll")) { fields->bits = 64; return p + 2; }
+    if (*p == 'l') { fields->bits = 32; return p + 1; }
+    if (*p == 'h') { fields->bits = 16; return p + 1; }
     return p;
   }
 
   // False for an unknown conversion, which the caller copies literally.
-  bool Emit(const ConversionSpec& spec) {
-    switch (spec.conversion) {
+  bool Emit(const Conversion& fields) {
+    switch (fields.conversion) {
       case '%': out_->push_back('%'); return true;
-      case 'd': case 'i': EmitSigned(spec); return true;
-      case 'u': case 'x': case 'X': case 'o': EmitUnsigned(spec); return true;
-      case 'c': EmitCharacter(spec); return true;
-      case 's': EmitText(spec); return true;
+      case 'd': case 'i': EmitSigned(fields); return true;
+      case 'u': case 'x': case 'X': case 'o': EmitUnsigned(fields); return true;
+      case 'c': EmitCharacter(fields); return true;
+      case 's': EmitText(fields); return true;
       default: return false;
     }
   }
 
-  void EmitSigned(const ConversionSpec& spec) {
+  void EmitSigned(const Conversion& fields) {
     long long value;
-    if (spec.bits == 64) {
+    if (fields.bits == 64) {
       value = va_arg(arguments_, long long);
     } else {
       value = va_arg(arguments_, int);
-      if (spec.bits == 16) value = static_cast<short>(value);
+      if (fields.bits == 16) value = static_cast<short>(value);
     }
     // Unsigned negation, so that the most negative value has a magnitude too.
     std::uint64_t magnitude = static_cast<std::uint64_t>(value);
     if (value < 0) magnitude = 0 - magnitude;
-    EmitInteger(spec, value < 0, magnitude);
+    EmitInteger(fields, value < 0, magnitude);
   }
 
-  void EmitUnsigned(const ConversionSpec& spec) {
+  void EmitUnsigned(const Conversion& fields) {
     std::uint64_t value;
-    if (spec.bits == 64) {
+    if (fields.bits == 64) {
       value = va_arg(arguments_, unsigned long long);
     } else {
       value = va_arg(arguments_, unsigned int);
-      if (spec.bits == 16) value = static_cast<unsigned short>(value);
+      if (fields.bits == 16) value = static_cast<unsigned short>(value);
     }
-    EmitInteger(spec, false, value);
+    EmitInteger(fields, false, value);
   }
 
   static int BaseOf(WCHAR conversion) {
@@ -181,65 +181,65 @@ class Formatter {
     return conversion == 'o' ? 8 : 10;
   }
 
-  static std::string PrefixOf(const ConversionSpec& spec, bool negative, std::uint64_t magnitude) {
-    bool isSigned = spec.conversion == 'd' || spec.conversion == 'i';
+  static std::string PrefixOf(const Conversion& fields, bool negative, std::uint64_t magnitude) {
+    bool isSigned = fields.conversion == 'd' || fields.conversion == 'i';
     if (negative) return "-";
-    if (isSigned && spec.plusSign) return "+";
-    if (isSigned && spec.spaceSign) return " ";
-    if (spec.alternate && magnitude != 0 && spec.conversion == 'x') return "0x";
-    if (spec.alternate && magnitude != 0 && spec.conversion == 'X') return "0X";
+    if (isSigned && fields.plusSign) return "+";
+    if (isSigned && fields.spaceSign) return " ";
+    if (fields.alternate && magnitude != 0 && fields.conversion == 'x') return "0x";
+    if (fields.alternate && magnitude != 0 && fields.conversion == 'X') return "0X";
     return "";
   }
 
-  void EmitInteger(const ConversionSpec& spec, bool negative, std::uint64_t magnitude) {
+  void EmitInteger(const Conversion& fields, bool negative, std::uint64_t magnitude) {
     char digits[72];
-    char* end = std::to_chars(digits, digits + sizeof digits, magnitude, BaseOf(spec.conversion)).ptr;
-    if (spec.precision == 0 && magnitude == 0) end = digits;  // "%.0d" of 0 prints no digit
-    if (spec.conversion == 'X') {
+    char* end = std::to_chars(digits, digits + sizeof digits, magnitude, BaseOf(fields.conversion)).ptr;
+    if (fields.precision == 0 && magnitude == 0) end = digits;  // "%.0d" of 0 prints no digit
+    if (fields.conversion == 'X') {
       for (char* d = digits; d != end; ++d) {
         if (*d >= 'a' && *d <= 'f') *d = static_cast<char>(*d - 'a' + 'A');
       }
     }
     int digitCount = static_cast<int>(end - digits);
-    int zeros = spec.precision > digitCount ? spec.precision - digitCount : 0;
-    if (spec.alternate && spec.conversion == 'o' && zeros == 0 && (digitCount == 0 || digits[0] != '0'))
+    int zeros = fields.precision > digitCount ? fields.precision - digitCount : 0;
+    if (fields.alternate && fields.conversion == 'o' && zeros == 0 && (digitCount == 0 || digits[0] != '0'))
       zeros = 1;  // "%#o" always starts with a 0
-    std::string prefix = PrefixOf(spec, negative, magnitude);
-    int padding = spec.width - static_cast<int>(prefix.size()) - zeros - digitCount;
-    if (spec.zeroPad && !spec.leftAlign && spec.precision < 0) {
+    std::string prefix = PrefixOf(fields, negative, magnitude);
+    int padding = fields.width - static_cast<int>(prefix.size()) - zeros - digitCount;
+    if (fields.zeroPad && !fields.leftAlign && fields.precision < 0) {
       zeros += padding > 0 ? padding : 0;
       padding = 0;
     }
-    if (!spec.leftAlign) AppendRepeated(' ', padding, out_);
+    if (!fields.leftAlign) AppendRepeated(' ', padding, out_);
     AppendAscii(prefix.data(), prefix.data() + prefix.size(), out_);
     AppendRepeated('0', zeros, out_);
     AppendAscii(digits, end, out_);
-    if (spec.leftAlign) AppendRepeated(' ', padding, out_);
+    if (fields.leftAlign) AppendRepeated(' ', padding, out_);
   }
 
-  void EmitPadded(const ConversionSpec& spec, const WCHAR* text, std::size_t length) {
-    int padding = spec.width - static_cast<int>(length);
-    if (!spec.leftAlign) AppendRepeated(' ', padding, out_);
+  void EmitPadded(const Conversion& fields, const WCHAR* text, std::size_t length) {
+    int padding = fields.width - static_cast<int>(length);
+    if (!fields.leftAlign) AppendRepeated(' ', padding, out_);
     out_->append(text, length);
-    if (spec.leftAlign) AppendRepeated(' ', padding, out_);
+    if (fields.leftAlign) AppendRepeated(' ', padding, out_);
   }
 
-  void EmitCharacter(const ConversionSpec& spec) {
+  void EmitCharacter(const Conversion& fields) {
     // A 0 code unit is dropped: the string never holds one.
     WCHAR c = static_cast<WCHAR>(va_arg(arguments_, int));
-    EmitPadded(spec, &c, c != 0 ? 1 : 0);
+    EmitPadded(fields, &c, c != 0 ? 1 : 0);
   }
 
-  void EmitText(const ConversionSpec& spec) {
+  void EmitText(const Conversion& fields) {
     static const WCHAR kNull[] = {'(', 'n', 'u', 'l', 'l', ')', 0};
     const WCHAR* text = va_arg(arguments_, const WCHAR*);
     if (text == nullptr) text = kNull;
     // With a precision the text need not be terminated within it.
     std::size_t length = 0;
-    std::size_t limit = spec.precision < 0 ? SIZE_MAX : static_cast<std::size_t>(spec.precision);
+    std::size_t limit = fields.precision < 0 ? SIZE_MAX : static_cast<std::size_t>(fields.precision);
     while (length < limit && text[length] != 0) ++length;
     if (length == limit && length > 0 && IsHighSurrogate(text[length - 1])) --length;
-    EmitPadded(spec, text, length);
+    EmitPadded(fields, text, length);
   }
 
   std::va_list& arguments_;

@@ -16,29 +16,29 @@ namespace fs = std::filesystem;
 class ControlTest : public ::testing::Test {
  protected:
   // Backs up `files` (native paths) into archive "home" of archives_.
-  void Backup(const std::vector<fs::path>& files, ArchiveSpec& spec, CQVBackupControl& control) {
+  void Backup(const std::vector<fs::path>& files, ArchiveDescription& desc, CQVBackupControl& control) {
     ULONGLONG total = 0;
     for (const fs::path& file : files) total += fs::file_size(file);
     control.SetTotalBytes(total);
-    ASSERT_TRUE(control.BeginBackup(spec.get())) << GetLastError();
+    ASSERT_TRUE(control.BeginBackup(desc.get())) << GetLastError();
     for (const fs::path& file : files) EXPECT_TRUE(control.AddFileToArchive(DrivePathOf(file).c_str())) << file;
     ASSERT_TRUE(control.EndBackup()) << GetLastError();
   }
-  void Restore(ArchiveSpec& spec) { RestoreAll(spec, restored_); }
+  void Restore(ArchiveDescription& desc) { RestoreAll(desc, restored_); }
   fs::path Restored(const fs::path& source) { return RestoredPath(restored_.path(), DrivePathOf(source)); }
 
   TempDir sources_, archives_, restored_;
-  ArchiveSpec spec_{archives_.DrivePath()};
+  ArchiveDescription desc_{archives_.DrivePath()};
 };
 
 TEST_F(ControlTest, OneSmallFileMakesRecordDataIndexAndClosingBlocks) {
   fs::path file = sources_.WriteFile("a.txt", 10);
-  spec_.get()->dwBlockSize = QVS_DEFAULT_BLOCK_SIZE;
+  desc_.get()->dwBlockSize = QVS_DEFAULT_BLOCK_SIZE;
   CQVBackupControl control;
-  Backup({file}, spec_, control);
+  Backup({file}, desc_, control);
 
   CQVStorage reader;
-  ASSERT_TRUE(reader.OpenArchive(spec_.get()));
+  ASSERT_TRUE(reader.OpenArchive(desc_.get()));
   Bytes archive = ReadAll(archives_.path() / "home.QVA");
   std::vector<WORD> kinds;
   std::vector<ULONGLONG> offsets;
@@ -60,7 +60,7 @@ TEST_F(ControlTest, OneSmallFileMakesRecordDataIndexAndClosingBlocks) {
   EXPECT_EQ(Dword(recordBlock, 6), 27u);
   reader.CloseArchive();
 
-  Restore(spec_);
+  Restore(desc_);
   EXPECT_EQ(ReadAll(Restored(file)), ReadAll(file));
 }
 
@@ -68,7 +68,7 @@ TEST_F(ControlTest, BigFileIsSplitIntoBlocksWithProgress) {
   fs::path file = sources_.WriteFile("big.bin", 10000);
   MessageLog messages;
   CQVBackupControl control(&messages);
-  Backup({file}, spec_, control);  // block size 4096
+  Backup({file}, desc_, control);  // block size 4096
   EXPECT_EQ(messages.percentages, (std::vector<DWORD>{40, 81, 100}));
   Bytes archive = ReadAll(archives_.path() / "home.QVA");
   int dataBlocks = 0;
@@ -90,7 +90,7 @@ TEST_F(ControlTest, CancelRemovesOnlyThisArchivesFiles) {
   MessageLog messages;
   CQVBackupControl control(&messages);
   control.SetCancelFlag(&cancel);
-  ASSERT_TRUE(control.BeginBackup(spec_.get()));
+  ASSERT_TRUE(control.BeginBackup(desc_.get()));
   EXPECT_TRUE(control.AddFileToArchive(DrivePathOf(files[0]).c_str()));
   EXPECT_TRUE(control.AddFileToArchive(DrivePathOf(files[1]).c_str()));
   cancel = 1;  // seen at the first chunk of the third file
@@ -107,7 +107,7 @@ TEST_F(ControlTest, CancelRemovesOnlyThisArchivesFiles) {
 
 TEST_F(ControlTest, WrongClosingMagicFailsTheIndexLoad) {
   CQVBackupControl control;
-  Backup({sources_.WriteFile("x", 100)}, spec_, control);
+  Backup({sources_.WriteFile("x", 100)}, desc_, control);
   fs::path path = archives_.path() / "home.QVA";
   Bytes archive = ReadAll(path);
   ULONGLONG closing = Qword(archive, 181);
@@ -115,7 +115,7 @@ TEST_F(ControlTest, WrongClosingMagicFailsTheIndexLoad) {
   // Its checksum no longer matches either: the block itself is refused.
   WriteAll(path, archive);
   CQVBackupControl restorer;
-  ASSERT_TRUE(restorer.GetStorage().OpenArchive(spec_.get()));
+  ASSERT_TRUE(restorer.GetStorage().OpenArchive(desc_.get()));
   EXPECT_FALSE(restorer.LoadArchiveIndex());
   // The index is usable afterwards.
   EXPECT_NE(restorer.GetIndex().Add(QVT("Q:")), 1u);
@@ -126,9 +126,9 @@ TEST_F(ControlTest, WrongClosingMagicFailsTheIndexLoad) {
 TEST_F(ControlTest, DamagedDataBlockFailsOnlyItsFile) {
   std::vector<fs::path> files = {sources_.WriteFile("a.bin", 3000), sources_.WriteFile("b.bin", 3000),
                                  sources_.WriteFile("c.bin", 3000)};
-  spec_.get()->dwCompression = 0;
+  desc_.get()->dwCompression = 0;
   CQVBackupControl control;
-  Backup(files, spec_, control);
+  Backup(files, desc_, control);
   fs::path path = archives_.path() / "home.QVA";
   Bytes archive = ReadAll(path);
   // b.bin's data block is the fourth block.
@@ -136,7 +136,7 @@ TEST_F(ControlTest, DamagedDataBlockFailsOnlyItsFile) {
   for (int i = 0; i < 3; ++i) at += QVS_BLOCK_HEADER_SIZE + Dword(archive, at);
   archive[at + QVS_BLOCK_HEADER_SIZE + 100] ^= 0x01;
   WriteAll(path, archive);
-  Restore(spec_);
+  Restore(desc_);
   EXPECT_EQ(ReadAll(Restored(files[0])), ReadAll(files[0]));
   EXPECT_FALSE(fs::exists(Restored(files[1])));
   EXPECT_EQ(ReadAll(Restored(files[2])), ReadAll(files[2]));
@@ -147,13 +147,13 @@ TEST_F(ControlTest, StoredPathsThatLeaveTheRootAreRefused) {
   fs::path good = sources_.WriteFile("good.txt", 20);
   fs::path escape = sources_.WriteFile("escape.txt", 20);
   CQVBackupControl control;
-  ASSERT_TRUE(control.BeginBackup(spec_.get()));
+  ASSERT_TRUE(control.BeginBackup(desc_.get()));
   ASSERT_TRUE(control.AddFileToArchive(DrivePathOf(good).c_str()));
   // The file system resolves "..", the index keeps it as a name.
   WString sneaky = sources_.DrivePath() + W("\\inner\\deeper\\..\\..\\escape.txt");
   ASSERT_TRUE(control.AddFileToArchive(sneaky.c_str())) << GetLastError();
   ASSERT_TRUE(control.EndBackup());
-  Restore(spec_);
+  Restore(desc_);
   EXPECT_EQ(ReadAll(Restored(good)), ReadAll(good));
   // Nothing of the sneaky entry anywhere below or beside the root.
   int files = 0;
@@ -205,20 +205,20 @@ TEST_F(ControlTest, RandomTreesComeBackWhole) {
       if (file.readOnly) fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write, fs::perm_options::remove);
       paths.push_back(path);
     }
-    ArchiveSpec spec(archives.DrivePath());
-    spec.get()->dwBlockSize = block;
-    spec.info.dwCompression = settings[s].compress;
-    spec.info.ullVolumeSize = settings[s].volume;
-    if (settings[s].encrypt) spec.password = W("tree password");
+    ArchiveDescription desc(archives.DrivePath());
+    desc.get()->dwBlockSize = block;
+    desc.info.dwCompression = settings[s].compress;
+    desc.info.ullVolumeSize = settings[s].volume;
+    if (settings[s].encrypt) desc.password = W("tree password");
     CQVBackupControl control;
     ULONGLONG total = 0;
     for (auto& path : paths) total += fs::file_size(path);
     control.SetTotalBytes(total);
-    ASSERT_TRUE(control.BeginBackup(spec.get()));
+    ASSERT_TRUE(control.BeginBackup(desc.get()));
     for (auto& path : paths) ASSERT_TRUE(control.AddFileToArchive(DrivePathOf(path).c_str())) << path;
     ASSERT_TRUE(control.EndBackup());
 
-    RestoreAll(spec, restored);
+    RestoreAll(desc, restored);
     for (std::size_t i = 0; i < paths.size(); ++i) {
       fs::path back = RestoredPath(restored.path(), DrivePathOf(paths[i]));
       ASSERT_TRUE(fs::exists(back)) << tree[i].relative;
@@ -233,7 +233,7 @@ TEST_F(ControlTest, RandomTreesComeBackWhole) {
 
 TEST_F(ControlTest, EmptyIndexImageLoadsAsAnEmptyIndex) {
   CQVBackupControl control;
-  Backup({sources_.WriteFile("x", 10)}, spec_, control);
+  Backup({sources_.WriteFile("x", 10)}, desc_, control);
   // A closing record announcing an image of 0 bytes (with its checksum).
   fs::path path = archives_.path() / "home.QVA";
   Bytes archive = ReadAll(path);
@@ -244,7 +244,7 @@ TEST_F(ControlTest, EmptyIndexImageLoadsAsAnEmptyIndex) {
   for (int i = 0; i < 4; ++i) archive[closing + 10 + i] = static_cast<BYTE>(crc >> (8 * i));
   WriteAll(path, archive);
   CQVBackupControl restorer;
-  ASSERT_TRUE(restorer.GetStorage().OpenArchive(spec_.get()));
+  ASSERT_TRUE(restorer.GetStorage().OpenArchive(desc_.get()));
   ASSERT_TRUE(restorer.LoadArchiveIndex());
   EXPECT_EQ(restorer.GetIndex().GetItemCount(TRUE), 0u);
   restorer.EndRestore();

@@ -13,9 +13,9 @@ TEST(ControlPosixTest, FileFailingHalfWayLeavesTheOthersTheirOwnBytes) {
   TempDir sources, archives, restored;
   fs::path first = sources.WriteFile("first.bin", 5000);
   fs::path last = sources.WriteFile("last.bin", 7000);
-  ArchiveSpec spec(archives.DrivePath());
+  ArchiveDescription desc(archives.DrivePath());
   CQVBackupControl control;
-  ASSERT_TRUE(control.BeginBackup(spec.get()));
+  ASSERT_TRUE(control.BeginBackup(desc.get()));
   ASSERT_TRUE(control.AddFileToArchive(DrivePathOf(first).c_str()));
   // This file opens and has a name and a size, but reading it fails: its
   // record is in the stream, its data never comes.
@@ -23,7 +23,7 @@ TEST(ControlPosixTest, FileFailingHalfWayLeavesTheOthersTheirOwnBytes) {
   ASSERT_TRUE(control.AddFileToArchive(DrivePathOf(last).c_str()));
   ASSERT_TRUE(control.EndBackup());
 
-  RestoreAll(spec, restored);
+  RestoreAll(desc, restored);
   EXPECT_EQ(ReadAll(RestoredPath(restored.path(), DrivePathOf(first))), ReadAll(first));
   EXPECT_EQ(ReadAll(RestoredPath(restored.path(), DrivePathOf(last))), ReadAll(last));
   EXPECT_FALSE(fs::exists(restored.path() / "Kelvar_C" / "proc"));

@@ -31,10 +31,10 @@ struct MessageLog : CQVEngineCallback {
   }
 };
 
-// Restores the whole archive of `spec` below `root` with a new control.
-inline void RestoreAll(ArchiveSpec& spec, const TempDir& root) {
+// Restores the whole archive of `desc` below `root` with a new control.
+inline void RestoreAll(ArchiveDescription& desc, const TempDir& root) {
   CQVBackupControl restorer;
-  ASSERT_TRUE(restorer.GetStorage().OpenArchive(spec.get())) << restorer.GetStorage().GetError();
+  ASSERT_TRUE(restorer.GetStorage().OpenArchive(desc.get())) << restorer.GetStorage().GetError();
   ASSERT_TRUE(restorer.LoadArchiveIndex()) << GetLastError();
   restorer.SetRestoreRoot(root.DrivePath().c_str());
   ASSERT_TRUE(restorer.RestoreAllFiles());

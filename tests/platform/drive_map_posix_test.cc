@@ -81,7 +81,7 @@ TEST(DriveMapTest, NamesCarryColonBackslashAndRawBytesAcross) {
 
 TEST(DriveMapTest, SpecSetsFoldersAndDevices) {
   DriveMap map;
-  map.ApplySpec("C=/;E=/mnt/usb,/dev/sdb1;F=,/tmp/fat.img");
+  map.ApplyList("C=/;E=/mnt/usb,/dev/sdb1;F=,/tmp/fat.img");
   EXPECT_EQ(NativeOf(map, W("E:\\photos")), "/mnt/usb/photos");
   EXPECT_EQ(NativeOf(map, W("F:\\")), "<error 3>") << "F has a device and no folder";
   std::string device;
@@ -97,7 +97,7 @@ TEST(DriveMapTest, SpecSetsFoldersAndDevices) {
 
 TEST(DriveMapTest, SpecIgnoresMalformedEntries) {
   DriveMap map;
-  map.ApplySpec("=/x;EE=/y;1=/z;G/w;;H=/h;   I=/i;J");
+  map.ApplyList("=/x;EE=/y;1=/z;G/w;;H=/h;   I=/i;J");
   for (char letter : {'E', 'G', 'J'}) {
     SCOPED_TRACE(letter);
     EXPECT_EQ(NativeOf(map, WString{static_cast<WCHAR>(letter), ':'}), "<error 3>");
@@ -109,12 +109,12 @@ TEST(DriveMapTest, SpecIgnoresMalformedEntries) {
 
 TEST(DriveMapTest, LaterEntriesReplaceEarlierOnesAndEmptyRootsUnmap) {
   DriveMap map;
-  map.ApplySpec("E=/a,/dev/a;E=/b;C=");
+  map.ApplyList("E=/a,/dev/a;E=/b;C=");
   EXPECT_EQ(NativeOf(map, W("E:\\x")), "/b/x");
   std::string device;
   EXPECT_FALSE(map.Device('E', &device)) << "the replacing entry has no device";
   EXPECT_EQ(NativeOf(map, W("C:\\x")), "<error 3>");
-  map.ApplySpec("K=/k/,/dev/k,v");
+  map.ApplyList("K=/k/,/dev/k,v");
   EXPECT_EQ(NativeOf(map, W("K:\\x")), "/k/x") << "trailing slash of the root dropped";
   ASSERT_TRUE(map.Device('K', &device));
   EXPECT_EQ(device, "/dev/k,v") << "only the first comma separates the device";
@@ -139,7 +139,7 @@ TEST(DriveMapTest, BadLettersAreRejected) {
 
 TEST(DriveMapTest, NativePathsGoToTheDriveWithTheLongestRoot) {
   DriveMap map;
-  map.ApplySpec("E=/mnt/usb;D=/mnt");
+  map.ApplyList("E=/mnt/usb;D=/mnt");
   EXPECT_EQ(DriveOf(map, "/mnt/usb/a/b"), W("E:\\a\\b"));
   EXPECT_EQ(DriveOf(map, "/mnt/usb"), W("E:\\"));
   EXPECT_EQ(DriveOf(map, "/mnt/usb/"), W("E:\\"));
@@ -151,7 +151,7 @@ TEST(DriveMapTest, NativePathsGoToTheDriveWithTheLongestRoot) {
 
 TEST(DriveMapTest, NativePathsAreResolvedLexically) {
   DriveMap map;
-  map.ApplySpec("E=/mnt/usb");
+  map.ApplyList("E=/mnt/usb");
   EXPECT_EQ(DriveOf(map, "/mnt/usb/../x"), W("C:\\mnt\\x"));
   EXPECT_EQ(DriveOf(map, "//mnt///usb/./a/"), W("E:\\a"));
   EXPECT_EQ(DriveOf(map, "/.."), W("C:\\"));
@@ -161,13 +161,13 @@ TEST(DriveMapTest, NativePathsAreResolvedLexically) {
 
 TEST(DriveMapTest, EqualRootsGoToTheFirstLetter) {
   DriveMap map;
-  map.ApplySpec("G=/data;D=/data");
+  map.ApplyList("G=/data;D=/data");
   EXPECT_EQ(DriveOf(map, "/data/x"), W("D:\\x"));
 }
 
 TEST(DriveMapTest, NativePathsOutsideEveryRootHaveNoDrivePath) {
   DriveMap map;
-  map.ApplySpec("C=;E=/mnt");
+  map.ApplyList("C=;E=/mnt");
   SetLastError(0);
   EXPECT_EQ(DriveOf(map, "/home/a"), W("<error 3>"));
   EXPECT_EQ(DriveOf(map, "/mnt/a"), W("E:\\a"));
@@ -175,7 +175,7 @@ TEST(DriveMapTest, NativePathsOutsideEveryRootHaveNoDrivePath) {
 
 TEST(DriveMapTest, DrivePathsAndNativePathsRoundTrip) {
   DriveMap map;
-  map.ApplySpec("E=/mnt/usb");
+  map.ApplyList("E=/mnt/usb");
   for (std::string native : {"/", "/tmp", "/mnt/usb", "/mnt/usb/a b/c.txt", "/tmp/a:b", "/tmp/back\\slash",
                              "/tmp/\xFF\xFE", "/tmp/\xF0\x9F\x98\x80.jpg", "/tmp/...", "/tmp/ leading"}) {
     SCOPED_TRACE(native);

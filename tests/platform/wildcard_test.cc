@@ -15,15 +15,15 @@ using qvtest::WString;
 
 struct MatchCase {
   const char* name;  // UTF-8
-  const char* spec;  // UTF-8
+  const char* desc;  // UTF-8
   bool matches;
 };
 
 void ExpectMatches(const MatchCase* cases, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     const MatchCase& c = cases[i];
-    SCOPED_TRACE(std::string("name \"") + c.name + "\" spec \"" + c.spec + "\"");
-    EXPECT_EQ(PathMatchSpec(W(c.name).c_str(), W(c.spec).c_str()), c.matches);
+    SCOPED_TRACE(std::string("name \"") + c.name + "\" desc \"" + c.desc + "\"");
+    EXPECT_EQ(PathMatchSpec(W(c.name).c_str(), W(c.desc).c_str()), c.matches);
   }
 }
 

@@ -19,7 +19,7 @@ class BlocksTest : public ::testing::Test {
   std::vector<ULONGLONG> Write(const std::vector<Bytes>& blocks, DWORD options = 0) {
     CQVStorage storage;
     std::vector<ULONGLONG> offsets;
-    EXPECT_TRUE(storage.BeginArchive(spec_.get())) << storage.GetError();
+    EXPECT_TRUE(storage.BeginArchive(desc_.get())) << storage.GetError();
     for (const Bytes& data : blocks) {
       ULONGLONG offset = 0;
       EXPECT_TRUE(storage.CreateBlock(data.data(), static_cast<DWORD>(data.size()), options, &offset))
@@ -36,12 +36,12 @@ class BlocksTest : public ::testing::Test {
   DWORD StoredAt(ULONGLONG offset) { return Dword(ReadAll(temp_.path() / "home.QVA"), offset); }
 
   TempDir temp_;
-  ArchiveSpec spec_{temp_.DrivePath()};
+  ArchiveDescription desc_{temp_.DrivePath()};
 };
 
 TEST_F(BlocksTest, BlockOfTheBlockSizeFitsOneMoreByteDoesNot) {
   CQVStorage storage;
-  ASSERT_TRUE(storage.BeginArchive(spec_.get()));
+  ASSERT_TRUE(storage.BeginArchive(desc_.get()));
   Bytes full = RandomBytes(4097, 1);
   EXPECT_TRUE(storage.CreateBlock(full.data(), 4096, 0));
   EXPECT_FALSE(storage.CreateBlock(full.data(), 4097, 0));
@@ -60,14 +60,14 @@ TEST_F(BlocksTest, OnlyDataThatShrinksIsStoredCompressed) {
   EXPECT_EQ(KindAt(at[1]), 1);
   EXPECT_EQ(StoredAt(at[1]), 4096u);
   CQVStorage reader;
-  ASSERT_TRUE(reader.OpenArchive(spec_.get()));
+  ASSERT_TRUE(reader.OpenArchive(desc_.get()));
   EXPECT_EQ(BlockAt(reader, at[0]), TextBytes(4096));
   EXPECT_EQ(BlockAt(reader, at[1]), RandomBytes(4096, 2));
   reader.CloseArchive();
 }
 
 TEST_F(BlocksTest, EncryptedBlocksReadBackWithThePasswordOnly) {
-  spec_.password = W("correct horse \xC3\xA9t\xC3\xA9");  // not only ASCII
+  desc_.password = W("correct horse \xC3\xA9t\xC3\xA9");  // not only ASCII
   std::vector<ULONGLONG> at = Write({TextBytes(4096), RandomBytes(4096, 3), RandomBytes(17, 4)});
   EXPECT_EQ(KindAt(at[0]), 1 | kCompressed | kEncrypted);
   EXPECT_EQ(KindAt(at[1]), 1 | kEncrypted);
@@ -79,31 +79,31 @@ TEST_F(BlocksTest, EncryptedBlocksReadBackWithThePasswordOnly) {
   EXPECT_EQ(std::search(file.begin(), file.end(), plain.begin(), plain.begin() + 64), file.end());
 
   CQVStorage reader;
-  ASSERT_TRUE(reader.OpenArchive(spec_.get())) << reader.GetError();
+  ASSERT_TRUE(reader.OpenArchive(desc_.get())) << reader.GetError();
   EXPECT_EQ(BlockAt(reader, at[0]), TextBytes(4096));
   EXPECT_EQ(BlockAt(reader, at[1]), RandomBytes(4096, 3));
   EXPECT_EQ(BlockAt(reader, at[2]), RandomBytes(17, 4));
   reader.CloseArchive();
 
-  ArchiveSpec wrong(temp_.DrivePath());
+  ArchiveDescription wrong(temp_.DrivePath());
   wrong.password = W("Correct horse");
   CQVStorage refused;
   EXPECT_FALSE(refused.OpenArchive(wrong.get()));
   EXPECT_EQ(refused.GetError(), static_cast<DWORD>(ERROR_WRONG_PASSWORD));
-  ArchiveSpec none(temp_.DrivePath());
+  ArchiveDescription none(temp_.DrivePath());
   EXPECT_FALSE(refused.OpenArchive(none.get()));
   EXPECT_EQ(refused.GetError(), static_cast<DWORD>(ERROR_WRONG_PASSWORD));
 }
 
 TEST_F(BlocksTest, EncryptedBlockWithoutAPasswordIsRefused) {
-  spec_.password = W("pw");
+  desc_.password = W("pw");
   std::vector<ULONGLONG> at = Write({TextBytes(100)});
   // An archive whose check value was wiped opens without a password, but
   // its blocks stay closed.
   Bytes file = ReadAll(temp_.path() / "home.QVA");
   std::fill(file.begin() + 161, file.begin() + 181, 0);
   WriteAll(temp_.path() / "home.QVA", file);
-  ArchiveSpec none(temp_.DrivePath());
+  ArchiveDescription none(temp_.DrivePath());
   CQVStorage reader;
   ASSERT_TRUE(reader.OpenArchive(none.get()));
   BYTE* data = nullptr;
@@ -115,7 +115,7 @@ TEST_F(BlocksTest, EncryptedBlockWithoutAPasswordIsRefused) {
 }
 
 TEST_F(BlocksTest, PlainOptionStoresUnchangedEvenWithPasswordAndCompression) {
-  spec_.password = W("pw");
+  desc_.password = W("pw");
   std::vector<ULONGLONG> at = Write({TextBytes(1000)}, QVS_BLOCK_STORE_PLAIN);
   EXPECT_EQ(KindAt(at[0]), 1);
   Bytes file = ReadAll(temp_.path() / "home.QVA");
@@ -126,11 +126,11 @@ TEST_F(BlocksTest, KeySizesAndTheCheckValue) {
   for (DWORD bits : {32u, 64u, 128u, 160u, 256u}) {
     SCOPED_TRACE(bits);
     TempDir temp;
-    ArchiveSpec spec(temp.DrivePath());
-    spec.password = W("pw");
-    spec.get()->dwEncryptionKeySize = bits;
+    ArchiveDescription desc(temp.DrivePath());
+    desc.password = W("pw");
+    desc.get()->dwEncryptionKeySize = bits;
     CQVStorage storage;
-    ASSERT_TRUE(storage.BeginArchive(&spec.info));
+    ASSERT_TRUE(storage.BeginArchive(&desc.info));
     Bytes data = TextBytes(500);
     ASSERT_TRUE(storage.CreateBlock(data.data(), 500, 0));
     ASSERT_TRUE(storage.CloseArchive());
@@ -140,7 +140,7 @@ TEST_F(BlocksTest, KeySizesAndTheCheckValue) {
     bool trailingZeros = file[177] == 0 && file[178] == 0 && file[179] == 0 && file[180] == 0;
     EXPECT_EQ(trailingZeros, bits == 160);
     CQVStorage reader;
-    ASSERT_TRUE(reader.OpenArchive(spec.get()));
+    ASSERT_TRUE(reader.OpenArchive(desc.get()));
     EXPECT_EQ(BlockAt(reader, QVS_HEADER_SIZE), data);
     reader.CloseArchive();
   }
@@ -152,16 +152,16 @@ TEST_F(BlocksTest, KeySizesAndTheCheckValue) {
 }
 
 TEST_F(BlocksTest, CheckValueNeverRevealsTheBlockKey) {
-  spec_.password = W("same password");
+  desc_.password = W("same password");
   Write({TextBytes(10)});
   Bytes file = ReadAll(temp_.path() / "home.QVA");
   Bytes check(file.begin() + 161, file.begin() + 181);
   CQVCrypto crypto;
   const BYTE salt[] = {'~', 'K', 'd', '!', '4', 'p', '%', 'Z', 'r', '2', 'q'};
   BYTE key[32];
-  ASSERT_TRUE(crypto.CryptoDeriveKey(spec_.password.c_str(), QV_KEY_256, key, salt, 11));
+  ASSERT_TRUE(crypto.CryptoDeriveKey(desc_.password.c_str(), QV_KEY_256, key, salt, 11));
   BYTE check160[20];
-  ASSERT_TRUE(crypto.CryptoDeriveKey(spec_.password.c_str(), QV_KEY_160, check160, salt, 11));
+  ASSERT_TRUE(crypto.CryptoDeriveKey(desc_.password.c_str(), QV_KEY_160, check160, salt, 11));
   EXPECT_EQ(check, Bytes(check160, check160 + 20));  // the check value is the 160-bit derivation
   EXPECT_NE(Bytes(key, key + 4), Bytes(check.begin(), check.begin() + 4));
   EXPECT_EQ(std::search(key, key + 32, check.begin(), check.begin() + 4), key + 32);
@@ -170,7 +170,7 @@ TEST_F(BlocksTest, CheckValueNeverRevealsTheBlockKey) {
 TEST_F(BlocksTest, WalkingThreeBlocksThenTheEnd) {
   Write({TextBytes(10), RandomBytes(4000, 5), TextBytes(3000)});
   CQVStorage reader;
-  ASSERT_TRUE(reader.OpenArchive(spec_.get()));
+  ASSERT_TRUE(reader.OpenArchive(desc_.get()));
   BYTE* data = nullptr;
   DWORD length = 0;
   HANDLE walk = reader.FindFirstDataBlock(&data, &length);
@@ -200,10 +200,10 @@ TEST_F(BlocksTest, EveryFlippedByteOfABlockIsDetected) {
     for (bool compressible : {false, true}) {
       SCOPED_TRACE(std::to_string(encrypted) + std::to_string(compressible));
       TempDir temp;
-      ArchiveSpec spec(temp.DrivePath());
-      if (encrypted) spec.password = W("pw");
+      ArchiveDescription desc(temp.DrivePath());
+      if (encrypted) desc.password = W("pw");
       CQVStorage storage;
-      ASSERT_TRUE(storage.BeginArchive(spec.get()));
+      ASSERT_TRUE(storage.BeginArchive(desc.get()));
       Bytes data = compressible ? TextBytes(600) : RandomBytes(600, 9);
       ULONGLONG offset = 0;
       ASSERT_TRUE(storage.CreateBlock(data.data(), 600, 0, &offset));
@@ -216,7 +216,7 @@ TEST_F(BlocksTest, EveryFlippedByteOfABlockIsDetected) {
         if (at == offset + 4) continue;                        // kind, low bits
         bad[at] ^= at == offset + 5 ? (encrypted ? 0x20 : 0x10) : 0x04;  // the marks
         WriteAll(path, bad);
-        ASSERT_TRUE(reader.OpenArchive(spec.get()));
+        ASSERT_TRUE(reader.OpenArchive(desc.get()));
         BYTE* out = nullptr;
         DWORD length = 0;
         EXPECT_FALSE(reader.GetBlock(offset, &out, &length)) << "byte " << at;
@@ -231,7 +231,7 @@ TEST_F(BlocksTest, TruncatedArchiveIsDamageNotTheEnd) {
   std::vector<ULONGLONG> at = Write({RandomBytes(3000, 6)});
   fs::resize_file(temp_.path() / "home.QVA", at[0] + 1000);
   CQVStorage reader;
-  ASSERT_TRUE(reader.OpenArchive(spec_.get()));
+  ASSERT_TRUE(reader.OpenArchive(desc_.get()));
   BYTE* out = nullptr;
   DWORD length = 0;
   EXPECT_FALSE(reader.GetBlock(at[0], &out, &length));

@@ -12,33 +12,33 @@ namespace fs = std::filesystem;
 class ContainerTest : public ::testing::Test {
  protected:
   TempDir temp_;
-  ArchiveSpec spec_{temp_.DrivePath()};
+  ArchiveDescription desc_{temp_.DrivePath()};
   fs::path Volume(const std::string& name) const { return temp_.path() / name; }
 };
 
 TEST_F(ContainerTest, BadDescriptionsAreRefusedBeforeAnyFileIsTouched) {
   CQVStorage storage;
-  spec_.get()->dwSize = 179;
-  EXPECT_FALSE(storage.BeginArchive(&spec_.info));
+  desc_.get()->dwSize = 179;
+  EXPECT_FALSE(storage.BeginArchive(&desc_.info));
   EXPECT_EQ(storage.GetError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  spec_.info.dwSize = sizeof(QVS_ARCHIVE_INFO);
+  desc_.info.dwSize = sizeof(QVS_ARCHIVE_INFO);
 
-  ArchiveSpec noFolder(temp_.DrivePath() + W("\\missing"));
+  ArchiveDescription noFolder(temp_.DrivePath() + W("\\missing"));
   EXPECT_FALSE(storage.BeginArchive(noFolder.get()));
   EXPECT_EQ(storage.GetError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
-  ArchiveSpec noName(temp_.DrivePath());
+  ArchiveDescription noName(temp_.DrivePath());
   noName.name.clear();
   noName.get()->pszName = nullptr;
   EXPECT_FALSE(storage.BeginArchive(&noName.info));
 
-  ArchiveSpec badKey(temp_.DrivePath());
+  ArchiveDescription badKey(temp_.DrivePath());
   badKey.password = W("secret");
   badKey.get()->dwEncryptionKeySize = 100;
   EXPECT_FALSE(storage.BeginArchive(&badKey.info));
   EXPECT_EQ(storage.GetError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
-  ArchiveSpec longExtension(temp_.DrivePath());
+  ArchiveDescription longExtension(temp_.DrivePath());
   longExtension.extension = W("ABCDEF");
   EXPECT_FALSE(storage.BeginArchive(longExtension.get()));
   EXPECT_TRUE(fs::is_empty(temp_.path()));
@@ -46,8 +46,8 @@ TEST_F(ContainerTest, BadDescriptionsAreRefusedBeforeAnyFileIsTouched) {
 
 TEST_F(ContainerTest, HeaderOnDiskHoldsTheDescription) {
   CQVStorage storage;
-  spec_.get()->dwFlags = 0x100;
-  ASSERT_TRUE(storage.BeginArchive(spec_.get())) << storage.GetError();
+  desc_.get()->dwFlags = 0x100;
+  ASSERT_TRUE(storage.BeginArchive(desc_.get())) << storage.GetError();
   Bytes data = TextBytes(3000);
   ASSERT_TRUE(storage.CreateBlock(data.data(), 3000, 0));
   ASSERT_TRUE(storage.SetUserData(0x1122334455667788ull));
@@ -77,8 +77,8 @@ TEST_F(ContainerTest, BlockSizesOutsideTheRangeBecomeTheDefault) {
   };
   for (Case c : {Case{999, 262144}, Case{1000, 1000}, Case{536870912, 536870912}, Case{536870913, 262144}}) {
     CQVStorage storage;
-    spec_.get()->dwBlockSize = c.asked;
-    ASSERT_TRUE(storage.BeginArchive(spec_.get()));
+    desc_.get()->dwBlockSize = c.asked;
+    ASSERT_TRUE(storage.BeginArchive(desc_.get()));
     EXPECT_EQ(storage.GetArchiveBlockSize(), c.kept) << c.asked;
     ASSERT_TRUE(storage.CloseArchive());
     EXPECT_EQ(Dword(ReadAll(Volume("home.QVA")), 40), c.kept);
@@ -87,16 +87,16 @@ TEST_F(ContainerTest, BlockSizesOutsideTheRangeBecomeTheDefault) {
 
 TEST_F(ContainerTest, VolumeNamesFollowTheRules) {
   CQVStorage storage;
-  ASSERT_TRUE(storage.BeginArchive(spec_.get()));
+  ASSERT_TRUE(storage.BeginArchive(desc_.get()));
   WString folder = temp_.DrivePath() + W("\\");
   EXPECT_EQ(U8(storage.GetArchiveVolumePath(0)), U8(folder + W("home.QVA")));
   EXPECT_EQ(U8(storage.GetArchiveVolumePath(3, 3)), U8(folder + W("home.I3.QVA")));
   storage.CloseArchive();
 
   CQVStorage split;
-  spec_.get()->ullVolumeSize = 100000;
-  spec_.info.pszIncrementTag = QVT("Inc");
-  ASSERT_TRUE(split.BeginArchive(&spec_.info));
+  desc_.get()->ullVolumeSize = 100000;
+  desc_.info.pszIncrementTag = QVT("Inc");
+  ASSERT_TRUE(split.BeginArchive(&desc_.info));
   EXPECT_EQ(U8(split.GetArchiveVolumePath(0)), U8(folder + W("home.1.QVA")));
   EXPECT_EQ(U8(split.GetArchiveVolumePath(1)), U8(folder + W("home.2.QVA")));
   EXPECT_EQ(U8(split.GetArchiveVolumePath(0, 3)), U8(folder + W("home.Inc3.1.QVA")));
@@ -109,11 +109,11 @@ TEST_F(ContainerTest, StreamCrossesVolumesAndReadsBackTheSame) {
   for (ULONGLONG volumeSize : {247ull, 300ull, 1000ull, 4096ull, 70000ull}) {
     SCOPED_TRACE(volumeSize);
     TempDir temp;
-    ArchiveSpec spec(temp.DrivePath());
-    spec.get()->ullVolumeSize = volumeSize;
-    spec.info.dwCompression = 0;
+    ArchiveDescription desc(temp.DrivePath());
+    desc.get()->ullVolumeSize = volumeSize;
+    desc.info.dwCompression = 0;
     CQVStorage storage;
-    ASSERT_TRUE(storage.BeginArchive(&spec.info)) << storage.GetError();
+    ASSERT_TRUE(storage.BeginArchive(&desc.info)) << storage.GetError();
     std::vector<std::pair<ULONGLONG, Bytes>> blocks;
     for (unsigned i = 0; i < 6; ++i) {
       Bytes data = RandomBytes(500 + i * 700, i);
@@ -139,7 +139,7 @@ TEST_F(ContainerTest, StreamCrossesVolumesAndReadsBackTheSame) {
     EXPECT_FALSE(fs::exists(temp.path() / ("home." + std::to_string(volumes + 1) + ".QVA")));
 
     CQVStorage reader;
-    ASSERT_TRUE(reader.OpenArchive(spec.get())) << reader.GetError();
+    ASSERT_TRUE(reader.OpenArchive(desc.get())) << reader.GetError();
     EXPECT_EQ(reader.GetVolumeCount(), volumes);
     for (auto& [offset, data] : blocks) EXPECT_EQ(BlockAt(reader, offset), data);
     // Raw bytes across a boundary read back as written.
@@ -153,7 +153,7 @@ TEST_F(ContainerTest, StreamCrossesVolumesAndReadsBackTheSame) {
 
 TEST_F(ContainerTest, SeekOrigins) {
   CQVStorage storage;
-  ASSERT_TRUE(storage.BeginArchive(spec_.get()));
+  ASSERT_TRUE(storage.BeginArchive(desc_.get()));
   Bytes data = RandomBytes(2000, 7);
   ASSERT_TRUE(storage.CreateBlock(data.data(), 2000, 0));
   ULONGLONG end = storage.GetArchiveOffset();
@@ -169,9 +169,9 @@ TEST_F(ContainerTest, SeekOrigins) {
 
 TEST_F(ContainerTest, CuttingInTheSecondOfFourVolumesDeletesTheLastTwo) {
   CQVStorage storage;
-  spec_.get()->ullVolumeSize = 1000;
-  spec_.info.dwCompression = 0;
-  ASSERT_TRUE(storage.BeginArchive(&spec_.info));
+  desc_.get()->ullVolumeSize = 1000;
+  desc_.info.dwCompression = 0;
+  ASSERT_TRUE(storage.BeginArchive(&desc_.info));
   Bytes data = RandomBytes(3500, 1);
   ASSERT_TRUE(storage.WriteData(data.data(), 3500));
   ASSERT_TRUE(fs::exists(Volume("home.4.QVA")));
@@ -195,7 +195,7 @@ TEST_F(ContainerTest, BusyFirstVolumeIsTriedFiveMoreTimes) {
   CQVStorage storage;
   storage.SetSleepProc(CountSleep);
   g_sleeps = 0;
-  EXPECT_FALSE(storage.BeginArchive(spec_.get()));
+  EXPECT_FALSE(storage.BeginArchive(desc_.get()));
   EXPECT_EQ(g_sleeps, 5);
   EXPECT_EQ(storage.GetError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
@@ -218,8 +218,8 @@ struct VolumePrompt {
 TEST_F(ContainerTest, MissingVolumeIsAskedForThroughTheCallback) {
   {
     CQVStorage storage;
-    spec_.get()->ullVolumeSize = 1000;
-    ASSERT_TRUE(storage.BeginArchive(&spec_.info));
+    desc_.get()->ullVolumeSize = 1000;
+    ASSERT_TRUE(storage.BeginArchive(&desc_.info));
     Bytes data = RandomBytes(3000, 3);
     ASSERT_TRUE(storage.CreateBlock(data.data(), 3000, 0));
     ASSERT_TRUE(storage.CloseArchive());
@@ -227,7 +227,7 @@ TEST_F(ContainerTest, MissingVolumeIsAskedForThroughTheCallback) {
   fs::rename(Volume("home.3.QVA"), Volume("moved.bin"));
   VolumePrompt cancel;
   CQVStorage reader;
-  ASSERT_TRUE(reader.OpenArchive(spec_.get(), VolumePrompt::Callback, cancel.User()));
+  ASSERT_TRUE(reader.OpenArchive(desc_.get(), VolumePrompt::Callback, cancel.User()));
   BYTE* data = nullptr;
   DWORD length = 0;
   EXPECT_FALSE(reader.GetBlock(QVS_HEADER_SIZE, &data, &length));
@@ -239,7 +239,7 @@ TEST_F(ContainerTest, MissingVolumeIsAskedForThroughTheCallback) {
   VolumePrompt found;
   found.replacement = temp_.DrivePath() + W("\\moved.bin");
   CQVStorage again;
-  ASSERT_TRUE(again.OpenArchive(spec_.get(), VolumePrompt::Callback, found.User()));
+  ASSERT_TRUE(again.OpenArchive(desc_.get(), VolumePrompt::Callback, found.User()));
   EXPECT_EQ(BlockAt(again, QVS_HEADER_SIZE), RandomBytes(3000, 3));
   EXPECT_EQ(found.volumes, std::vector<DWORD>{2});
   again.CloseArchive();
@@ -249,20 +249,20 @@ TEST_F(ContainerTest, OpeningSomethingElseLeavesItUntouched) {
   Bytes foreign = TextBytes(1000);
   WriteAll(Volume("home.QVA"), foreign);
   CQVStorage storage;
-  EXPECT_FALSE(storage.OpenArchive(spec_.get()));
+  EXPECT_FALSE(storage.OpenArchive(desc_.get()));
   EXPECT_EQ(storage.GetError(), static_cast<DWORD>(ERROR_BAD_FORMAT));
   EXPECT_FALSE(storage.CloseArchive());  // nothing stayed open
   EXPECT_EQ(ReadAll(Volume("home.QVA")), foreign);
 
   WriteAll(Volume("home.QVA"), Bytes{'S', 'Q', 'V', 'O'});
-  EXPECT_FALSE(storage.OpenArchive(spec_.get()));
+  EXPECT_FALSE(storage.OpenArchive(desc_.get()));
   EXPECT_EQ(storage.GetError(), static_cast<DWORD>(ERROR_BAD_FORMAT));
 }
 
 TEST_F(ContainerTest, DamagedHeaderFieldsAreRefused) {
   {
     CQVStorage storage;
-    ASSERT_TRUE(storage.BeginArchive(spec_.get()));
+    ASSERT_TRUE(storage.BeginArchive(desc_.get()));
     ASSERT_TRUE(storage.CloseArchive());
   }
   Bytes good = ReadAll(Volume("home.QVA"));
@@ -276,7 +276,7 @@ TEST_F(ContainerTest, DamagedHeaderFieldsAreRefused) {
     }
     WriteAll(Volume("home.QVA"), bad);
     CQVStorage storage;
-    EXPECT_FALSE(storage.OpenArchive(spec_.get())) << at;
+    EXPECT_FALSE(storage.OpenArchive(desc_.get())) << at;
     EXPECT_EQ(storage.GetError(), static_cast<DWORD>(ERROR_BAD_FORMAT)) << at;
   }
 }
@@ -284,7 +284,7 @@ TEST_F(ContainerTest, DamagedHeaderFieldsAreRefused) {
 TEST_F(ContainerTest, ReadOnlyArchiveIsReadWithoutBeingWritten) {
   {
     CQVStorage storage;
-    ASSERT_TRUE(storage.BeginArchive(spec_.get()));
+    ASSERT_TRUE(storage.BeginArchive(desc_.get()));
     Bytes data = TextBytes(2000);
     ASSERT_TRUE(storage.CreateBlock(data.data(), 2000, 0));
     ASSERT_TRUE(storage.CloseArchive());
@@ -293,7 +293,7 @@ TEST_F(ContainerTest, ReadOnlyArchiveIsReadWithoutBeingWritten) {
   if (std::ofstream(Volume("home.QVA"), std::ios::app).is_open()) GTEST_SKIP() << "permissions do not bind this user";
   Bytes before = ReadAll(Volume("home.QVA"));
   CQVStorage reader;
-  ASSERT_TRUE(reader.OpenArchive(spec_.get())) << reader.GetError();
+  ASSERT_TRUE(reader.OpenArchive(desc_.get())) << reader.GetError();
   EXPECT_EQ(BlockAt(reader, QVS_HEADER_SIZE), TextBytes(2000));
   Bytes more = TextBytes(10);
   EXPECT_FALSE(reader.CreateBlock(more.data(), 10, 0));
@@ -303,7 +303,7 @@ TEST_F(ContainerTest, ReadOnlyArchiveIsReadWithoutBeingWritten) {
 
 TEST_F(ContainerTest, CopiesNeverShareTheOpenVolume) {
   CQVStorage storage;
-  ASSERT_TRUE(storage.BeginArchive(spec_.get()));
+  ASSERT_TRUE(storage.BeginArchive(desc_.get()));
   {
     CQVStorage copy(storage);
     EXPECT_FALSE(copy.CloseArchive());

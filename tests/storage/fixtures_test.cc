@@ -28,14 +28,14 @@ TEST_P(FixturesTest, EveryArchiveReadsBackWhole) {
   for (const FixtureArchive& fixture : FixtureArchives()) {
     for (DWORD increment = 0; increment <= fixture.increments; ++increment) {
       SCOPED_TRACE(fixture.name + " increment " + std::to_string(increment));
-      ArchiveSpec spec(folder);
-      spec.name = W(fixture.name);
-      spec.password = W(fixture.password);
-      spec.get()->dwEncryptionKeySize = fixture.keyBits;
-      spec.info.ullVolumeSize = fixture.volumeSize;
-      spec.info.dwIncrementToOpen = increment;
+      ArchiveDescription desc(folder);
+      desc.name = W(fixture.name);
+      desc.password = W(fixture.password);
+      desc.get()->dwEncryptionKeySize = fixture.keyBits;
+      desc.info.ullVolumeSize = fixture.volumeSize;
+      desc.info.dwIncrementToOpen = increment;
       CQVStorage storage;
-      ASSERT_TRUE(storage.OpenArchive(&spec.info)) << storage.GetError();
+      ASSERT_TRUE(storage.OpenArchive(&desc.info)) << storage.GetError();
       EXPECT_EQ(storage.GetUserData(), FixtureUserData(increment));
       std::vector<Bytes> found;
       BYTE* data = nullptr;

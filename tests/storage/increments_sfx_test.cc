@@ -17,8 +17,8 @@ class IncrementTest : public ::testing::Test {
  protected:
   void MakeArchive(bool incremental) {
     CQVStorage storage;
-    ArchiveSpec spec(temp_.DrivePath());
-    QVS_ARCHIVE_INFO* info = spec.get();
+    ArchiveDescription desc(temp_.DrivePath());
+    QVS_ARCHIVE_INFO* info = desc.get();
     ASSERT_TRUE(incremental ? storage.BeginIncrementalArchive(info) : storage.BeginArchive(info));
     Bytes data = TextBytes(100);
     ASSERT_TRUE(storage.CreateBlock(data.data(), 100, 0));
@@ -34,8 +34,8 @@ TEST_F(IncrementTest, IncrementsAreNumberedAfterTheFirstMissingFile) {
   EXPECT_TRUE(fs::exists(temp_.path() / "home.I1.QVA"));
   EXPECT_TRUE(fs::exists(temp_.path() / "home.I2.QVA"));
   CQVStorage probe;
-  ArchiveSpec spec(temp_.DrivePath());
-  ASSERT_TRUE(probe.BeginIncrementalArchive(spec.get()));
+  ArchiveDescription desc(temp_.DrivePath());
+  ASSERT_TRUE(probe.BeginIncrementalArchive(desc.get()));
   EXPECT_EQ(probe.GetCurrentIncrement(), 3);
   EXPECT_EQ(probe.GetIncrementCount(0), 4u);  // I3 now exists too
   ASSERT_TRUE(probe.CloseArchive());
@@ -47,7 +47,7 @@ TEST_F(IncrementTest, IncrementsAreNumberedAfterTheFirstMissingFile) {
 
   fs::remove(temp_.path() / "home.I1.QVA");
   CQVStorage again;
-  ASSERT_TRUE(again.BeginIncrementalArchive(spec.get()));
+  ASSERT_TRUE(again.BeginIncrementalArchive(desc.get()));
   EXPECT_EQ(again.GetCurrentIncrement(), 1);
   again.CloseArchive();
 }
@@ -55,18 +55,18 @@ TEST_F(IncrementTest, IncrementsAreNumberedAfterTheFirstMissingFile) {
 TEST_F(IncrementTest, IncrementsOpenByNumberAndBaseHasNoIncrementFlag) {
   MakeArchive(false);
   MakeArchive(true);
-  ArchiveSpec spec(temp_.DrivePath());
-  spec.get()->dwIncrementToOpen = 1;
+  ArchiveDescription desc(temp_.DrivePath());
+  desc.get()->dwIncrementToOpen = 1;
   CQVStorage increment;
-  ASSERT_TRUE(increment.OpenArchive(&spec.info)) << increment.GetError();
+  ASSERT_TRUE(increment.OpenArchive(&desc.info)) << increment.GetError();
   EXPECT_EQ(increment.GetCurrentIncrement(), 1);
   EXPECT_EQ(U8(increment.GetIncrementBase()), U8(temp_.DrivePath() + W("\\home.QVA")));
   EXPECT_EQ(BlockAt(increment, QVS_HEADER_SIZE), TextBytes(100));
   increment.CloseArchive();
 
-  spec.info.dwIncrementToOpen = 0;
+  desc.info.dwIncrementToOpen = 0;
   CQVStorage base;
-  ASSERT_TRUE(base.OpenArchive(&spec.info));
+  ASSERT_TRUE(base.OpenArchive(&desc.info));
   EXPECT_EQ(base.GetCurrentIncrement(), 0);
   EXPECT_EQ(base.GetError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
   base.CloseArchive();
@@ -100,16 +100,16 @@ class SelfExtractingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     WriteAll(temp_.path() / "stub.bin", Stub(40000));
-    spec_.stub = temp_.DrivePath() + W("\\stub.bin");
+    desc_.stub = temp_.DrivePath() + W("\\stub.bin");
   }
   TempDir temp_;
-  ArchiveSpec spec_{temp_.DrivePath()};
+  ArchiveDescription desc_{temp_.DrivePath()};
 };
 
 TEST_F(SelfExtractingTest, ArchiveFollowsTheProgramAndItsMarker) {
-  spec_.password = W("pw");
+  desc_.password = W("pw");
   CQVStorage storage;
-  ASSERT_TRUE(storage.BeginArchive(spec_.get())) << storage.GetError();
+  ASSERT_TRUE(storage.BeginArchive(desc_.get())) << storage.GetError();
   EXPECT_EQ(storage.GetHeaderOffset(), 40000u);
   Bytes data = TextBytes(3000);
   ULONGLONG offset = 0;
@@ -126,7 +126,7 @@ TEST_F(SelfExtractingTest, ArchiveFollowsTheProgramAndItsMarker) {
   EXPECT_EQ(Bytes(file.begin() + 36, file.begin() + 40000), Bytes(stub.begin() + 36, stub.end()));
 
   // Opened as an archive named with "exe"...
-  ArchiveSpec asExe(temp_.DrivePath());
+  ArchiveDescription asExe(temp_.DrivePath());
   asExe.extension = W("exe");
   asExe.password = W("pw");
   CQVStorage reader;
@@ -154,9 +154,9 @@ TEST_F(SelfExtractingTest, ArchiveFollowsTheProgramAndItsMarker) {
 }
 
 TEST_F(SelfExtractingTest, SplitArchiveIsFoundBesideTheProgram) {
-  spec_.get()->ullVolumeSize = 50000;
+  desc_.get()->ullVolumeSize = 50000;
   CQVStorage storage;
-  ASSERT_TRUE(storage.BeginArchive(&spec_.info));
+  ASSERT_TRUE(storage.BeginArchive(&desc_.info));
   Bytes data = RandomBytes(4000, 12);
   std::vector<ULONGLONG> offsets;
   for (int i = 0; i < 5; ++i) {
@@ -178,13 +178,13 @@ TEST_F(SelfExtractingTest, SplitArchiveIsFoundBesideTheProgram) {
 }
 
 TEST_F(SelfExtractingTest, ProgramWithoutAnArchiveOrTooBigIsRefused) {
-  ProgramStorage plain(spec_.stub);
+  ProgramStorage plain(desc_.stub);
   EXPECT_FALSE(plain.OpenSFX(nullptr, 0, nullptr));
   EXPECT_EQ(plain.GetError(), static_cast<DWORD>(ERROR_BAD_FORMAT));
 
-  spec_.get()->ullVolumeSize = 30000;  // smaller than the program
+  desc_.get()->ullVolumeSize = 30000;  // smaller than the program
   CQVStorage storage;
-  EXPECT_FALSE(storage.BeginArchive(&spec_.info));
+  EXPECT_FALSE(storage.BeginArchive(&desc_.info));
   EXPECT_EQ(storage.GetError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
   Bytes notExe = TextBytes(500);

@@ -19,7 +19,7 @@ using Bytes = std::vector<BYTE>;
 
 // A description of an archive "home" in `folder`; the texts live in the
 // object, so it can be passed as it is.
-struct ArchiveSpec {
+struct ArchiveDescription {
   WString folder;
   WString name = W("home");
   WString password;
@@ -27,7 +27,7 @@ struct ArchiveSpec {
   WString stub;
   QVS_ARCHIVE_INFO info;
 
-  explicit ArchiveSpec(const WString& where) : folder(where) {
+  explicit ArchiveDescription(const WString& where) : folder(where) {
     std::memset(&info, 0, sizeof(info));
     info.dwSize = sizeof(info);
     info.dwCompression = 1;

@@ -105,12 +105,12 @@ bool AbsoluteNativePath(std::string_view path, std::string* absolute) {
 // (assign, not operator=: GCC 12 warns falsely on the inlined copy of "/")
 DriveMap::DriveMap() { drives_[static_cast<std::size_t>(LetterIndex('C'))].root.assign(1, '/'); }
 
-void DriveMap::ApplySpec(std::string_view spec) {
+void DriveMap::ApplyList(std::string_view list) {
   std::size_t pos = 0;
-  while (pos <= spec.size()) {
-    std::size_t end = spec.find(';', pos);
-    if (end == std::string_view::npos) end = spec.size();
-    std::string_view entry = spec.substr(pos, end - pos);
+  while (pos <= list.size()) {
+    std::size_t end = list.find(';', pos);
+    if (end == std::string_view::npos) end = list.size();
+    std::string_view entry = list.substr(pos, end - pos);
     pos = end + 1;
     while (!entry.empty() && entry.front() == ' ') entry.remove_prefix(1);
     if (entry.size() < 2 || entry[1] != '=' || LetterIndex(static_cast<WCHAR>(entry[0])) < 0) continue;
@@ -192,7 +192,7 @@ struct ProcessDriveMap {
 ProcessDriveMap& TheDriveMap() {
   static ProcessDriveMap* const instance = [] {
     auto* created = new ProcessDriveMap;
-    if (const char* spec = std::getenv(kEnvironmentVariable)) created->map.ApplySpec(spec);
+    if (const char* list = std::getenv(kEnvironmentVariable)) created->map.ApplyList(list);
     return created;
   }();
   return *instance;

@@ -47,7 +47,7 @@ class DriveMap {
   // entries "letter=root[,device]" separated by ';', spaces before an entry
   // skipped. Each entry replaces its letter's mapping; an empty root leaves
   // the letter without a folder. Malformed entries are ignored.
-  void ApplySpec(std::string_view spec);
+  void ApplyList(std::string_view list);
 
   // Maps `letter` (either case) to `root` and `device` (empty: none).
   // Relative paths are made absolute against the current folder now.
