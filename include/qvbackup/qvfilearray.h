@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "qvbackup/export.h"
 #include "qvbackup/qvstring.h"
@@ -27,6 +28,17 @@
 
 static_assert(std::endian::native == std::endian::little,
               "the index image is little-endian and used in place");
+
+namespace qv::platform {
+class RawVolume;
+}
+
+// File-system kinds found by CQVFileArray::OpenDrive.
+#define QVFA_FS_NONE 0
+#define QVFA_FS_NTFS 1
+#define QVFA_FS_FAT12 12
+#define QVFA_FS_FAT16 16
+#define QVFA_FS_FAT32 32
 
 // Flags of CQVFileArray::Add.
 #define QVFA_ADD_CLONE 0x1   // add the last component again, as a clone
@@ -155,6 +167,21 @@ static_assert(offsetof(_tagQVFA_FILEINFO, szName) == 44, "name at 44");
 static_assert(offsetof(_tagQVFA_FILEINFO, szAlternateName) == 564, "alternate name at 564");
 static_assert(offsetof(_tagQVFA_FILEINFO, ftLastWriteTime) == 596, "last write at 596");
 static_assert(offsetof(_tagQVFA_FILEINFO, ullReference) == 612, "own reference at 612");
+
+// One extent of a file's data on its volume.
+typedef struct _QVFA_RUN {
+  ULONGLONG ullLength;  // bytes
+  ULONGLONG ullOffset;  // bytes from the start of the volume; 0 for a hole
+} QVFA_RUN;
+
+// The extents of one data stream, handed to the caller by FindEntryData.
+typedef struct _QVFA_ENTRYDATA {
+  BYTE abReserved[16];
+  std::vector<QVFA_RUN> runs;
+  // A stream held inside its file record: its bytes as the record holds
+  // them (the volume's copy carries the record's sector check words).
+  std::vector<BYTE> resident;
+} QVFA_ENTRYDATA;
 
 // Progress callback of the loaders: code, the caller's user value (passed
 // back unchanged), a value and a signed value whose meaning depends on the
@@ -287,6 +314,48 @@ class QVBACKUP_API CQVFileArray {
   // live file remains go too. Every index handed out before may be stale.
   BOOL Compact(BOOL bRemoveEmptyFolders);
 
+  // ---- Volumes read raw ----------------------------------------------------
+
+  // Opens the raw volume of drive `wcDrive` (on POSIX the device or image the
+  // drive map gives the letter), reads its boot sector and recognises NTFS
+  // (reading its volume data) or FAT12/16/32. FALSE with the system's error,
+  // or ERROR_BAD_FORMAT when the file system is not one of these.
+  BOOL OpenDrive(WCHAR wcDrive);
+  // Closes the volume (when open) and forgets its file system.
+  void CloseDrive();
+  // QVFA_FS_NTFS, QVFA_FS_FAT12/16/32, or QVFA_FS_NONE.
+  DWORD GetFatSystem();
+  // A token for the open volume (INVALID_HANDLE_VALUE when none); it is the
+  // index's own and not a system handle.
+  HANDLE GetHandle();
+  HANDLE GetVolumeHandle();
+  // Opens the drive of `pszPath`'s first character, loads it when it is
+  // NTFS, and closes it again. FALSE when it cannot be opened or read.
+  BOOL LoadVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress = nullptr, ULONGLONG ullUserValue = 0);
+  // Empties the index, then AddNTFSVolume.
+  BOOL LoadNTFSVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress = nullptr, ULONGLONG ullUserValue = 0);
+  // Adds every named, in-use file record of the open NTFS volume: one entry
+  // per hard-link name (DOS 8.3 names left out), linked into a tree at the
+  // end; the volume's root folder becomes the drive entry ("E:"). Progress:
+  // code 0 with steps 0..850 while reading, 851.. while linking. A damaged
+  // record is skipped; folders that would be each other's parents are cut
+  // loose (the entry becomes top-level), so every path ends.
+  BOOL AddNTFSVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress = nullptr, ULONGLONG ullUserValue = 0);
+
+  // Appends the extents (byte length, byte offset on the volume; offset 0
+  // for a hole) of every data stream of the entry's record, unnamed and
+  // named, in record order; a resident stream is one extent inside the MFT.
+  // Returns the number of extents in `runs`; 0 with the last error (the
+  // volume of the index's drive is opened when none is).
+  DWORD GetRunList(DWORD dwIndex, std::vector<QVFA_RUN>& runs);
+  // The extents of the entry's `dwStream`-th data stream (0: the first), in
+  // a new object released with ReleaseEntryData; null when there is none.
+  QVFA_ENTRYDATA* FindEntryData(DWORD dwIndex, DWORD dwStream);
+  // Reads the stream's first `dwSize` bytes (holes read as zeros) into
+  // `pBuffer`; FALSE with the last error when the volume cannot be read.
+  BOOL ReadEntryData(QVFA_ENTRYDATA* pData, BYTE* pBuffer, DWORD dwSize);
+  static void ReleaseEntryData(QVFA_ENTRYDATA* pData);
+
   // ---- User data, counts, set operations ---------------------------------
 
   // The entry's user data inside the image (size in *pdwSize when given);
@@ -324,6 +393,7 @@ class QVBACKUP_API CQVFileArray {
   DWORD CreateDirectoryEntry(LPCWSTR pszName, DWORD dwNameLength, DWORD dwParent,
                              BYTE bUserDataSize, const void* pUserData);
   DWORD FindChild(LPCWSTR pszName, DWORD dwNameLength, DWORD dwParent);
+  void LinkAsLastChild(DWORD dwIndex, DWORD dwParent);
   DWORD FindChildWithCRC(LPCWSTR pszName, DWORD dwNameLength, DWORD dwCRC, DWORD dwParent);
   DWORD ScanChildren(LPCWSTR pszName, DWORD dwNameLength, DWORD dwCRC, DWORD dwParent,
                      DWORD* pdwChildren);
@@ -340,6 +410,11 @@ class QVBACKUP_API CQVFileArray {
   void ResetImage();
   void CountItems();
   void TakeImage(BYTE* pImage, DWORD dwUsed, DWORD dwCapacity);
+  BOOL ReadMFTEntry(LONGLONG llRecord, std::vector<BYTE>* pBuffer);
+  BOOL ProcessMFTEntry(const std::vector<BYTE>& record);
+  void RelinkDatabase(DWORD dwStart, QVFA_PROGRESSPROC pfnProgress, ULONGLONG ullUserValue);
+  BOOL CollectStreams(DWORD dwIndex, DWORD dwStream, std::vector<QVFA_RUN>* pRuns, DWORD* pdwFound,
+                      std::vector<BYTE>* pResident = nullptr);
   static void FreeSearch(const void* pHandle);
   BOOL DirectorySearch(HANDLE hFind, DWORD& dwIndex);
   BOOL EntryPassesFilter(const QVFA_INDEXENTRY* pEntry, const void* pFilterCopy) const;
@@ -371,6 +446,7 @@ class QVBACKUP_API CQVFileArray {
   // that filling a folder of many files is not quadratic. Rebuilt on demand;
   // dropped whenever entries move or the image is replaced.
   std::unordered_map<DWORD, std::unordered_multimap<DWORD, DWORD>> m_mapLargeFolders;
+  qv::platform::RawVolume* m_pRawVolume;  // the open volume behind m_hVolume, owned
 };
 
 #endif  // QVBACKUP_QVFILEARRAY_H_

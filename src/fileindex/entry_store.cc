@@ -81,22 +81,28 @@ DWORD CQVFileArray::CreateEntry(DWORD dwNameBytes, DWORD dwParent, BYTE bUserDat
     std::memset(userData, 0, bUserDataSize);
   }
 
-  if (dwParent != QVFA_NOTLINKED) {
-    QVFA_INDEXENTRY* parent = GetEntry(dwParent);
-    if (parent->dwLastChild != 0) {
-      GetEntry(parent->dwLastChild)->dwNextSibling = index;
-      entry->dwPrevSibling = parent->dwLastChild;
-    } else {
-      parent->dwFirstChild = index;
-    }
-    parent->dwLastChild = index;
-  }
+  if (dwParent != QVFA_NOTLINKED) LinkAsLastChild(index, dwParent);
 
   m_dwUsed += entrySize;
   WORD trailer = static_cast<WORD>(entrySize);
   std::memcpy(m_pImage + m_dwUsed, &trailer, sizeof(trailer));
   ++m_dwEntryCount;
   return index;
+}
+
+// Appends the entry to the end of its parent's child list: children stay in
+// the order they were linked.
+void CQVFileArray::LinkAsLastChild(DWORD dwIndex, DWORD dwParent) {
+  QVFA_INDEXENTRY* entry = GetEntry(dwIndex);
+  QVFA_INDEXENTRY* parent = GetEntry(dwParent);
+  entry->dwParent = dwParent;
+  if (parent->dwLastChild != 0) {
+    GetEntry(parent->dwLastChild)->dwNextSibling = dwIndex;
+    entry->dwPrevSibling = parent->dwLastChild;
+  } else {
+    parent->dwFirstChild = dwIndex;
+  }
+  parent->dwLastChild = dwIndex;
 }
 
 // Writes the name and its two keys into a new entry.

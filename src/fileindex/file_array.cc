@@ -37,7 +37,8 @@ CQVFileArray::CQVFileArray(DWORD, DWORD, DWORD)
       m_dwFileSystem(0),
       m_pPreviousImage(nullptr),
       m_dwPreviousUsed(0),
-      m_dwPreviousCapacity(0) {
+      m_dwPreviousCapacity(0),
+      m_pRawVolume(nullptr) {
   ResetImage();
 }
 
@@ -48,6 +49,7 @@ CQVFileArray::CQVFileArray(const CQVFileArray& other) : CQVFileArray() {
 }
 
 CQVFileArray::~CQVFileArray() {
+  CloseDrive();
   for (const void* handle : m_setSearchHandles) FreeSearch(handle);
   std::free(m_pImage);
   std::free(m_pPreviousImage);

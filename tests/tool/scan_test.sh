@@ -4,6 +4,7 @@
 # says.
 set -euo pipefail
 qvbackup=$1
+data=${2:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -40,4 +41,12 @@ grep -qP "^\Q$drive_path\E\\\\sub\\\\deeper\\\\big.bin\tf\t70000\t" <<<"$list" |
 if "$qvbackup" scan "$work/missing" 2>/dev/null; then fail "missing folder accepted"; fi
 if "$qvbackup" scan "$work/tree/a.txt" 2>/dev/null; then fail "file accepted as folder"; fi
 if "$qvbackup" frobnicate 2>/dev/null; then fail "unknown command accepted"; fi
+# A drive mapped to an NTFS image is read raw, with the same line format.
+if [[ -n $data ]]; then
+  gzip -dc "$data/ntfs/ntfs1k.img.gz" > "$work/ntfs.img"
+  raw=$(QV_DRIVES="C=/;E=,$work/ntfs.img" "$qvbackup" scan --list 'E:\')
+  grep -qP '^E:\\small\.txt\tf\t600\t[0-9]+\t0x[0-9a-f]+$' <<<"$raw" || fail "raw small.txt line"
+  grep -qP '^E:\\many\td\t0\t' <<<"$raw" || fail "raw folder line"
+  [[ $(grep -c 'link_number_' <<<"$raw") == 40 ]] || fail "raw hard links"
+fi
 echo "scan: all checks passed"

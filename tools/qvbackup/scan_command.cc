@@ -53,43 +53,9 @@ int Fail(const WString& what, DWORD error) {
   return 1;
 }
 
-}  // namespace
 
-int RunScan(const std::vector<WString>& arguments) {
-  bool list = false;
-  WString target;
-  for (const WString& argument : arguments) {
-    if (argument == Widen("--list")) {
-      list = true;
-    } else if (target.empty() && !argument.empty() && argument[0] != u'-') {
-      target = argument;
-    } else {
-      WriteError(Widen("usage: qvbackup scan [--list] PATH\n"));
-      return 2;
-    }
-  }
-  if (target.empty()) {
-    WriteError(Widen("usage: qvbackup scan [--list] PATH\n"));
-    return 2;
-  }
-
-  std::vector<WCHAR> buffer(32768);
-  DWORD length = QVGetDrivePath(target.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-  if (length == 0) return Fail(Widen("no drive holds '") + target + Widen("'"), GetLastError());
-  WString drivePath(buffer.data(), length);
-
-  // The folder itself goes in first: that tells a missing path or a file
-  // from a folder, with the system's reason.
-  CQVFileArray index;
-  DWORD folderEntry = index.Add(drivePath.c_str());
-  if (folderEntry == 0) return Fail(Widen("cannot open '") + drivePath + Widen("'"), GetLastError());
-  if (!index.IsDirectory(folderEntry)) {
-    return Fail(Widen("'") + drivePath + Widen("' is not a folder"), ERROR_DIRECTORY);
-  }
-  auto start = std::chrono::steady_clock::now();
-  index.AddDirectory(drivePath.c_str());
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
+// Prints the summary, or with `list` one line per live entry.
+int Report(CQVFileArray& index, const WString& drivePath, bool list, double seconds) {
   ScanTotals totals;
   ForEachLiveEntry(index, [&](DWORD entry) {
     bool folder = index.IsDirectory(entry) != 0;
@@ -119,6 +85,62 @@ int RunScan(const std::vector<WString>& arguments) {
              Widen(" bytes, in ") + Widen(time) + Widen(" s\n"));
   }
   return 0;
+}
+
+}  // namespace
+
+int RunScan(const std::vector<WString>& arguments) {
+  bool list = false;
+  WString target;
+  for (const WString& argument : arguments) {
+    if (argument == Widen("--list")) {
+      list = true;
+    } else if (target.empty() && !argument.empty() && argument[0] != u'-') {
+      target = argument;
+    } else {
+      WriteError(Widen("usage: qvbackup scan [--list] PATH\n"));
+      return 2;
+    }
+  }
+  if (target.empty()) {
+    WriteError(Widen("usage: qvbackup scan [--list] PATH\n"));
+    return 2;
+  }
+
+  // A drive root ("E:" or "E:\") is read raw when its volume can be.
+  const bool driveRoot = (target.size() == 2 || (target.size() == 3 && target[2] == QVT('\\'))) &&
+                         target[1] == QVT(':') &&
+                         ((target[0] >= QVT('A') && target[0] <= QVT('Z')) || (target[0] >= QVT('a') && target[0] <= QVT('z')));
+  if (driveRoot) {
+    CQVFileArray volume;
+    auto start = std::chrono::steady_clock::now();
+    if (volume.LoadVolume(target.c_str())) {
+      double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      return Report(volume, target, list, seconds);
+    }
+  }
+  std::vector<WCHAR> buffer(32768);
+  DWORD length = driveRoot ? 0 : QVGetDrivePath(target.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (driveRoot) {
+    length = static_cast<DWORD>(target.size());
+    std::copy(target.begin(), target.end(), buffer.begin());
+  }
+  if (length == 0) return Fail(Widen("no drive holds '") + target + Widen("'"), GetLastError());
+  WString drivePath(buffer.data(), length);
+
+  // The folder itself goes in first: that tells a missing path or a file
+  // from a folder, with the system's reason.
+  CQVFileArray index;
+  DWORD folderEntry = index.Add(drivePath.c_str());
+  if (folderEntry == 0) return Fail(Widen("cannot open '") + drivePath + Widen("'"), GetLastError());
+  if (!index.IsDirectory(folderEntry)) {
+    return Fail(Widen("'") + drivePath + Widen("' is not a folder"), ERROR_DIRECTORY);
+  }
+  auto start = std::chrono::steady_clock::now();
+  index.AddDirectory(drivePath.c_str());
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  return Report(index, drivePath, list, seconds);
 }
 
 }  // namespace qvtool
