@@ -342,6 +342,12 @@ class QVBACKUP_API CQVFileArray {
   // loose (the entry becomes top-level), so every path ends.
   BOOL AddNTFSVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress = nullptr, ULONGLONG ullUserValue = 0);
 
+  // The raw variant of AddNTFSVolume: reads the records straight from the
+  // volume (following the MFT's own run list, checking every record's
+  // update sequence), records not in use included (their entries lack
+  // QVFA_INUSE), then closes the volume.
+  BOOL AddNTFSVolume2(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress = nullptr, ULONGLONG ullUserValue = 0);
+
   // Appends the extents (byte length, byte offset on the volume; offset 0
   // for a hole) of every data stream of the entry's record, unnamed and
   // named, in record order; a resident stream is one extent inside the MFT.

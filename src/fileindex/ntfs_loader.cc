@@ -350,3 +350,67 @@ void CQVFileArray::RelinkDatabase(DWORD dwStart, QVFA_PROGRESSPROC pfnProgress, 
     }
   }
 }
+
+BOOL CQVFileArray::AddNTFSVolume2(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress, ULONGLONG ullUserValue) {
+  if (m_bChunkLoading) {
+    SetLastError(ERROR_INVALID_STATE);
+    return FALSE;
+  }
+  if (pszPath == nullptr || pszPath[0] == 0 || pszPath[1] == 0) {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return FALSE;
+  }
+  m_wcDrive = pszPath[0];
+  auto geometry = qv::ntfs::ParseBootSector(Bytes(m_abBootSector, sizeof(m_abBootSector)));
+  if (m_pRawVolume == nullptr || !geometry) {
+    SetLastError(m_pRawVolume == nullptr ? ERROR_INVALID_HANDLE : ERROR_BAD_FORMAT);
+    return FALSE;
+  }
+  const DWORD recordSize = geometry->bytesPerFileRecord;
+  const DWORD cluster = geometry->bytesPerCluster;
+  auto fail = [&](DWORD error) {
+    CloseDrive();
+    SetLastError(error);
+    return FALSE;
+  };
+  // The MFT's own record says where the rest of the MFT lies.
+  std::vector<BYTE> answer(kRecordHeaderSize + recordSize, 0);
+  std::span<std::uint8_t> record(answer.data() + kRecordHeaderSize, recordSize);
+  DWORD read = 0;
+  if (!m_pRawVolume->Read(geometry->mftLcn * cluster, record.data(), recordSize, &read) || read != recordSize ||
+      !qv::ntfs::ApplyFixup(record, qv::ntfs::kFileSignature)) {
+    return fail(ERROR_INVALID_DATA);
+  }
+  auto data = qv::ntfs::FindUnnamedAttribute(record, qv::ntfs::kAttrData);
+  std::vector<qv::ntfs::Run> runs;
+  if (!data || !data->nonResident || !qv::ntfs::DecodeRuns(data->value, data->firstVcn, &runs)) {
+    return fail(ERROR_INVALID_DATA);
+  }
+  LONGLONG highest = static_cast<LONGLONG>(data->validDataSize / recordSize) - 1;
+  ULONGLONG step = std::max<ULONGLONG>(static_cast<ULONGLONG>(std::max<LONGLONG>(highest, 0)) / kReadSteps, 1);
+  DWORD start = m_dwUsed;
+  ULONGLONG counter = 0;
+  if (pfnProgress != nullptr) pfnProgress(0, ullUserValue, 0, 0);
+  for (LONGLONG number = highest; number >= 1; --number) {
+    ULONGLONG byte = static_cast<ULONGLONG>(number) * recordSize;
+    std::uint64_t contiguous = 0;
+    bool sparse = false;
+    auto lcn = qv::ntfs::MapVcn(runs, byte / cluster, &contiguous, &sparse);
+    if (!lcn || sparse) continue;
+    if (!m_pRawVolume->Read(*lcn * cluster + byte % cluster, record.data(), recordSize, &read) ||
+        read != recordSize || !qv::ntfs::ApplyFixup(record, qv::ntfs::kFileSignature)) {
+      continue;  // a damaged or unused slot
+    }
+    for (int i = 0; i < 8; ++i) answer[i] = static_cast<BYTE>(static_cast<ULONGLONG>(number) >> (8 * i));
+    for (int i = 0; i < 4; ++i) answer[8 + i] = static_cast<BYTE>(recordSize >> (8 * i));
+    if (!ProcessMFTEntry(answer)) return fail(GetLastError());
+    if (pfnProgress != nullptr && static_cast<ULONGLONG>(number) % step == 0 && counter < kReadSteps) {
+      pfnProgress(0, ullUserValue, ++counter, 0);
+    }
+  }
+  RelinkDatabase(start, pfnProgress, ullUserValue);
+  m_mapReference.clear();
+  CloseDrive();
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}

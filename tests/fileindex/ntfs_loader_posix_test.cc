@@ -5,6 +5,8 @@
 #include <zlib.h>
 
 #include <fstream>
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <random>
@@ -347,6 +349,75 @@ TEST_F(NtfsRunsTest, NamedStreamIsTheSecondStream) {
   EXPECT_EQ(index_.FindEntryData(file, 2), nullptr);
   EXPECT_EQ(index_.GetRunList(12345, runs), 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+}  // namespace
+}  // namespace qvtest
+
+namespace qvtest {
+namespace {
+
+struct ProgressSteps {
+  std::vector<ULONGLONG> steps;
+  static LONGLONG Callback(DWORD code, ULONGLONG user, ULONGLONG step, LONGLONG) {
+    auto* self = reinterpret_cast<ProgressSteps*>(static_cast<std::uintptr_t>(user));
+    EXPECT_EQ(code, 0u);
+    self->steps.push_back(step);
+    return 0;
+  }
+  ULONGLONG User() { return static_cast<ULONGLONG>(reinterpret_cast<std::uintptr_t>(this)); }
+};
+
+// The raw variant reads the same live tree, plus the names of records no
+// longer in use, which it marks as such; progress climbs from 0 while
+// reading and from 851 while linking.
+TEST(NtfsRawVariantTest, SameLiveTreeAndDeletedNamesWithoutInUse) {
+  for (const char* name : {"ntfs1k", "ntfs4k"}) {
+    SCOPED_TRACE(name);
+    TempDir temp;
+    fs::path image = Unpack(name, temp);
+    ASSERT_TRUE(QVSetDriveMapping(u'E', nullptr, W(image.string()).c_str()));
+    CQVFileArray control, raw;
+    ASSERT_TRUE(control.OpenDrive(u'E'));
+    ASSERT_TRUE(control.AddNTFSVolume(QVT("E:\\")));
+    control.CloseDrive();
+    ProgressSteps progress;
+    ASSERT_TRUE(raw.OpenDrive(u'E'));
+    ASSERT_TRUE(raw.AddNTFSVolume2(QVT("E:\\"), ProgressSteps::Callback, progress.User())) << GetLastError();
+    EXPECT_EQ(raw.GetHandle(), INVALID_HANDLE_VALUE);  // the raw variant closes the volume
+    QVSetDriveMapping(u'E', nullptr, nullptr);
+
+    std::map<std::string, Item> live;
+    DWORD entry = 0;
+    DWORD inUse = QVFA_INUSE;
+    QV_FINDFILTER filter;
+    std::memset(&filter, 0, sizeof(filter));
+    filter.pdwStateSet = &inUse;
+    HANDLE search = raw.FindFirstFileW(entry, &filter);
+    while (search != nullptr) {
+      std::string path = Str(raw.GetPathName(entry));
+      if (path.size() > 3) live[path.substr(2)] = {raw.GetSize(entry), raw.IsDirectory(entry) != 0, 0};
+      if (!raw.FindNextFileW(search, entry)) break;
+    }
+    raw.FindClose(search);
+    std::map<std::string, Item> expected = Loaded(control);
+    expected.erase("/$MFT");  // the raw variant starts below record 0, the MFT's own
+    ASSERT_EQ(live.size(), expected.size());
+    for (auto& [path, item] : expected) {
+      std::string windows = path;
+      for (char& c : windows) c = c == '/' ? '\\' : c;
+      auto found = live.find(windows);
+      ASSERT_NE(found, live.end()) << path;
+      EXPECT_EQ(found->second.size, item.size) << path;
+    }
+    DWORD deleted = raw.Add(QVT("E:\\deleted_small.txt"), nullptr, QVFA_ADD_LOOKUP);
+    if (deleted != 0) {
+      EXPECT_EQ(raw.IsInUse(deleted), 0u);
+    }
+    ASSERT_GE(progress.steps.size(), 2u);
+    EXPECT_EQ(progress.steps.front(), 0u);
+    EXPECT_TRUE(std::is_sorted(progress.steps.begin(), progress.steps.end()));
+  }
 }
 
 }  // namespace
