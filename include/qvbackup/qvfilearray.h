@@ -418,6 +418,7 @@ class QVBACKUP_API CQVFileArray {
   void TakeImage(BYTE* pImage, DWORD dwUsed, DWORD dwCapacity);
   BOOL ReadMFTEntry(LONGLONG llRecord, std::vector<BYTE>* pBuffer);
   BOOL ProcessMFTEntry(const std::vector<BYTE>& record);
+  BOOL StartNtfsLoad(LPCWSTR pszPath);
   void RelinkDatabase(DWORD dwStart, QVFA_PROGRESSPROC pfnProgress, ULONGLONG ullUserValue);
   BOOL CollectStreams(DWORD dwIndex, DWORD dwStream, std::vector<QVFA_RUN>* pRuns, DWORD* pdwFound,
                       std::vector<BYTE>* pResident = nullptr);

@@ -11,6 +11,7 @@
 #include "log/qv_log.h"
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
+#include "platform/text.h"
 #include "qvbackup/qvbackupcontrol.h"
 #include "storage/archive_layout.h"
 
@@ -21,12 +22,6 @@ using qv::storage::PutQword;
 using qv::storage::PutWord;
 
 namespace {
-
-DWORD TextLength(const WCHAR* text) {
-  DWORD length = 0;
-  while (text[length] != 0) ++length;
-  return length;
-}
 
 // The progress percentage: done x 100 / total, kept within 0..100.
 DWORD ProgressOf(ULONGLONG done, ULONGLONG total) {
@@ -165,8 +160,8 @@ DWORD CQVBackupControl::OnNamingRecord(const QVBF_INTERNAL_DATA& data) {
   std::memcpy(&path, data.pData + offsetof(QVBF_NAMING_RECORD, pszPath), sizeof(path));
   std::vector<WCHAR> name((data.dwLength - sizeof(QVBF_NAMING_RECORD)) / sizeof(WCHAR) + 1, 0);
   std::memcpy(name.data(), data.pData + sizeof(QVBF_NAMING_RECORD), data.dwLength - sizeof(QVBF_NAMING_RECORD));
-  DWORD firstLength = TextLength(name.data());
-  DWORD secondLength = path != nullptr ? TextLength(path) : 0;
+  DWORD firstLength = static_cast<DWORD>(qv::TextLength(name.data()));
+  DWORD secondLength = path != nullptr ? static_cast<DWORD>(qv::TextLength(path)) : 0;
   DWORD secondOffset = record::kSize + (firstLength + 1) * 2;
   std::vector<BYTE> block(secondOffset + (secondLength + 1) * 2, 0);
   if (secondOffset > 0xFFFF || block.size() > m_qvStorage.GetArchiveBlockSize()) return ERROR_CANCELLED;

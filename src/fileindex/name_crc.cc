@@ -30,12 +30,6 @@ DWORD NameCRC(const WCHAR* name, std::size_t length) {
   return crc ^ 0xFFFFFFFFu;
 }
 
-std::size_t TextLength(const WCHAR* text) {
-  std::size_t length = 0;
-  while (text[length] != 0) ++length;
-  return length;
-}
-
 bool EqualNoCaseAZ(const WCHAR* a, std::size_t aLength, const WCHAR* b, std::size_t bLength) {
   if (aLength != bLength) return false;
   for (std::size_t i = 0; i < aLength; ++i) {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 
+#include "platform/text.h"
 #include "qvbackup/wintypes.h"
 
 namespace qv::fileindex {
@@ -21,8 +22,7 @@ inline WCHAR UpperAZ(WCHAR c) {
 // The key of the `length` code units at `name`; 0 for an empty name.
 DWORD NameCRC(const WCHAR* name, std::size_t length);
 
-// Length of a zero-terminated text.
-std::size_t TextLength(const WCHAR* text);
+using qv::TextLength;
 
 // True when the two names are equal ignoring the case of a to z.
 bool EqualNoCaseAZ(const WCHAR* a, std::size_t aLength, const WCHAR* b, std::size_t bLength);

@@ -240,7 +240,9 @@ BOOL CQVFileArray::LoadNTFSVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress
   return AddNTFSVolume(pszPath, pfnProgress, ullUserValue);
 }
 
-BOOL CQVFileArray::AddNTFSVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress, ULONGLONG ullUserValue) {
+// What both NTFS loaders check first: a tree that may change, and a path
+// that names a drive.
+BOOL CQVFileArray::StartNtfsLoad(LPCWSTR pszPath) {
   if (m_bChunkLoading) {
     SetLastError(ERROR_INVALID_STATE);
     return FALSE;
@@ -250,6 +252,11 @@ BOOL CQVFileArray::AddNTFSVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress,
     return FALSE;
   }
   m_wcDrive = pszPath[0];
+  return TRUE;
+}
+
+BOOL CQVFileArray::AddNTFSVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress, ULONGLONG ullUserValue) {
+  if (!StartNtfsLoad(pszPath)) return FALSE;
   if (m_pRawVolume == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -352,15 +359,7 @@ void CQVFileArray::RelinkDatabase(DWORD dwStart, QVFA_PROGRESSPROC pfnProgress, 
 }
 
 BOOL CQVFileArray::AddNTFSVolume2(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress, ULONGLONG ullUserValue) {
-  if (m_bChunkLoading) {
-    SetLastError(ERROR_INVALID_STATE);
-    return FALSE;
-  }
-  if (pszPath == nullptr || pszPath[0] == 0 || pszPath[1] == 0) {
-    SetLastError(ERROR_BAD_PATHNAME);
-    return FALSE;
-  }
-  m_wcDrive = pszPath[0];
+  if (!StartNtfsLoad(pszPath)) return FALSE;
   auto geometry = qv::ntfs::ParseBootSector(Bytes(m_abBootSector, sizeof(m_abBootSector)));
   if (m_pRawVolume == nullptr || !geometry) {
     SetLastError(m_pRawVolume == nullptr ? ERROR_INVALID_HANDLE : ERROR_BAD_FORMAT);

@@ -12,6 +12,13 @@ namespace qv {
 using WString = std::basic_string<WCHAR>;
 using WStringView = std::basic_string_view<WCHAR>;
 
+// The length of a zero-terminated text, in code units.
+inline std::size_t TextLength(const WCHAR* text) {
+  std::size_t length = 0;
+  while (text[length] != 0) ++length;
+  return length;
+}
+
 namespace platform {
 
 // Converts UTF-16 to UTF-8. Valid surrogate pairs become 4-byte sequences.

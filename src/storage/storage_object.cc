@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/file_system.h"
+#include "platform/text.h"
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
 #include "qvbackup/qvstorage.h"
@@ -15,12 +16,6 @@ namespace {
 const WCHAR kDefaultExtension[] = QVT("QVA");
 const WCHAR kDefaultIncrementTag[] = QVT("I");
 constexpr DWORD kMaxExtensionLength = 5;
-
-DWORD TextLength(const WCHAR* text) {
-  DWORD length = 0;
-  while (text[length] != 0) ++length;
-  return length;
-}
 
 bool IsEmptyText(const WCHAR* text) { return text == nullptr || text[0] == 0; }
 
@@ -162,7 +157,7 @@ BOOL CQVStorage::UpdateInternalInfo(QVS_ARCHIVE_INFO* pInfo) {
   m_pHeader[header::kEncryptionType] = encryptionType;
 
   const WCHAR* extension = IsEmptyText(pInfo->pszExtension) ? kDefaultExtension : pInfo->pszExtension;
-  DWORD extensionLength = TextLength(extension);
+  DWORD extensionLength = static_cast<DWORD>(qv::TextLength(extension));
   // The header holds at most five characters; a longer extension would name
   // volumes the header cannot describe.
   if (extensionLength > kMaxExtensionLength || pInfo->ullVolumeSize == 0) return FALSE;
