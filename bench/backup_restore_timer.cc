@@ -7,18 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_text.h"
 #include "qvbackup/host.h"
 #include "qvbackup/qvbackupcontrol.h"
 
 namespace {
 
-using Text = std::basic_string<WCHAR>;
-
-Text Widen(const char* text) {
-  std::vector<WCHAR> buffer(std::strlen(text) + 1);
-  DWORD length = QVUtf8ToUtf16(text, buffer.data(), static_cast<DWORD>(buffer.size()));
-  return Text(buffer.data(), length);
-}
+using qvbench::Text;
+using qvbench::Widen;
 
 Text DrivePath(const char* native) {
   Text wide = Widen(native);

@@ -15,6 +15,7 @@
 
 #include "fileindex/entry_name.h"
 #include "fileindex/ntfs_layout.h"
+#include "fileindex/ntfs_stream.h"
 #include "platform/raw_volume.h"
 #include "qvbackup/qvfilearray.h"
 
@@ -352,7 +353,7 @@ void CQVFileArray::RelinkDatabase(DWORD dwStart, QVFA_PROGRESSPROC pfnProgress, 
     LinkAsLastChild(index, parents[i]);
     RememberChild(parents[i], GetEntry(index)->dwNameCRC, index);
     if (pfnProgress != nullptr && index >= nextReport) {
-      pfnProgress(0, ullUserValue, counter++, 0);
+      pfnProgress(0, ullUserValue, ++counter, 0);
       nextReport += span;
     }
   }
@@ -390,14 +391,15 @@ BOOL CQVFileArray::AddNTFSVolume2(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress
   DWORD start = m_dwUsed;
   ULONGLONG counter = 0;
   if (pfnProgress != nullptr) pfnProgress(0, ullUserValue, 0, 0);
+  qv::ntfs::StreamWindow mft(runs, cluster, data->validDataSize,
+                             [this](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
+                               DWORD got = 0;
+                               return m_pRawVolume->Read(offset, out, static_cast<DWORD>(size), &got) &&
+                                      got == size;
+                             });
   for (LONGLONG number = highest; number >= 1; --number) {
-    ULONGLONG byte = static_cast<ULONGLONG>(number) * recordSize;
-    std::uint64_t contiguous = 0;
-    bool sparse = false;
-    auto lcn = qv::ntfs::MapVcn(runs, byte / cluster, &contiguous, &sparse);
-    if (!lcn || sparse) continue;
-    if (!m_pRawVolume->Read(*lcn * cluster + byte % cluster, record.data(), recordSize, &read) ||
-        read != recordSize || !qv::ntfs::ApplyFixup(record, qv::ntfs::kFileSignature)) {
+    if (!mft.Read(static_cast<ULONGLONG>(number) * recordSize, record.data(), recordSize) ||
+        !qv::ntfs::ApplyFixup(record, qv::ntfs::kFileSignature)) {
       continue;  // a damaged or unused slot
     }
     for (int i = 0; i < 8; ++i) answer[i] = static_cast<BYTE>(static_cast<ULONGLONG>(number) >> (8 * i));

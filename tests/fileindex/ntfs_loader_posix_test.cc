@@ -187,6 +187,8 @@ class MftEditor {
     ULONGLONG reference = (Qword(value) & 0xFFFF000000000000ull) | record;
     for (int i = 0; i < 8; ++i) image_[value + i] = static_cast<BYTE>(reference >> (8 * i));
   }
+  // Spoils record `record`'s signature, as a bad sector would.
+  void Damage(ULONGLONG record) { std::memcpy(&image_[mft_ + record * recordSize_], "BAAD", 4); }
   std::size_t mft() const { return mft_; }
   DWORD recordSize() const { return recordSize_; }
 
@@ -243,6 +245,36 @@ TEST(NtfsHostileTest, FoldersThatAreEachOthersParentsStillEnd) {
   DWORD folder = index.Add(QVT("many"), nullptr, QVFA_ADD_LOOKUP);
   DWORD nested = index.Add(QVT("System Volume Information\\many"), nullptr, QVFA_ADD_LOOKUP);
   EXPECT_TRUE(folder != 0 || nested != 0);
+}
+
+// A folder whose record cannot be read leaves its children without a
+// parent: they become top-level, and what lies below them stays linked.
+TEST(NtfsHostileTest, ChildrenOfAnUnreadableFolderBecomeTopLevel) {
+  TempDir temp;
+  fs::path path = Unpack("ntfs1k", temp);
+  Bytes image = ReadAllBytes(path);
+  MftEditor mft(&image);
+  ULONGLONG dir1 = 0;
+  ASSERT_NE(mft.FileNameValue("dir1", &dir1), 0u);
+  mft.Damage(dir1);
+  WriteAllBytes(path, image);
+  for (bool raw : {false, true}) {
+    SCOPED_TRACE(raw ? "raw" : "control codes");
+    ASSERT_TRUE(QVSetDriveMapping(u'E', nullptr, W(path.string()).c_str()));
+    CQVFileArray index;
+    ASSERT_TRUE(index.OpenDrive(u'E'));
+    ASSERT_TRUE(raw ? index.AddNTFSVolume2(QVT("E:\\")) : index.AddNTFSVolume(QVT("E:\\")));
+    index.CloseDrive();
+    QVSetDriveMapping(u'E', nullptr, nullptr);
+    EXPECT_EQ(index.Add(QVT("E:\\dir1"), nullptr, QVFA_ADD_LOOKUP), 0u);
+    DWORD medium = index.Add(QVT("medium.bin"), nullptr, QVFA_ADD_LOOKUP);
+    ASSERT_NE(medium, 0u);
+    EXPECT_EQ(index.GetSize(medium), 300000u);
+    DWORD deep = index.Add(QVT("dir2\\dir3\\dir4\\deep.txt"), nullptr, QVFA_ADD_LOOKUP);
+    ASSERT_NE(deep, 0u);
+    EXPECT_EQ(Str(index.GetPathName(deep)), "dir2\\dir3\\dir4\\deep.txt");
+    EXPECT_NE(index.Add(QVT("E:\\small.txt"), nullptr, QVFA_ADD_LOOKUP), 0u);  // the rest is untouched
+  }
 }
 
 TEST(NtfsHostileTest, DamagedRecordsAreSkippedNeverReadPast) {
@@ -357,6 +389,8 @@ TEST_F(NtfsRunsTest, NamedStreamIsTheSecondStream) {
 namespace qvtest {
 namespace {
 
+void ExpectProgressSteps(const std::vector<ULONGLONG>& steps);
+
 struct ProgressSteps {
   std::vector<ULONGLONG> steps;
   static LONGLONG Callback(DWORD code, ULONGLONG user, ULONGLONG step, LONGLONG) {
@@ -414,10 +448,35 @@ TEST(NtfsRawVariantTest, SameLiveTreeAndDeletedNamesWithoutInUse) {
     if (deleted != 0) {
       EXPECT_EQ(raw.IsInUse(deleted), 0u);
     }
-    ASSERT_GE(progress.steps.size(), 2u);
-    EXPECT_EQ(progress.steps.front(), 0u);
-    EXPECT_TRUE(std::is_sorted(progress.steps.begin(), progress.steps.end()));
+    ExpectProgressSteps(progress.steps);
   }
+}
+
+// Records are read from 0 up to at most 850, one step at a time; linking
+// goes on from 852, one step at a time, to at most about 1000.
+void ExpectProgressSteps(const std::vector<ULONGLONG>& steps) {
+  ASSERT_GE(steps.size(), 3u);
+  EXPECT_EQ(steps.front(), 0u);
+  std::size_t i = 1;
+  for (; i < steps.size() && steps[i] <= 850; ++i) EXPECT_EQ(steps[i], i) << i;
+  EXPECT_GT(i, 1u) << "no reading steps";
+  ASSERT_LT(i, steps.size()) << "no linking steps";
+  EXPECT_EQ(steps[i], 852u);
+  for (std::size_t j = i + 1; j < steps.size(); ++j) EXPECT_EQ(steps[j], steps[j - 1] + 1) << j;
+  EXPECT_LE(steps.back(), 1002u);
+}
+
+TEST(NtfsProgressTest, ControlCodeVariantStepsThroughReadingThenLinking) {
+  TempDir temp;
+  fs::path image = Unpack("ntfs4k", temp);
+  ASSERT_TRUE(QVSetDriveMapping(u'E', nullptr, W(image.string()).c_str()));
+  CQVFileArray index;
+  ProgressSteps progress;
+  ASSERT_TRUE(index.OpenDrive(u'E'));
+  ASSERT_TRUE(index.AddNTFSVolume(QVT("E:\\"), ProgressSteps::Callback, progress.User()));
+  index.CloseDrive();
+  QVSetDriveMapping(u'E', nullptr, nullptr);
+  ExpectProgressSteps(progress.steps);
 }
 
 }  // namespace

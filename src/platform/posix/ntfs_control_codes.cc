@@ -30,32 +30,19 @@ bool NtfsControlCodes::ReadExactly(std::uint64_t offset, std::uint8_t* out, std:
   return true;
 }
 
+ntfs::ReadAt NtfsControlCodes::Reader() {
+  return [this](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
+    return ReadExactly(offset, out, size);
+  };
+}
+
 bool NtfsControlCodes::ReadStream(const std::vector<ntfs::Run>& runs, std::uint64_t offset,
                                   std::uint8_t* out, std::size_t size) {
-  const std::uint64_t cluster = boot_.bytesPerCluster;
-  while (size > 0) {
-    std::uint64_t contiguous = 0;
-    bool sparse = false;
-    auto lcn = ntfs::MapVcn(runs, offset / cluster, &contiguous, &sparse);
-    if (!lcn) return FailWith(ERROR_HANDLE_EOF);
-    std::uint64_t into = offset % cluster;
-    std::uint64_t available = contiguous > std::numeric_limits<std::uint64_t>::max() / cluster
-                                  ? std::numeric_limits<std::uint64_t>::max()
-                                  : contiguous * cluster - into;
-    auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(available, size));
-    if (sparse) {
-      std::memset(out, 0, chunk);
-    } else {
-      if (*lcn > (std::numeric_limits<std::uint64_t>::max() - into) / cluster) {
-        return FailWith(ERROR_HANDLE_EOF);
-      }
-      if (!ReadExactly(*lcn * cluster + into, out, chunk)) return false;
-    }
-    out += chunk;
-    offset += chunk;
-    size -= chunk;
-  }
-  return true;
+  SetLastError(ERROR_SUCCESS);
+  if (ntfs::ReadRuns(runs, boot_.bytesPerCluster, offset, out, size, Reader())) return true;
+  // A byte outside the runs; a failed read keeps its own error.
+  if (GetLastError() == ERROR_SUCCESS) FailWith(ERROR_HANDLE_EOF);
+  return false;
 }
 
 bool NtfsControlCodes::Load() {
@@ -83,6 +70,7 @@ bool NtfsControlCodes::LoadMft() {
   if (!ntfs::ApplyFixup(record, ntfs::kFileSignature)) return FailWith(ERROR_INVALID_FUNCTION);
   auto bitmap = ntfs::FindUnnamedAttribute(record, ntfs::kAttrBitmap);
   if (!bitmap || !CollectMftRuns(record)) return FailWith(ERROR_INVALID_FUNCTION);
+  mftWindow_.emplace(mftRuns_, boot_.bytesPerCluster, mftValidLength_, Reader());
   return LoadBitmap(*bitmap);
 }
 
@@ -135,7 +123,7 @@ bool NtfsControlCodes::ReadRecord(std::uint64_t number, std::vector<std::uint8_t
   // Bytes past the valid length are not on disk yet: such a record is not
   // a record.
   if (offset + record->size() > mftValidLength_) return false;
-  if (!ReadStream(mftRuns_, offset, record->data(), record->size())) return false;
+  if (!mftWindow_->Read(offset, record->data(), record->size())) return false;
   return ntfs::ApplyFixup(*record, ntfs::kFileSignature);
 }
 

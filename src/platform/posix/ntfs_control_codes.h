@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fileindex/ntfs_layout.h"
+#include "fileindex/ntfs_stream.h"
 #include "platform/raw_volume.h"
 
 namespace qv::platform::posix {
@@ -20,6 +21,8 @@ namespace qv::platform::posix {
 class NtfsControlCodes {
  public:
   explicit NtfsControlCodes(RawVolume& volume) : volume_(volume) {}
+  NtfsControlCodes(const NtfsControlCodes&) = delete;
+  NtfsControlCodes& operator=(const NtfsControlCodes&) = delete;
 
   // Same contracts as RawVolume::GetNtfsVolumeData and GetNtfsFileRecord.
   bool VolumeData(BYTE out[kNtfsVolumeDataSize]);
@@ -34,6 +37,7 @@ class NtfsControlCodes {
   // read as zeros. False when a byte lies outside the runs or the volume.
   bool ReadStream(const std::vector<ntfs::Run>& runs, std::uint64_t offset, std::uint8_t* out,
                   std::size_t size);
+  ntfs::ReadAt Reader();
   bool ReadExactly(std::uint64_t offset, std::uint8_t* out, std::size_t size);
   bool ReadRecord(std::uint64_t number, std::vector<std::uint8_t>* record);
   bool InUse(std::uint64_t number) const;
@@ -42,6 +46,7 @@ class NtfsControlCodes {
   bool loaded_ = false;
   ntfs::BootSector boot_;
   std::vector<ntfs::Run> mftRuns_;
+  std::optional<ntfs::StreamWindow> mftWindow_;  // set once the runs are known
   std::uint64_t mftValidLength_ = 0;
   std::uint64_t recordCount_ = 0;
   std::vector<std::uint8_t> bitmap_;
