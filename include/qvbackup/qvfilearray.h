@@ -32,6 +32,9 @@ static_assert(std::endian::native == std::endian::little,
 namespace qv::platform {
 class RawVolume;
 }
+namespace qv::fileindex {
+class FatReader;
+}
 
 // File-system kinds found by CQVFileArray::OpenDrive.
 #define QVFA_FS_NONE 0
@@ -329,15 +332,16 @@ class QVBACKUP_API CQVFileArray {
   // index's own and not a system handle.
   HANDLE GetHandle();
   HANDLE GetVolumeHandle();
-  // Opens the drive of `pszPath`'s first character, loads it when it is
-  // NTFS, and closes it again. FALSE when it cannot be opened or read.
+  // Opens the drive of `pszPath`'s first character, loads it (NTFS or FAT)
+  // and closes it again. FALSE when it cannot be opened or read, with the
+  // loader's error.
   BOOL LoadVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress = nullptr, ULONGLONG ullUserValue = 0);
   // Empties the index, then AddNTFSVolume.
   BOOL LoadNTFSVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress = nullptr, ULONGLONG ullUserValue = 0);
   // Adds every named, in-use file record of the open NTFS volume: one entry
   // per hard-link name (DOS 8.3 names left out), linked into a tree at the
   // end; the volume's root folder becomes the drive entry ("E:"). Progress:
-  // code 0 with steps 0..850 while reading, 851.. while linking. A damaged
+  // code 0 with steps 0..850 while reading, 852.. while linking. A damaged
   // record is skipped; folders that would be each other's parents are cut
   // loose (the entry becomes top-level), so every path ends.
   BOOL AddNTFSVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress = nullptr, ULONGLONG ullUserValue = 0);
@@ -347,6 +351,17 @@ class QVBACKUP_API CQVFileArray {
   // update sequence), records not in use included (their entries lack
   // QVFA_INUSE), then closes the volume.
   BOOL AddNTFSVolume2(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress = nullptr, ULONGLONG ullUserValue = 0);
+
+  // Adds the open FAT12/16/32 volume: the drive entry ("E:"), then every
+  // file and folder, each folder before its contents, depth first in folder
+  // order. Long names are read as UTF-16; short names show their lower-case
+  // flags. Deleted names, the volume label, "." and ".." are left out, and so
+  // are names that hold a path separator or a control character. A damaged
+  // chain or folder ends where it is damaged and the load goes on. FALSE
+  // with ERROR_INVALID_HANDLE when no volume is open, ERROR_NOT_SUPPORTED
+  // when it is not FAT, ERROR_BAD_FORMAT when its geometry is impossible, or
+  // the error of adding the drive entry.
+  BOOL LoadFATVolume(LPCWSTR pszPath);
 
   // Appends the extents (byte length, byte offset on the volume; offset 0
   // for a hole) of every data stream of the entry's record, unnamed and
@@ -389,6 +404,8 @@ class QVBACKUP_API CQVFileArray {
   ULONGLONG GetTotalSize();
 
  private:
+  friend class qv::fileindex::FatReader;
+
   DWORD GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo, DWORD dwFlags,
                           BYTE bUserDataSize, const void* pUserData);
   DWORD CreateEntry(DWORD dwNameBytes, DWORD dwParent, BYTE bUserDataSize,

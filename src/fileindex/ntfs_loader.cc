@@ -373,30 +373,25 @@ BOOL CQVFileArray::AddNTFSVolume2(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress
     SetLastError(error);
     return FALSE;
   };
+  qv::ntfs::ReadAt readVolume = [this](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
+    DWORD got = 0;
+    return m_pRawVolume->Read(offset, out, static_cast<DWORD>(size), &got) && got == size;
+  };
   // The MFT's own record says where the rest of the MFT lies.
   std::vector<BYTE> answer(kRecordHeaderSize + recordSize, 0);
   std::span<std::uint8_t> record(answer.data() + kRecordHeaderSize, recordSize);
-  DWORD read = 0;
-  if (!m_pRawVolume->Read(geometry->mftLcn * cluster, record.data(), recordSize, &read) || read != recordSize ||
-      !qv::ntfs::ApplyFixup(record, qv::ntfs::kFileSignature)) {
+  qv::ntfs::MftLayout layout;
+  if (geometry->mftLcn > ~0ull / cluster || !readVolume(geometry->mftLcn * cluster, record.data(), recordSize) ||
+      !qv::ntfs::ApplyFixup(record, qv::ntfs::kFileSignature) ||
+      !qv::ntfs::LoadMftLayout(record, *geometry, readVolume, &layout)) {
     return fail(ERROR_INVALID_DATA);
   }
-  auto data = qv::ntfs::FindUnnamedAttribute(record, qv::ntfs::kAttrData);
-  std::vector<qv::ntfs::Run> runs;
-  if (!data || !data->nonResident || !qv::ntfs::DecodeRuns(data->value, data->firstVcn, &runs)) {
-    return fail(ERROR_INVALID_DATA);
-  }
-  LONGLONG highest = static_cast<LONGLONG>(data->validDataSize / recordSize) - 1;
+  LONGLONG highest = static_cast<LONGLONG>(layout.validLength / recordSize) - 1;
   ULONGLONG step = std::max<ULONGLONG>(static_cast<ULONGLONG>(std::max<LONGLONG>(highest, 0)) / kReadSteps, 1);
   DWORD start = m_dwUsed;
   ULONGLONG counter = 0;
   if (pfnProgress != nullptr) pfnProgress(0, ullUserValue, 0, 0);
-  qv::ntfs::StreamWindow mft(runs, cluster, data->validDataSize,
-                             [this](std::uint64_t offset, std::uint8_t* out, std::size_t size) {
-                               DWORD got = 0;
-                               return m_pRawVolume->Read(offset, out, static_cast<DWORD>(size), &got) &&
-                                      got == size;
-                             });
+  qv::ntfs::StreamWindow mft(layout.runs, cluster, layout.validLength, readVolume);
   for (LONGLONG number = highest; number >= 1; --number) {
     if (!mft.Read(static_cast<ULONGLONG>(number) * recordSize, record.data(), recordSize) ||
         !qv::ntfs::ApplyFixup(record, qv::ntfs::kFileSignature)) {

@@ -66,7 +66,7 @@ BOOL CQVFileArray::LoadVolume(LPCWSTR pszPath, QVFA_PROGRESSPROC pfnProgress, UL
   if (m_dwFileSystem == QVFA_FS_NTFS) {
     loaded = LoadNTFSVolume(pszPath, pfnProgress, ullUserValue);
   } else {
-    SetLastError(ERROR_NOT_SUPPORTED);  // the FAT reader comes with its own loader
+    loaded = LoadFATVolume(pszPath);
   }
   DWORD error = GetLastError();
   CloseDrive();

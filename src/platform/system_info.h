@@ -40,6 +40,13 @@ std::int64_t CurrentCalendarTime();
 // when the time cannot be shown (before 1601 or past year 30827).
 bool LocalTimeOf(std::int64_t seconds, SYSTEMTIME* local);
 
+// The UTC time, in 100-nanosecond ticks since 1601, of the local time
+// `local` (wYear..wSecond and wMilliseconds) under the system's time zone
+// and its daylight saving rules at that date, so that the same local time
+// gives the same answer whatever the season of the call. False with
+// ERROR_INVALID_PARAMETER for a time before 1601 or fields out of range.
+bool LocalTimeToUtcTicks(const SYSTEMTIME& local, ULONGLONG* ticks);
+
 // The system's English (language 1033) text for the error number `error`,
 // without the line end the system puts after it ("The system cannot find the
 // file specified." for 2). Windows: FormatMessageW. POSIX: the texts of the

@@ -14,6 +14,7 @@
 
 #include "common/test_util.h"
 #include "fileindex/index_test_util.h"
+#include "fileindex/volume_images.h"
 #include "qvbackup/host.h"
 
 namespace qvtest {
@@ -21,35 +22,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Bytes ReadAllBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteAllBytes(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 struct Item {
   ULONGLONG size;
   bool folder;
   long long mtime;  // seconds since 1970
 };
 
-fs::path DataFile(const std::string& name) { return fs::path(QV_TEST_DATA_DIR) / "ntfs" / name; }
-
-// The image decompressed into `folder`.
-fs::path Unpack(const std::string& name, const TempDir& folder) {
-  fs::path target = folder.path() / (name + ".img");
-  gzFile in = gzopen(DataFile(name + ".img.gz").c_str(), "rb");
-  std::ofstream out(target, std::ios::binary);
-  char buffer[65536];
-  int read;
-  while (in != nullptr && (read = gzread(in, buffer, sizeof(buffer))) > 0) out.write(buffer, read);
-  if (in != nullptr) gzclose(in);
-  return target;
-}
+fs::path Unpack(const std::string& name, const TempDir& temp) { return Unpack("ntfs", name, temp); }
 
 // Live names from fls's body listing: paths below the volume's root, with
 // their size, folder bit and last write time. Deleted names, the extra
@@ -57,7 +36,7 @@ fs::path Unpack(const std::string& name, const TempDir& folder) {
 // left out.
 std::map<std::string, Item> Expected(const std::string& name) {
   std::map<std::string, Item> items;
-  std::ifstream in(DataFile(name + ".fls.txt"));
+  std::ifstream in(DataFile("ntfs", name + ".fls.txt"));
   std::string line;
   while (std::getline(in, line)) {
     std::vector<std::string> fields;

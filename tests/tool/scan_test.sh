@@ -48,5 +48,11 @@ if [[ -n $data ]]; then
   grep -qP '^E:\\small\.txt\tf\t600\t[0-9]+\t0x[0-9a-f]+$' <<<"$raw" || fail "raw small.txt line"
   grep -qP '^E:\\many\td\t0\t' <<<"$raw" || fail "raw folder line"
   [[ $(grep -c 'link_number_' <<<"$raw") == 40 ]] || fail "raw hard links"
+  # And so is a FAT32 image: its long names, in the same format.
+  gzip -dc "$data/fat/fat32.img.gz" > "$work/fat.img"
+  fat=$(QV_DRIVES="C=/;F=,$work/fat.img" "$qvbackup" scan --list 'F:\')
+  grep -qP '^F:\\Quarterly report\.xlsx\tf\t[0-9]+\t[0-9]+\t0x[0-9a-f]+$' <<<"$fat" || fail "FAT long name line"
+  grep -qP '^F:\\attrs\td\t0\t' <<<"$fat" || fail "FAT folder line"
+  if grep -q '~' <<<"$fat"; then fail "FAT short alias listed"; fi
 fi
 echo "scan: all checks passed"

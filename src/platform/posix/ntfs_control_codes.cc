@@ -58,8 +58,9 @@ bool NtfsControlCodes::Load() {
 }
 
 // The $MFT describes itself: record 0, found through the boot sector, holds
-// the run list every other record is located through, and the bitmap that
-// says which records are in use.
+// the run list every other record is located through (with the extension
+// records its attribute list names, on a fragmented volume), and the bitmap
+// that says which records are in use.
 bool NtfsControlCodes::LoadMft() {
   const std::uint64_t cluster = boot_.bytesPerCluster;
   if (boot_.mftLcn > std::numeric_limits<std::uint64_t>::max() / cluster) {
@@ -69,33 +70,10 @@ bool NtfsControlCodes::LoadMft() {
   if (!ReadExactly(boot_.mftLcn * cluster, record.data(), record.size())) return false;
   if (!ntfs::ApplyFixup(record, ntfs::kFileSignature)) return FailWith(ERROR_INVALID_FUNCTION);
   auto bitmap = ntfs::FindUnnamedAttribute(record, ntfs::kAttrBitmap);
-  if (!bitmap || !CollectMftRuns(record)) return FailWith(ERROR_INVALID_FUNCTION);
-  mftWindow_.emplace(mftRuns_, boot_.bytesPerCluster, mftValidLength_, Reader());
+  if (!bitmap || !ntfs::LoadMftLayout(record, boot_, Reader(), &mft_)) return FailWith(ERROR_INVALID_FUNCTION);
+  recordCount_ = std::min(mft_.dataSize, mft_.allocatedSize) / boot_.bytesPerFileRecord;
+  mftWindow_.emplace(mft_.runs, boot_.bytesPerCluster, mft_.validLength, Reader());
   return LoadBitmap(*bitmap);
-}
-
-// A fragmented $MFT may split its $DATA into pieces, each mapping its own
-// range of clusters; the piece starting at cluster 0 holds the sizes.
-// Pieces moved to extension records (an attribute list) are not followed.
-bool NtfsControlCodes::CollectMftRuns(std::span<const std::uint8_t> record) {
-  mftRuns_.clear();
-  bool sized = false;
-  bool intact = ntfs::ForEachAttribute(record, [&](const ntfs::AttributeView& attribute) {
-    if (attribute.type != ntfs::kAttrData || !attribute.name.empty()) return true;
-    std::vector<ntfs::Run> piece;
-    if (!attribute.nonResident || !ntfs::DecodeRuns(attribute.value, attribute.firstVcn, &piece)) {
-      sized = false;
-      return false;
-    }
-    mftRuns_.insert(mftRuns_.end(), piece.begin(), piece.end());
-    if (attribute.firstVcn == 0) {
-      mftValidLength_ = attribute.validDataSize;
-      recordCount_ = std::min(attribute.dataSize, attribute.allocatedSize) / boot_.bytesPerFileRecord;
-      sized = true;
-    }
-    return true;
-  });
-  return intact && sized;
 }
 
 bool NtfsControlCodes::LoadBitmap(const ntfs::AttributeView& bitmap) {
@@ -122,7 +100,7 @@ bool NtfsControlCodes::ReadRecord(std::uint64_t number, std::vector<std::uint8_t
   std::uint64_t offset = number * boot_.bytesPerFileRecord;
   // Bytes past the valid length are not on disk yet: such a record is not
   // a record.
-  if (offset + record->size() > mftValidLength_) return false;
+  if (offset + record->size() > mft_.validLength) return false;
   if (!mftWindow_->Read(offset, record->data(), record->size())) return false;
   return ntfs::ApplyFixup(*record, ntfs::kFileSignature);
 }
@@ -139,7 +117,7 @@ bool NtfsControlCodes::VolumeData(BYTE out[kNtfsVolumeDataSize]) {
   Put32(out, kBytesPerFileRecordAt, boot_.bytesPerFileRecord);
   // Records smaller than a cluster are reported as 0 clusters each.
   Put32(out, kClustersPerFileRecordAt, boot_.bytesPerFileRecord / boot_.bytesPerCluster);
-  Put64(out, kMftValidDataLengthAt, mftValidLength_);
+  Put64(out, kMftValidDataLengthAt, mft_.validLength);
   Put64(out, kMftStartLcnAt, boot_.mftLcn);
   Put64(out, kMft2StartLcnAt, boot_.mftMirrorLcn);
   return true;

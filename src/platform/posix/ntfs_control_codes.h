@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <vector>
 
 #include "fileindex/ntfs_layout.h"
@@ -31,7 +30,6 @@ class NtfsControlCodes {
  private:
   bool Load();
   bool LoadMft();
-  bool CollectMftRuns(std::span<const std::uint8_t> record);
   bool LoadBitmap(const ntfs::AttributeView& bitmap);
   // Reads `size` bytes at `offset` of a stream laid out by `runs`; holes
   // read as zeros. False when a byte lies outside the runs or the volume.
@@ -45,9 +43,8 @@ class NtfsControlCodes {
   RawVolume& volume_;
   bool loaded_ = false;
   ntfs::BootSector boot_;
-  std::vector<ntfs::Run> mftRuns_;
+  ntfs::MftLayout mft_;
   std::optional<ntfs::StreamWindow> mftWindow_;  // set once the runs are known
-  std::uint64_t mftValidLength_ = 0;
   std::uint64_t recordCount_ = 0;
   std::vector<std::uint8_t> bitmap_;
 };

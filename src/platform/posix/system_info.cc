@@ -70,6 +70,30 @@ bool LocalTimeOf(std::int64_t seconds, SYSTEMTIME* local) {
   return true;
 }
 
+bool LocalTimeToUtcTicks(const SYSTEMTIME& local, ULONGLONG* ticks) {
+  if (ticks == nullptr || local.wYear < kFirstYear || local.wMonth < 1 || local.wMonth > 12 || local.wDay < 1 ||
+      local.wDay > 31 || local.wHour > 23 || local.wMinute > 59 || local.wSecond > 59 ||
+      local.wMilliseconds > 999) {
+    return FailWith(ERROR_INVALID_PARAMETER);
+  }
+  struct tm fields = {};
+  fields.tm_year = local.wYear - 1900;
+  fields.tm_mon = local.wMonth - 1;
+  fields.tm_mday = local.wDay;
+  fields.tm_hour = local.wHour;
+  fields.tm_min = local.wMinute;
+  fields.tm_sec = local.wSecond;
+  fields.tm_isdst = -1;  // the zone's rules at that date decide
+  errno = 0;
+  time_t seconds = mktime(&fields);
+  if (seconds == static_cast<time_t>(-1) && errno != 0) return FailWith(ERROR_INVALID_PARAMETER);
+  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+  std::int64_t since1601 = static_cast<std::int64_t>(seconds) + kSecondsFrom1601To1970;
+  if (since1601 < 0) return FailWith(ERROR_INVALID_PARAMETER);
+  *ticks = static_cast<ULONGLONG>(since1601) * 10000000u + local.wMilliseconds * 10000u;
+  return true;
+}
+
 struct ExecutableVersion::Data {};
 
 ExecutableVersion::ExecutableVersion() = default;

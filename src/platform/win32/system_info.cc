@@ -81,6 +81,19 @@ bool LocalTimeOf(std::int64_t seconds, SYSTEMTIME* local) {
   return true;
 }
 
+bool LocalTimeToUtcTicks(const SYSTEMTIME& local, ULONGLONG* ticks) {
+  SYSTEMTIME utc;
+  FILETIME time;
+  // Unlike LocalFileTimeToFileTime, which applies today's bias, this takes
+  // the daylight saving rules of the date itself.
+  if (ticks == nullptr || !TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) ||
+      !SystemTimeToFileTime(&utc, &time)) {
+    return FailWith(ERROR_INVALID_PARAMETER);
+  }
+  *ticks = (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return true;
+}
+
 bool GetSystemErrorText(DWORD error, WString* text) {
   if (text == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   LocalText message;
