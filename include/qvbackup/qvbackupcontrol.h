@@ -35,8 +35,12 @@ class QVBACKUP_API CQVBackupControl {
 
   // ---- Settings ------------------------------------------------------------
   void SetCallback(CQVEngineCallback* pCallback);
-  // The host's cancel word, read before each chunk of file content.
+  // The host's cancel word, read before each chunk of file content; a
+  // non-zero value stops the backup. The BOOL form takes the engine's
+  // m_bCancel as it is declared. Each call replaces the word set before;
+  // a null pointer (of either type) means nothing stops the backup.
   void SetCancelFlag(const volatile DWORD* pdwCancel);
+  void SetCancelFlag(const volatile BOOL* pbCancel);
   // Bytes the whole backup will read (for the progress percentage).
   void SetTotalBytes(ULONGLONG ullTotal);
   // The archive's folder and name (for removing it when cancelled); taken
@@ -75,6 +79,7 @@ class QVBACKUP_API CQVBackupControl {
   DWORD OnNamingRecord(const QVBF_INTERNAL_DATA& data);
   DWORD OnContent(const QVBF_INTERNAL_DATA& data);
   DWORD Cancel();
+  bool IsCancelRequested() const;
   DWORD ReadRecord(QVBF_INTERNAL_DATA& data);
   DWORD FillNamingRecord(QVBF_INTERNAL_DATA& data);
   DWORD FillContent(QVBF_INTERNAL_DATA& data);
@@ -87,7 +92,8 @@ class QVBACKUP_API CQVBackupControl {
   CQVString m_Archivename;
   CQVString m_ArchivePath;
   CQVStringArray m_qvsaUnused;
-  const volatile DWORD* m_pbCancel;
+  const volatile DWORD* m_pbCancel;     // at most one of the two cancel words is set
+  const volatile BOOL* m_pbCancelFlag;
   CQVStorage m_qvStorage;
   CQVFileArray m_qvfa;
   CQVEngineCallback* m_pCallback;

@@ -37,6 +37,7 @@ CQVBackupControl::CQVBackupControl(CQVEngineCallback* pCallback)
       m_ullDoneBytes(0),
       m_qvsaUnused(10),
       m_pbCancel(nullptr),
+      m_pbCancelFlag(nullptr),
       m_pCallback(pCallback),
       m_dwPhase(0),
       m_dwCurrentEntry(0),
@@ -55,7 +56,21 @@ CQVBackupControl::CQVBackupControl(CQVEngineCallback* pCallback)
 CQVBackupControl::~CQVBackupControl() { ReleaseRestoreBlock(); }
 
 void CQVBackupControl::SetCallback(CQVEngineCallback* pCallback) { m_pCallback = pCallback; }
-void CQVBackupControl::SetCancelFlag(const volatile DWORD* pdwCancel) { m_pbCancel = pdwCancel; }
+void CQVBackupControl::SetCancelFlag(const volatile DWORD* pdwCancel) {
+  m_pbCancel = pdwCancel;
+  m_pbCancelFlag = nullptr;
+}
+
+void CQVBackupControl::SetCancelFlag(const volatile BOOL* pbCancel) {
+  m_pbCancel = nullptr;
+  m_pbCancelFlag = pbCancel;
+}
+
+bool CQVBackupControl::IsCancelRequested() const {
+  if (m_pbCancel != nullptr) return *m_pbCancel != 0;
+  return m_pbCancelFlag != nullptr && *m_pbCancelFlag != 0;
+}
+
 void CQVBackupControl::SetTotalBytes(ULONGLONG ullTotal) { m_ullTotalBytes = ullTotal; }
 
 void CQVBackupControl::SetArchiveLocation(LPCWSTR pszFolder, LPCWSTR pszName) {
@@ -183,7 +198,7 @@ DWORD CQVBackupControl::OnNamingRecord(const QVBF_INTERNAL_DATA& data) {
 
 DWORD CQVBackupControl::OnContent(const QVBF_INTERNAL_DATA& data) {
   m_ullFileBytes += data.dwLength;
-  if (m_pbCancel != nullptr && *m_pbCancel != 0) return Cancel();
+  if (IsCancelRequested()) return Cancel();
   DWORD blockSize = m_qvStorage.GetArchiveBlockSize();
   for (DWORD at = 0; at < data.dwLength;) {
     DWORD piece = std::min(blockSize, data.dwLength - at);

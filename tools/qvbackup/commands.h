@@ -10,6 +10,8 @@
 namespace qvtool {
 
 int RunScan(const std::vector<WString>& arguments);
+int RunBackup(const std::vector<WString>& arguments);
+int RunRestore(const std::vector<WString>& arguments);
 
 }  // namespace qvtool
 

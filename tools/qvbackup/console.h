@@ -24,6 +24,10 @@ void WriteError(const WString& text);
 // UTF-16 from UTF-8 text (for literals and numbers).
 WString Widen(const std::string& text);
 
+// The drive path ("C:\Users\a") of a path as the user typed it (a native
+// path on Linux); empty with the last error when no drive holds it.
+WString DrivePathOf(const WString& path);
+
 }  // namespace qvtool
 
 #endif  // QVBACKUP_TOOLS_CONSOLE_H_

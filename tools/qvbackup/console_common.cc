@@ -25,4 +25,10 @@ WString Widen(const std::string& text) {
   return WString(buffer.data(), length);
 }
 
+WString DrivePathOf(const WString& path) {
+  std::vector<WCHAR> buffer(32768);
+  DWORD length = QVGetDrivePath(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  return WString(buffer.data(), length);
+}
+
 }  // namespace qvtool

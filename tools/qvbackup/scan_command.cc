@@ -119,14 +119,8 @@ int RunScan(const std::vector<WString>& arguments) {
       return Report(volume, target, list, seconds);
     }
   }
-  std::vector<WCHAR> buffer(32768);
-  DWORD length = driveRoot ? 0 : QVGetDrivePath(target.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-  if (driveRoot) {
-    length = static_cast<DWORD>(target.size());
-    std::copy(target.begin(), target.end(), buffer.begin());
-  }
-  if (length == 0) return Fail(Widen("no drive holds '") + target + Widen("'"), GetLastError());
-  WString drivePath(buffer.data(), length);
+  WString drivePath = driveRoot ? target : DrivePathOf(target);
+  if (drivePath.empty()) return Fail(Widen("no drive holds '") + target + Widen("'"), GetLastError());
 
   // The folder itself goes in first: that tells a missing path or a file
   // from a folder, with the system's reason.

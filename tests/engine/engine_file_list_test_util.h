@@ -1,0 +1,61 @@
+// Helpers for the file list tests: a recorder of the engine's messages, the
+// list read back as text, and queries of the trace lines read back.
+#ifndef QVBACKUP_TESTS_ENGINE_ENGINE_FILE_LIST_TEST_UTIL_H_
+#define QVBACKUP_TESTS_ENGINE_ENGINE_FILE_LIST_TEST_UTIL_H_
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/test_util.h"
+#include "qvbackup/qvbackupengine.h"
+
+namespace qvtest {
+
+struct ScanRecorder : CQVEngineCallback {
+  std::vector<DWORD> codes;
+  void OnEngineMessage(DWORD code, ULONGLONG, ULONGLONG, ULONGLONG, ULONGLONG) override { codes.push_back(code); }
+};
+
+// The engine's list of files, as UTF-8 texts.
+inline std::set<std::string> Listed(const CQVBackupEngine& engine) {
+  std::set<std::string> paths;
+  for (const CQVString& path : engine.m_setFileToBackup) paths.insert(U8(path.GetString()));
+  return paths;
+}
+
+// `root` + "\" + `relative` (with '\' separators), as UTF-8.
+inline std::string Below(const WString& root, const std::string& relative) { return U8(root) + "\\" + relative; }
+
+inline bool EndsWith(const WString& line, const WString& end) {
+  return line.size() >= end.size() && line.compare(line.size() - end.size(), end.size(), end) == 0;
+}
+
+// How many trace lines end with `message` (what follows the operation's
+// prefix); error lines end with the system's text, so they are counted by
+// what they hold instead (LinesHolding).
+inline int LinesEndingWith(const std::vector<WString>& lines, const std::string& message) {
+  WString end = W(message);
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const WString& line) { return EndsWith(line, end); }));
+}
+
+inline int LinesHolding(const std::vector<WString>& lines, const std::string& fragment) {
+  WString part = W(fragment);
+  return static_cast<int>(
+      std::count_if(lines.begin(), lines.end(), [&](const WString& line) { return line.find(part) != WString::npos; }));
+}
+
+// The positions of the lines that end with `message`, in order.
+inline std::vector<std::size_t> PositionsOf(const std::vector<WString>& lines, const std::string& message) {
+  std::vector<std::size_t> positions;
+  WString end = W(message);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (EndsWith(lines[i], end)) positions.push_back(i);
+  }
+  return positions;
+}
+
+}  // namespace qvtest
+
+#endif  // QVBACKUP_TESTS_ENGINE_ENGINE_FILE_LIST_TEST_UTIL_H_
