@@ -10,11 +10,11 @@
 
 namespace qv::engine {
 
-// Lower-case whole names, in the order they are tested: the user's profile
-// hive and folder settings, the NTFS metafiles (NTFS ships $LogFile, so the
-// log is "$logfile"; a user's own "logfile" is not a system file), the
-// transaction logs, and the system folders' names.
-inline constexpr std::array<const WCHAR*, 23> SYSTEM_FILE_NAMES = {
+// Lower-case whole names, in the order they are tested. The list is the
+// one hosts and earlier versions rely on, kept as it is: "logfile" has no
+// "$" (so NTFS's own $LogFile is not on it), and two rows are the tails of
+// transaction-log container names.
+inline constexpr std::array<const WCHAR*, 25> SYSTEM_FILE_NAMES = {
     QVT("ntuser.dat"),
     QVT("desktop.ini"),
     QVT("$upcase"),
@@ -24,7 +24,7 @@ inline constexpr std::array<const WCHAR*, 23> SYSTEM_FILE_NAMES = {
     QVT("$bitmap"),
     QVT("$attrdef"),
     QVT("$volume"),
-    QVT("$logfile"),
+    QVT("logfile"),
     QVT("$mftmirr"),
     QVT("$reparse"),
     QVT("$objid"),
@@ -35,6 +35,8 @@ inline constexpr std::array<const WCHAR*, 23> SYSTEM_FILE_NAMES = {
     QVT("$txflogcontainer00000000000000000002"),
     QVT("$recycle.bin"),
     QVT("system recovery"),
+    QVT("er00000000000000000002"),
+    QVT("ogcontainer000000000000000"),
     QVT("system volume information"),
     QVT("fxsapidebuglogfile.txt"),
     QVT("$txflogcontainer00000000000000000001"),

@@ -63,7 +63,7 @@ TEST_F(FileListTest, FiltersListFilesBelowTheirBaseFolderButNeverFoldersOrSystem
   Write("Data\\a.doc", 10);
   Write("Data\\sub\\b.DOC", 20);
   Write("Data\\c.txt", 5);
-  Write("Data\\logfile", 2);  // a user's file, though NTFS has a $LogFile
+  Write("Data\\logfile", 2);  // on the list of system names, unlike NTFS's $LogFile
   Write("Data\\$LogFile", 1);
   Write("Data\\sub\\Desktop.ini", 3);
   Write("Data\\DESKTOP.INI", 4);
@@ -75,9 +75,9 @@ TEST_F(FileListTest, FiltersListFilesBelowTheirBaseFolderButNeverFoldersOrSystem
 
   EXPECT_EQ(engine_.MakeFileList(), 0u);
   std::set<std::string> expected = {Listed8("Data\\a.doc"), Listed8("Data\\sub\\b.DOC"), Listed8("Data\\c.txt"),
-                                    Listed8("Data\\logfile")};
+                                    Listed8("Data\\$LogFile")};
   EXPECT_EQ(Listed(engine_), expected);
-  EXPECT_EQ(engine_.m_i64SizeOfBackup, 37);
+  EXPECT_EQ(engine_.m_i64SizeOfBackup, 36);
   EXPECT_TRUE(engine_.m_pFilterManager->m_vecFilters.empty());
   EXPECT_FALSE(engine_.m_bVolumeLoaded);
   QV_FINDFILTER zero;
@@ -96,7 +96,7 @@ TEST_F(FileListTest, FiltersListFilesBelowTheirBaseFolderButNeverFoldersOrSystem
   engine_.MakeFileList();
   expected.insert(Listed8("Other\\x.doc"));
   EXPECT_EQ(Listed(engine_), expected);
-  EXPECT_EQ(engine_.m_i64SizeOfBackup, 38);
+  EXPECT_EQ(engine_.m_i64SizeOfBackup, 37);
   EXPECT_EQ(recorder_.codes, (std::vector<DWORD>{ENGINE_MSG_SCAN_BEGIN, ENGINE_MSG_SCAN_BEGIN}));
 }
 
@@ -262,11 +262,11 @@ TEST(ExclusionRulesTest, PathsByWholeComponentsExtensionsByLastComponent) {
 
 TEST(ExclusionRulesTest, SystemFileNamesAreWholeLoweredNames) {
   using qv::engine::IsSystemFileName;
-  for (const char* name : {"desktop.ini", "ntuser.dat", "$mft", "$logfile", "system volume information",
-                           "$txflogcontainer00000000000000000001"}) {
+  for (const char* name : {"desktop.ini", "ntuser.dat", "$mft", "logfile", "system volume information",
+                           "er00000000000000000002", "$txflogcontainer00000000000000000001"}) {
     EXPECT_TRUE(IsSystemFileName(W(name))) << name;
   }
-  for (const char* name : {"Desktop.ini", "logfile", "desktop.ini.bak", "er00000000000000000002", "$dollar.txt", ""}) {
+  for (const char* name : {"Desktop.ini", "$logfile", "desktop.ini.bak", "er0000000000000000000", "$dollar.txt", ""}) {
     EXPECT_FALSE(IsSystemFileName(W(name))) << name;
   }
 }
