@@ -1,5 +1,6 @@
 #include "platform/shadow_copy.h"
 
+#include "platform/win32/com_ptr.h"
 #include "platform/win32/win32_support.h"
 
 #include <objbase.h>
@@ -10,6 +11,8 @@
 namespace qv::platform {
 
 namespace {
+
+using win32::ComPtr;
 
 // What an attempt waits before trying a busy service again.
 constexpr DWORD kBusyRetryMilliseconds = 10000;
@@ -26,30 +29,6 @@ DWORD ErrorOfResult(HRESULT result) {
   if (result == E_NOTIMPL) return ERROR_NOT_SUPPORTED;
   return ERROR_GEN_FAILURE;
 }
-
-// A COM interface released when the object dies.
-template <typename Interface>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ~ComPtr() { Reset(); }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-
-  Interface* Get() const { return pointer_; }
-  Interface* operator->() const { return pointer_; }
-  Interface** Receiver() {
-    Reset();
-    return &pointer_;
-  }
-  void Reset() {
-    if (pointer_ != nullptr) pointer_->Release();
-    pointer_ = nullptr;
-  }
-
- private:
-  Interface* pointer_ = nullptr;
-};
 
 // vssapi.dll, freed when the object dies.
 class ServiceLibrary {

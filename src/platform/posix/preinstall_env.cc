@@ -1,0 +1,8 @@
+// No pre-installation environment exists outside Windows.
+#include "platform/preinstall_env.h"
+
+namespace qv::platform {
+
+bool RunsInPreinstallationEnvironment() { return false; }
+
+}  // namespace qv::platform
