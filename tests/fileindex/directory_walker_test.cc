@@ -122,12 +122,21 @@ TEST(DirectoryWalkerTest, TrailingBackslashMakesNoDifference) {
   CQVFileArray plain, slashed;
   plain.AddDirectory(temp.DrivePath().c_str());
   slashed.AddDirectory((temp.DrivePath() + W("\\")).c_str());
-  DWORD plainSize = 0, slashedSize = 0;
-  const BYTE* a = plain.GetRawData(&plainSize);
-  const BYTE* b = slashed.GetRawData(&slashedSize);
-  ASSERT_EQ(plainSize, slashedSize);
-  EXPECT_EQ(std::vector<BYTE>(a, a + plainSize), std::vector<BYTE>(b, b + slashedSize));
-  EXPECT_EQ(PathsBelow(plain, temp.DrivePath()).size(), 5u);  // d1, d2, deep.bin, empty, top.bin
+  std::vector<std::string> paths = PathsBelow(plain, temp.DrivePath());
+  EXPECT_EQ(paths.size(), 5u);  // d1, d2, deep.bin, empty, top.bin
+  EXPECT_EQ(PathsBelow(slashed, temp.DrivePath()), paths);
+  // Same entries with the same data (the first walk may touch the folders'
+  // access times, so those are left out).
+  for (const std::string& path : paths) {
+    WString full = temp.DrivePath() + W("\\" + path);
+    QVFA_FILEINFO a, b;
+    ASSERT_TRUE(plain.GetFileInfo(plain.Add(full.c_str(), nullptr, QVFA_ADD_LOOKUP), &a)) << path;
+    ASSERT_TRUE(slashed.GetFileInfo(slashed.Add(full.c_str(), nullptr, QVFA_ADD_LOOKUP), &b)) << path;
+    EXPECT_EQ(a.ullSize, b.ullSize) << path;
+    EXPECT_EQ(a.dwFileAttributes, b.dwFileAttributes) << path;
+    EXPECT_EQ(QVTEST_TIME(a.ftLastWriteTime), QVTEST_TIME(b.ftLastWriteTime)) << path;
+    EXPECT_EQ(QVTEST_TIME(a.ftCreationTime), QVTEST_TIME(b.ftCreationTime)) << path;
+  }
 }
 
 TEST(DirectoryWalkerTest, MissingFolderAddsNothingAndSucceeds) {
