@@ -132,8 +132,11 @@ TEST(DirectoryWalkerTest, TrailingBackslashMakesNoDifference) {
     QVFA_FILEINFO a, b;
     ASSERT_TRUE(plain.GetFileInfo(plain.Add(full.c_str(), nullptr, QVFA_ADD_LOOKUP), &a)) << path;
     ASSERT_TRUE(slashed.GetFileInfo(slashed.Add(full.c_str(), nullptr, QVFA_ADD_LOOKUP), &b)) << path;
-    EXPECT_EQ(a.ullSize, b.ullSize) << path;
-    EXPECT_EQ(a.dwFileAttributes, b.dwFileAttributes) << path;
+    // The record is packed: its fields are read into locals, never bound.
+    ULONGLONG sizeA = a.ullSize, sizeB = b.ullSize;
+    DWORD attributesA = a.dwFileAttributes, attributesB = b.dwFileAttributes;
+    EXPECT_EQ(sizeA, sizeB) << path;
+    EXPECT_EQ(attributesA, attributesB) << path;
     EXPECT_EQ(QVTEST_TIME(a.ftLastWriteTime), QVTEST_TIME(b.ftLastWriteTime)) << path;
     EXPECT_EQ(QVTEST_TIME(a.ftCreationTime), QVTEST_TIME(b.ftCreationTime)) << path;
   }
