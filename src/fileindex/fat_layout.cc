@@ -31,14 +31,6 @@ constexpr ULONGLONG kSecondsFrom1601To1970 = 11644473600;
 
 }  // namespace
 
-std::uint16_t Le16(const std::uint8_t* bytes) {
-  return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-std::uint32_t Le32(const std::uint8_t* bytes) {
-  return Le16(bytes) | static_cast<std::uint32_t>(Le16(bytes + 2)) << 16;
-}
-
 std::uint32_t BadClusterValue(DWORD kind) {
   return kind == 12 ? 0xFF7u : kind == 16 ? 0xFFF7u : 0x0FFFFFF7u;
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fileindex/little_endian.h"
 #include "platform/text.h"
 #include "qvbackup/wintypes.h"
 
@@ -75,8 +76,8 @@ inline constexpr std::uint8_t kLastLongNameMark = 0x40;
 
 using RawEntry = std::array<std::uint8_t, kEntrySize>;
 
-std::uint16_t Le16(const std::uint8_t* bytes);
-std::uint32_t Le32(const std::uint8_t* bytes);
+inline std::uint16_t Le16(const std::uint8_t* bytes) { return LoadLe16(bytes); }
+inline std::uint32_t Le32(const std::uint8_t* bytes) { return LoadLe32(bytes); }
 
 bool IsLongNameEntry(const RawEntry& entry);
 std::uint32_t FirstCluster(const RawEntry& entry);

@@ -52,23 +52,8 @@ std::uint32_t SectorsPerCluster(std::uint8_t raw) {
   return shift < 32 ? (1u << shift) : 0;
 }
 
-std::uint64_t ReadField(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t width) {
-  std::uint64_t value = 0;
-  for (std::size_t i = 0; i < width; ++i) value |= std::uint64_t{bytes[at + i]} << (8 * i);
-  return value;
-}
 
 }  // namespace
-
-std::uint16_t Le16(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(ReadField(bytes, at, 2));
-}
-std::uint32_t Le32(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(ReadField(bytes, at, 4));
-}
-std::uint64_t Le64(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return ReadField(bytes, at, 8);
-}
 
 std::optional<BootSector> ParseBootSector(std::span<const std::uint8_t> sector) {
   if (sector.size() < kBootSize) return std::nullopt;
@@ -187,12 +172,12 @@ bool DecodeRuns(std::span<const std::uint8_t> runList, std::uint64_t firstVcn,
         !Contains(runList.size(), at, lengthSize + deltaSize)) {
       return false;
     }
-    std::uint64_t length = ReadField(runList, at, lengthSize);
+    std::uint64_t length = LoadLittleEndian(runList.data() + at, lengthSize);
     at += lengthSize;
     if (length == 0 || length > std::numeric_limits<std::uint64_t>::max() - vcn) return false;
     Run run{vcn, 0, length, deltaSize == 0};
     if (!run.sparse) {
-      std::uint64_t raw = ReadField(runList, at, deltaSize);
+      std::uint64_t raw = LoadLittleEndian(runList.data() + at, deltaSize);
       if (deltaSize < 8 && (raw >> (8 * deltaSize - 1)) != 0) raw |= ~std::uint64_t{0} << (8 * deltaSize);
       auto delta = static_cast<std::int64_t>(raw);
       if ((delta > 0 && lcn > std::numeric_limits<std::int64_t>::max() - delta) || lcn + delta < 0) {

@@ -15,12 +15,20 @@
 #include <span>
 #include <vector>
 
+#include "fileindex/little_endian.h"
+
 namespace qv::ntfs {
 
 // Little-endian reads; the caller guarantees `at + width <= bytes.size()`.
-std::uint16_t Le16(std::span<const std::uint8_t> bytes, std::size_t at);
-std::uint32_t Le32(std::span<const std::uint8_t> bytes, std::size_t at);
-std::uint64_t Le64(std::span<const std::uint8_t> bytes, std::size_t at);
+inline std::uint16_t Le16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return LoadLe16(bytes.data() + at);
+}
+inline std::uint32_t Le32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return LoadLe32(bytes.data() + at);
+}
+inline std::uint64_t Le64(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return LoadLe64(bytes.data() + at);
+}
 
 // What the first sector of an NTFS volume says about its geometry.
 struct BootSector {

@@ -113,11 +113,7 @@ TEST_F(BackupRunTest, EmptyListIsReportedBeforeMissingRoom) {
   EXPECT_EQ(recorder_.codes, std::vector<DWORD>{ENGINE_MSG_NO_FILES});
   std::vector<WString> lines = Lines();
   // The room is still measured and logged before the list is found empty.
-  std::vector<std::size_t> measured = PositionsOf(lines, ": Not enough space on drive destination");
-  std::vector<std::size_t> empty = PositionsOf(lines, ": No Files to Backup send message");
-  ASSERT_EQ(measured.size(), 1u);
-  ASSERT_EQ(empty.size(), 1u);
-  EXPECT_LT(measured[0], empty[0]);
+  EXPECT_TRUE(EachOnceInOrder(lines, {": Not enough space on drive destination", ": No Files to Backup send message"}));
   EXPECT_EQ(LinesEndingWith(lines, "Size of file list 0"), 1);
   EXPECT_EQ(LinesEndingWith(lines, "Destination has not enough space"), 0);
   EXPECT_EQ(LinesEndingWith(lines, "RETURNED CQVBackupEngine::TestBackupControl ()"), 1);
@@ -130,11 +126,7 @@ TEST_F(BackupRunTest, MissingRoomSendsNoSpaceAndWritesNothing) {
   engine_.BackupControl(archive_.get());
   EXPECT_EQ(recorder_.codes, std::vector<DWORD>{ENGINE_MSG_NO_SPACE});
   std::vector<WString> lines = Lines();
-  std::vector<std::size_t> measured = PositionsOf(lines, ": Not enough space on drive destination");
-  std::vector<std::size_t> refused = PositionsOf(lines, ": Destination has not enough space");
-  ASSERT_EQ(measured.size(), 1u);
-  ASSERT_EQ(refused.size(), 1u);
-  EXPECT_LT(measured[0], refused[0]);
+  EXPECT_TRUE(EachOnceInOrder(lines, {": Not enough space on drive destination", ": Destination has not enough space"}));
   EXPECT_TRUE(FilesBelow(destination_.path()).empty());
 }
 

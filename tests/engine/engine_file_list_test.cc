@@ -39,7 +39,7 @@ class FileListTest : public ::testing::Test {
 
   TempDir tree_;
   CapturedLog log_;
-  ScanRecorder recorder_;
+  MessageRecorder recorder_;
   CQVBackupEngine engine_;
   WString root_;
 };

@@ -3,7 +3,10 @@
 #ifndef QVBACKUP_TESTS_ENGINE_ENGINE_FILE_LIST_TEST_UTIL_H_
 #define QVBACKUP_TESTS_ENGINE_ENGINE_FILE_LIST_TEST_UTIL_H_
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,11 +15,6 @@
 #include "qvbackup/qvbackupengine.h"
 
 namespace qvtest {
-
-struct ScanRecorder : CQVEngineCallback {
-  std::vector<DWORD> codes;
-  void OnEngineMessage(DWORD code, ULONGLONG, ULONGLONG, ULONGLONG, ULONGLONG) override { codes.push_back(code); }
-};
 
 // The engine's list of files, as UTF-8 texts.
 inline std::set<std::string> Listed(const CQVBackupEngine& engine) {
@@ -55,6 +53,29 @@ inline std::vector<std::size_t> PositionsOf(const std::vector<WString>& lines, c
   }
   return positions;
 }
+
+// Whether each of `messages` ends exactly one line, in the order given.
+inline ::testing::AssertionResult EachOnceInOrder(const std::vector<WString>& lines,
+                                                  std::initializer_list<std::string> messages) {
+  std::size_t previous = 0;
+  bool first = true;
+  for (const std::string& message : messages) {
+    std::vector<std::size_t> at = PositionsOf(lines, message);
+    if (at.size() != 1) {
+      return ::testing::AssertionFailure() << "\"" << message << "\" ends " << at.size() << " lines";
+    }
+    if (!first && at[0] <= previous) return ::testing::AssertionFailure() << "\"" << message << "\" out of order";
+    previous = at[0];
+    first = false;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Records the codes of the engine's messages.
+struct MessageRecorder : CQVEngineCallback {
+  std::vector<DWORD> codes;
+  void OnEngineMessage(DWORD code, ULONGLONG, ULONGLONG, ULONGLONG, ULONGLONG) override { codes.push_back(code); }
+};
 
 }  // namespace qvtest
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/engine_file_list_test_util.h"
 #include "engine/engine_log_capture.h"
 #include "platform/file_system.h"
 #include "qvbackup/qvbackupengine.h"
@@ -16,11 +17,6 @@ namespace {
 // Opens the protected members to the tests.
 struct EngineProbe : CQVBackupEngine {
   using CQVBackupEngine::CalculProgress;
-};
-
-struct Recorder : CQVEngineCallback {
-  std::vector<DWORD> codes;
-  void OnEngineMessage(DWORD code, ULONGLONG, ULONGLONG, ULONGLONG, ULONGLONG) override { codes.push_back(code); }
 };
 
 bool IsAllZero(const QV_FINDFILTER& filter) {
@@ -74,7 +70,7 @@ TEST(EngineConstructionTest, DefaultEngineKnowsTheProgramFolderAndStartsEmpty) {
 TEST(EngineConstructionTest, OnlyTheDefaultConstructorTracesItself) {
   CapturedLog log;
   ASSERT_TRUE(log.IsOpen());
-  Recorder recorder;
+  MessageRecorder recorder;
   {
     CQVBackupEngine quiet(&recorder);
     EXPECT_EQ(quiet.m_pCallBack, &recorder);
@@ -94,7 +90,7 @@ TEST(EngineConstructionTest, OnlyTheDefaultConstructorTracesItself) {
 }
 
 TEST(EngineCallbackTest, MessagesGoOnlyToTheCallbackSetLast) {
-  Recorder first, second;
+  MessageRecorder first, second;
   CQVBackupEngine engine(&first);
   engine.SetpCallBack(&second);
   engine.MakeFileList();
@@ -152,7 +148,7 @@ class EngineCopyTest : public ::testing::Test {
 };
 
 TEST_F(EngineCopyTest, CopyOwnsItsFiltersAndOutlivesTheSource) {
-  Recorder recorder;
+  MessageRecorder recorder;
   auto source = std::make_unique<CQVBackupEngine>(&recorder);
   Fill(*source);
   CQVBackupEngine copy(*source);

@@ -7,19 +7,15 @@
 #include <cstring>
 #include <vector>
 
+#include "common/byte_writer.h"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using qv::fat::RawEntry;
 
-void Put16(Bytes& b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-  Put16(b, at, static_cast<std::uint16_t>(v));
-  Put16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
+using qvtest::Put16;
+using qvtest::Put32;
 
 // A FAT16 volume of 40960 sectors: 4 reserved, 2 FATs of 40 sectors, 512
 // root entries (32 sectors), 4-sector clusters.

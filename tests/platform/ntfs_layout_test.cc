@@ -8,18 +8,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/byte_writer.h"
+
 namespace {
 
 using Runs = std::vector<qv::ntfs::Run>;
 using Bytes = std::vector<std::uint8_t>;
 
-void Put16(Bytes& b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using qvtest::Put16;
+using qvtest::Put32;
 
 TEST(NtfsRunList, DecodesSignedDeltasAndHoles) {
   // 0x30 clusters at 0x1000; a hole of 0x10; 0x08 at 0x1000-0x200 (negative
