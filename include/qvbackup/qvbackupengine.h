@@ -101,6 +101,75 @@ class QVBACKUP_API CQVBackupEngine {
   BOOL CheckFreeSpace(CQVString strPath, LONGLONG llBytesNeeded);
   DWORD ShadowCopy();
 
+  // ---- Categories (profile-driven runs) --------------------------------------
+  // The categories are read from "GpExt.xml" (the host program's folder; under
+  // Windows PE the Windows installation's system32 folder). Every operation
+  // here returns 0.
+  //
+  // Appends the extensions of every group named exactly `pstrGroupName`
+  // (case-sensitive), in file order; the array is not emptied first.
+  DWORD GroupExt_EnumerateExtensionsInGroup(LPCWSTR pstrGroupName, CQVStringArray& straListOfExtensions,
+                                            QV_ARCHIVE_PROFILE_BACKUP& qvapb);
+  // Enters into `qvfaSelected` every existing file of m_qvfaGroup whose
+  // extension belongs to a checked category.
+  DWORD BuildSelectedList(CQVFileArray& qvfaSelected, QV_ARCHIVE_PROFILE_BACKUP& qvapb);
+  // Enters every entry of m_qvfaGroup with the extension that still exists.
+  DWORD AddOneExtensionToSelectedList(CQVFileArray& qvfaSelectedCategories, LPCWSTR lpExtension);
+  DWORD AddToqvfa(CQVFileArray& qvfa, CQVString strPath);
+  // Enters the full path of every live entry of `qvfaFrom` into `qvfaTo`.
+  DWORD Copy_qvfaFromTo(CQVFileArray& qvfaFrom, CQVFileArray& qvfaTo);
+  // Deletes from m_qvfaGroup the files of every category not checked.
+  DWORD SubstractNonCheckedCategories(QV_ARCHIVE_PROFILE_BACKUP& qvapb);
+  // Deletes from `qvfa` every entry with the extension that is not a folder.
+  DWORD SubstractOneExtension(CQVFileArray& qvfa, LPCWSTR lpExtension);
+
+  // ---- Exclusions -------------------------------------------------------------
+  // The setters replace a list with a copy of the caller's.
+  DWORD SetFoldersExcludedList(CQVStringArray& qvsaFolders);
+  DWORD SetFilesExcludedList(CQVStringArray& qvsaFiles);
+  DWORD SetExtensionsExcludedList(CQVStringArray& qvsaExtensions);
+  // Moves the excluded folders and files that begin with a drive ("C:\...")
+  // to the drive root `pszNewRoot` ("D:\").
+  void UpdateExcludeList(LPCWSTR pszNewRoot);
+  // Kept for hosts that call them; they change nothing.
+  LONG BuildExclusionsList(QV_ARCHIVE_PROFILE_BACKUP& qvapb);
+  DWORD SubstractSystemExtensions(QV_ARCHIVE_PROFILE_BACKUP& qvapb);
+  // Deletes the entries of `qvfa` that are the path `pszPath` or lie below
+  // it, whole components compared without regard to case.
+  DWORD SubstractOnePath(CQVFileArray& qvfa, LPCWSTR pszPath);
+  DWORD SubstractExcludedPathFromXML(CQVFileArray& qvfa);
+  DWORD SubstractExcludedExtensionsFromXML(CQVFileArray& qvfa);
+  // Deletes the NTFS metafiles from m_qvfaGroup.
+  DWORD SubstractAllMFTEntry();
+  // Deletes the first entry of m_qvfaGroup named `pszName`; `pqvfa` is not
+  // read.
+  DWORD SubstractOneMFTEntry(CQVFileArray* pqvfa, LPCWSTR pszName);
+  // Deletes the files of `qvfa` whose creation and last-write times both lie
+  // before `ftReference` (UTC, as the index holds its times).
+  DWORD SubstractFileBeforeReferenceTime(CQVFileArray& qvfa, FILETIME& ftReference);
+
+  // ---- List file --------------------------------------------------------------
+  // Writes the list file `pszLstFileName` (in the host program's folder) of
+  // the files the profile selects: sections "Parameters", "Selected" and
+  // "Include".
+  DWORD BuildLSTFile(LPCWSTR pszLstFileName, QV_ARCHIVE_PROFILE_BACKUP& qvapb);
+  DWORD LSTFile_BuildHeader(CQVString strLSTFilenamePath);
+  DWORD LSTFile_BuildSelectedSection(CQVFileArray& qvfa, CQVString strLSTFilenamePath);
+  DWORD LSTFile_BuildIncludedSection(CQVString strLSTFilenamePath, CQVFileArray* pqvfa);
+  // Traces the full path of every live entry of `qvfa`.
+  DWORD DebugShowAll(CQVFileArray& qvfa);
+
+  // ---- Counts per category ------------------------------------------------------
+  // Sends ENGINE_MSG_CATEGORY_COUNT for each category 1 to 6 with the number
+  // and total size of its files.
+  DWORD GetCount(CQVString strBaseFolder, QV_ARCHIVE_PROFILE_BACKUP& qvapb);
+  // Stores in the two results the number and total size of the files of
+  // the partition `pszPartition` ("C:\"), below `strBaseFolder` when it is
+  // not empty, that have one of `straExtensions` and are not excluded.
+  DWORD ComputeSizeInformationsOfCategory(LPCWSTR pszPartition, CQVString strBaseFolder,
+                                          CQVStringArray& straExtensions, LONGLONG& i64NbFiles,
+                                          LONGLONG& i64Size, QV_ARCHIVE_PROFILE_BACKUP& qvapb);
+
   // ---- State, in this order ----------------------------------------------------
   // The host reads and writes m_bCancel and m_strMultiplePartScan directly;
   // the rest is the engine's working state, open to the host as it always
@@ -146,7 +215,14 @@ class QVBACKUP_API CQVBackupEngine {
   // the base folder walked. The search record is set up from a filter
   // record (SetUpSearch) and reset to zeros afterwards (ResetSearch).
   BOOL LoadSearchScope(const CQVString& strVolume, LPCWSTR pszBasePath);
-  BOOL LoadRawVolume(const CQVString& strVolume);
+  // Reads the volume `strVolume` ("C:\") raw into `qvfa`, emptied first.
+  // FALSE with the system's error when it cannot be opened or read.
+  static BOOL LoadRawVolume(CQVFileArray& qvfa, const CQVString& strVolume);
+  // Reads a partition of a profile-driven run into `qvfa`: raw when it can
+  // be, else by walking `strWalkFrom` (traced, with `pszFallbackLine`
+  // announcing the walk). FALSE when the raw read failed.
+  BOOL LoadPartition(CQVFileArray& qvfa, const CQVString& strRoot, const CQVString& strWalkFrom,
+                     LPCWSTR pszFallbackLine);
   void SetUpSearch(const QV_FINDFILTER& filter, BOOL bTraceDetails);
   void ResetSearch();
   void SearchCurrentDisk(LPCWSTR pszBasePath);

@@ -160,7 +160,7 @@ BOOL CQVBackupEngine::LoadSearchScope(const CQVString& strVolume, LPCWSTR pszBas
 
   BOOL loadedWhole = FALSE;
   if (IsDrivePath(strVolume)) {
-    loadedWhole = LoadRawVolume(strVolume);
+    loadedWhole = LoadRawVolume(m_qvfaGroup, strVolume);
   } else {
     SetLastError(ERROR_BAD_PATHNAME);
   }
@@ -178,15 +178,15 @@ BOOL CQVBackupEngine::LoadSearchScope(const CQVString& strVolume, LPCWSTR pszBas
 
 // The index holds the loaded volume alone: a flat search must not find
 // what an earlier volume left.
-BOOL CQVBackupEngine::LoadRawVolume(const CQVString& strVolume) {
-  if (!m_qvfaGroup.OpenDrive(strVolume.GetAt(0))) return FALSE;
-  BOOL loaded = m_qvfaGroup.RemoveAll();
+BOOL CQVBackupEngine::LoadRawVolume(CQVFileArray& qvfa, const CQVString& strVolume) {
+  if (strVolume.IsEmpty() || !qvfa.OpenDrive(strVolume.GetAt(0))) return FALSE;
+  BOOL loaded = qvfa.RemoveAll();
   if (loaded) {
-    loaded = m_qvfaGroup.GetFatSystem() == QVFA_FS_NTFS ? m_qvfaGroup.AddNTFSVolume(strVolume, nullptr, 0)
-                                                         : m_qvfaGroup.LoadFATVolume(strVolume);
+    loaded = qvfa.GetFatSystem() == QVFA_FS_NTFS ? qvfa.AddNTFSVolume(strVolume, nullptr, 0)
+                                                  : qvfa.LoadFATVolume(strVolume);
   }
   DWORD error = GetLastError();
-  m_qvfaGroup.CloseDrive();
+  qvfa.CloseDrive();
   SetLastError(error);
   return loaded;
 }

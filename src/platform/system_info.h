@@ -39,6 +39,8 @@ std::int64_t CurrentCalendarTime();
 // and wDayOfWeek counts from Sunday = 0. False with ERROR_INVALID_PARAMETER
 // when the time cannot be shown (before 1601 or past year 30827).
 bool LocalTimeOf(std::int64_t seconds, SYSTEMTIME* local);
+// The same fields in UTC.
+bool UtcTimeOf(std::int64_t seconds, SYSTEMTIME* utc);
 
 // The UTC time, in 100-nanosecond ticks since 1601, of the local time
 // `local` (wYear..wSecond and wMilliseconds) under the system's time zone

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine_drive_mapping.h"
 #include "engine/engine_file_list_test_util.h"
 #include "engine/engine_log_capture.h"
 #include "engine/system_file_names.h"
@@ -25,22 +26,6 @@ namespace qvtest {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Maps a drive letter for the test's lifetime; C goes back to "/", the
-// others to nothing.
-class DriveMapping {
- public:
-  DriveMapping(WCHAR letter, const fs::path& root, const fs::path& device = fs::path()) : letter_(letter) {
-    WString rootText = W(root.string()), deviceText = W(device.string());
-    EXPECT_TRUE(QVSetDriveMapping(letter, rootText.c_str(), device.empty() ? nullptr : deviceText.c_str()));
-  }
-  ~DriveMapping() { QVSetDriveMapping(letter_, letter_ == u'C' ? QVT("/") : nullptr, nullptr); }
-  DriveMapping(const DriveMapping&) = delete;
-  DriveMapping& operator=(const DriveMapping&) = delete;
-
- private:
-  WCHAR letter_;
-};
 
 fs::path Utf8Path(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
 

@@ -71,6 +71,17 @@ inline ::testing::AssertionResult EachOnceInOrder(const std::vector<WString>& li
   return ::testing::AssertionSuccess();
 }
 
+// What follows `marker` in each line that holds it, in order.
+inline std::vector<std::string> ValuesAfter(const std::vector<WString>& lines, const std::string& marker) {
+  std::vector<std::string> values;
+  const WString part = W(marker);
+  for (const WString& line : lines) {
+    std::size_t at = line.find(part);
+    if (at != WString::npos) values.push_back(U8(line.substr(at + part.size())));
+  }
+  return values;
+}
+
 // Records the codes of the engine's messages.
 struct MessageRecorder : CQVEngineCallback {
   std::vector<DWORD> codes;

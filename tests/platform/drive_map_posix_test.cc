@@ -52,7 +52,7 @@ TEST(DriveMapTest, DefaultMapsDriveCToTheRootFolder) {
 
 TEST(DriveMapTest, PathsOfOtherFormsOrUnmappedLettersDoNotExist) {
   DriveMap map;
-  for (const char* path : {"D:\\tmp", "Z:", "C", "", "Ctmp", "C:tmp", "1:\\tmp", "\\\\server\\share\\a",
+  for (const char* path : {"D:\\tmp", "Z:", "", "C:tmp", "1:\\tmp", "\\\\server\\share\\a",
                            "\\tmp", "/tmp", "::\\tmp"}) {
     SCOPED_TRACE(path);
     SetLastError(0);
@@ -125,6 +125,15 @@ TEST(DriveMapTest, RelativeRootsAreTakenFromTheCurrentFolder) {
   ASSERT_TRUE(map.Set('R', "rel/./dir", ""));
   std::string expected = CurrentFolder() + "/rel/dir";
   EXPECT_EQ(NativeOf(map, W("R:\\x")), expected + "/x");
+}
+
+TEST(DriveMapTest, PathsWithoutADriveLieBelowTheCurrentFolder) {
+  DriveMap map;
+  EXPECT_EQ(NativeOf(map, W("GpExt.xml")), CurrentFolder() + "/GpExt.xml");
+  EXPECT_EQ(NativeOf(map, W("sub\\a.txt")), CurrentFolder() + "/sub/a.txt");
+  EXPECT_EQ(NativeOf(map, W("C")), CurrentFolder() + "/C") << "a name, not a drive";
+  EXPECT_EQ(NativeOf(map, W("\\rooted")), "<error 3>") << "a rooted path without its drive names nothing";
+  EXPECT_EQ(NativeOf(map, W("")), "<error 3>");
 }
 
 TEST(DriveMapTest, BadLettersAreRejected) {

@@ -102,6 +102,31 @@ bool AbsoluteNativePath(std::string_view path, std::string* absolute) {
   return true;
 }
 
+namespace {
+
+// "name" or "sub\name": no drive, no leading separator. Such a path names
+// a file below the current folder, as it does on Windows.
+bool IsRelativeDrivePath(WStringView path) {
+  if (path.empty() || path[0] == '\\' || path[0] == '/') return false;
+  return path.find(':') == WStringView::npos;
+}
+
+bool RelativeToNative(WStringView drivePath, NativePath* native) {
+  std::string joined;
+  std::size_t pos = 0;
+  while (pos <= drivePath.size()) {
+    std::size_t end = drivePath.find_first_of(WStringView(QVT("\\/")), pos);
+    if (end == WStringView::npos) end = drivePath.size();
+    if (!joined.empty()) joined.push_back('/');
+    joined.append(NativeNameOf(drivePath.substr(pos, end - pos)));
+    pos = end + 1;
+  }
+  native->isDriveRoot = false;
+  return AbsoluteNativePath(joined, &native->path);
+}
+
+}  // namespace
+
 // (assign, not operator=: GCC 12 warns falsely on the inlined copy of "/")
 DriveMap::DriveMap() { drives_[static_cast<std::size_t>(LetterIndex('C'))].root.assign(1, '/'); }
 
@@ -132,6 +157,7 @@ bool DriveMap::Set(WCHAR letter, std::string_view root, std::string_view device)
 }
 
 bool DriveMap::ToNative(WStringView drivePath, NativePath* native) const {
+  if (IsRelativeDrivePath(drivePath)) return RelativeToNative(drivePath, native);
   if (drivePath.size() < 2 || drivePath[1] != ':') return FailWith(ERROR_PATH_NOT_FOUND);
   if (drivePath.size() > 2 && drivePath[2] != '\\' && drivePath[2] != '/') return FailWith(ERROR_PATH_NOT_FOUND);
   int index = LetterIndex(drivePath[0]);

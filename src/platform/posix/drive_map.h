@@ -57,6 +57,8 @@ class DriveMap {
   // "X:" or "X:\..." ('/' is a separator too) -> native path. "." and ".."
   // are resolved without leaving the drive's root. False with
   // ERROR_PATH_NOT_FOUND for any other form or a letter without a folder.
+  // A path with neither drive nor leading separator ("name", "sub\name")
+  // lies below the current folder, as on Windows.
   bool ToNative(WStringView drivePath, NativePath* native) const;
 
   // Native path (made absolute as AbsoluteNativePath does) -> "X:\..." on the

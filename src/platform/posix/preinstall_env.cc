@@ -3,6 +3,6 @@
 
 namespace qv::platform {
 
-bool RunsInPreinstallationEnvironment() { return false; }
+bool SystemRunsInPreinstallationEnvironment() { return false; }
 
 }  // namespace qv::platform

@@ -46,7 +46,10 @@ bool GetCurrentFolder(WString* folder) {
 
 std::int64_t CurrentCalendarTime() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-bool LocalTimeOf(std::int64_t seconds, SYSTEMTIME* local) {
+namespace {
+
+// The calendar fields of `seconds` since 1970 UTC, in UTC or in local time.
+bool CalendarTimeOf(std::int64_t seconds, bool inLocalTime, SYSTEMTIME* local) {
   if (local == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   if constexpr (sizeof(time_t) < sizeof(seconds)) {
     if (seconds < std::numeric_limits<time_t>::min() || seconds > std::numeric_limits<time_t>::max()) {
@@ -55,7 +58,8 @@ bool LocalTimeOf(std::int64_t seconds, SYSTEMTIME* local) {
   }
   time_t value = static_cast<time_t>(seconds);
   struct tm fields;
-  if (localtime_r(&value, &fields) == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  struct tm* filled = inLocalTime ? localtime_r(&value, &fields) : gmtime_r(&value, &fields);
+  if (filled == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   long long year = 1900LL + fields.tm_year;
   if (year < kFirstYear || year > kLastYear) return FailWith(ERROR_INVALID_PARAMETER);
   local->wYear = static_cast<WORD>(year);
@@ -69,6 +73,12 @@ bool LocalTimeOf(std::int64_t seconds, SYSTEMTIME* local) {
   local->wMilliseconds = 0;
   return true;
 }
+
+}  // namespace
+
+bool LocalTimeOf(std::int64_t seconds, SYSTEMTIME* local) { return CalendarTimeOf(seconds, true, local); }
+
+bool UtcTimeOf(std::int64_t seconds, SYSTEMTIME* utc) { return CalendarTimeOf(seconds, false, utc); }
 
 bool LocalTimeToUtcTicks(const SYSTEMTIME& local, ULONGLONG* ticks) {
   if (ticks == nullptr || local.wYear < kFirstYear || local.wMonth < 1 || local.wMonth > 12 || local.wDay < 1 ||

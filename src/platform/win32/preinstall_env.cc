@@ -6,7 +6,7 @@
 
 namespace qv::platform {
 
-bool RunsInPreinstallationEnvironment() {
+bool SystemRunsInPreinstallationEnvironment() {
   const DWORD saved = GetLastError();
   HKEY key = nullptr;
   const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\MiniNT", 0,

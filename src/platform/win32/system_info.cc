@@ -81,6 +81,17 @@ bool LocalTimeOf(std::int64_t seconds, SYSTEMTIME* local) {
   return true;
 }
 
+bool UtcTimeOf(std::int64_t seconds, SYSTEMTIME* utc) {
+  if (utc == nullptr || seconds < -kSecondsFrom1601To1970 || seconds > kLastShowableSecond) {
+    return FailWith(ERROR_INVALID_PARAMETER);
+  }
+  auto ticks = static_cast<ULONGLONG>((seconds + kSecondsFrom1601To1970) * kTicksPerSecond);
+  FILETIME utcTime = {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+  if (!FileTimeToSystemTime(&utcTime, utc)) return FailWith(ERROR_INVALID_PARAMETER);
+  utc->wMilliseconds = 0;
+  return true;
+}
+
 bool LocalTimeToUtcTicks(const SYSTEMTIME& local, ULONGLONG* ticks) {
   SYSTEMTIME utc;
   FILETIME time;

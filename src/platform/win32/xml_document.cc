@@ -275,9 +275,18 @@ std::unique_ptr<XmlNode> LoadXmlFile(const WCHAR* path) {
     FailWith(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
+  // The parser resolves a relative path against a base of its own (the
+  // program's folder), not the current folder as every other file
+  // operation does: it gets the full path.
+  WCHAR full[MAX_PATH * 4];
+  const DWORD length = GetFullPathNameW(path, static_cast<DWORD>(sizeof(full) / sizeof(full[0])), full, nullptr);
+  if (length == 0 || length >= sizeof(full) / sizeof(full[0])) {
+    FailWith(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
+    return nullptr;
+  }
   // The parser's own reasons for a missing file are not Windows error
   // numbers; ask the file system first.
-  const DWORD attributes = GetFileAttributesW(path);
+  const DWORD attributes = GetFileAttributesW(full);
   if (attributes == INVALID_FILE_ATTRIBUTES) return nullptr;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     FailWith(ERROR_ACCESS_DENIED);
@@ -285,7 +294,7 @@ std::unique_ptr<XmlNode> LoadXmlFile(const WCHAR* path) {
   }
   std::shared_ptr<Document> document = NewDocument();
   if (document == nullptr) return nullptr;
-  const Bstr source(path);
+  const Bstr source(full);
   VARIANT_BOOL loaded = VARIANT_FALSE;
   const HRESULT result = document->dom->load(TextVariant(source), &loaded);
   return Parsed(document, result, loaded);
