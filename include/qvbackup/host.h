@@ -33,6 +33,13 @@ QVBACKUP_API DWORD QVGetDrivePath(LPCWSTR nativePath, LPWSTR buffer, DWORD cchBu
 QVBACKUP_API DWORD QVUtf8ToUtf16(const char* text, LPWSTR buffer, DWORD cchBuffer);
 QVBACKUP_API DWORD QVUtf16ToUtf8(LPCWSTR text, char* buffer, DWORD cchBuffer);
 
+// Writes into `buffer` the system's English text for the Windows error
+// number `error` ("The system cannot find the file specified."), without a
+// trailing line break. Returns its length, or 0 with the last error:
+// ERROR_MR_MID_NOT_FOUND for a number without a text,
+// ERROR_INSUFFICIENT_BUFFER when it does not fit.
+QVBACKUP_API DWORD QVGetErrorText(DWORD error, LPWSTR buffer, DWORD cchBuffer);
+
 }  // extern "C"
 
 #endif  // QVBACKUP_HOST_H_

@@ -70,6 +70,13 @@ class QVBACKUP_API CQVBackupControl {
   // logged and the others go on. Entries whose path would leave the root
   // (empty, "." or ".." components) are refused.
   BOOL RestoreAllFiles(LPCWSTR pszUnused = nullptr);
+  // Restores the one saved file of index entry `dwEntry` below the restore
+  // root, as RestoreAllFiles does for each (a host walking the index itself
+  // learns each file's outcome). FALSE with the last error:
+  // ERROR_INVALID_PARAMETER when the entry holds no saved file (no such
+  // entry, a folder, a deleted entry, no content), ERROR_BAD_PATHNAME when
+  // its path would leave the root, or RestoreFile's error.
+  BOOL RestoreEntry(DWORD dwEntry);
   BOOL EndRestore();
 
  private:

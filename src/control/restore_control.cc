@@ -197,6 +197,47 @@ DWORD CQVBackupControl::FillContent(QVBF_INTERNAL_DATA& data) {
   return 0;
 }
 
+namespace {
+
+// The file bytes and record offset of an entry that holds a saved file.
+bool SavedFile(CQVFileArray& index, DWORD entry, ULONGLONG* fileBytes, ULONGLONG* recordOffset) {
+  DWORD size = 0;
+  const BYTE* userData = index.GetUserData(entry, &size);
+  if (userData == nullptr || size < userdata::kSize || index.IsDeleted(entry)) return false;
+  *fileBytes = GetQword(userData, userdata::kFileBytes);
+  *recordOffset = GetQword(userData, userdata::kRecordOffset);
+  return *fileBytes != 0;
+}
+
+}  // namespace
+
+BOOL CQVBackupControl::RestoreEntry(DWORD dwEntry) {
+  ULONGLONG fileBytes = 0;
+  ULONGLONG recordOffset = 0;
+  if (!SavedFile(m_qvfa, dwEntry, &fileBytes, &recordOffset)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  CQVString path = m_qvfa.GetPathName(dwEntry);
+  qv::WString target;
+  qv::WStringView root(m_strRestoreRoot, m_strRestoreRoot.GetLength());
+  if (!BuildRestoreTarget(root, qv::WStringView(path, path.GetLength()), &target)) {
+    theLog.LogDetail(QVT("Refused to restore %s: its path leaves the restore folder"), static_cast<LPCWSTR>(path));
+    SetLastError(ERROR_BAD_PATHNAME);
+    return FALSE;
+  }
+  m_ullRecordOffset = recordOffset;
+  m_dwCurrentEntry = dwEntry;
+  theLog.LogDetail(QVT("Restoring file %s"), target.c_str());
+  if (!RestoreFile(target.c_str(), fileBytes)) {
+    DWORD error = GetLastError();
+    theLog.LogDetail(QVT("File failed to restore, with error %d"), static_cast<int>(error));
+    SetLastError(error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 BOOL CQVBackupControl::RestoreAllFiles(LPCWSTR) {
   theLog.Enter(QVT("CQVBackupControl::RestoreAllFiles()"));
   if (qv::platform::FileExists(m_strRestoreRoot) && !qv::platform::IsDirectory(m_strRestoreRoot)) {
@@ -210,25 +251,10 @@ BOOL CQVBackupControl::RestoreAllFiles(LPCWSTR) {
     theLog.Exit();
     return FALSE;
   }
-  qv::WStringView root(m_strRestoreRoot, m_strRestoreRoot.GetLength());
   do {
-    DWORD size = 0;
-    const BYTE* userData = m_qvfa.GetUserData(entry, &size);
-    if (userData == nullptr || size < userdata::kSize || m_qvfa.IsDeleted(entry)) continue;
-    ULONGLONG fileBytes = GetQword(userData, userdata::kFileBytes);
-    if (fileBytes == 0) continue;
-    m_ullRecordOffset = GetQword(userData, userdata::kRecordOffset);
-    CQVString path = m_qvfa.GetPathName(entry);
-    qv::WString target;
-    if (!BuildRestoreTarget(root, qv::WStringView(path, path.GetLength()), &target)) {
-      theLog.LogDetail(QVT("Refused to restore %s: its path leaves the restore folder"), static_cast<LPCWSTR>(path));
-      continue;
-    }
-    m_dwCurrentEntry = entry;
-    theLog.LogDetail(QVT("Restoring file %s"), target.c_str());
-    if (!RestoreFile(target.c_str(), fileBytes)) {
-      theLog.LogDetail(QVT("File failed to restore, with error %d"), static_cast<int>(GetLastError()));
-    }
+    ULONGLONG fileBytes = 0;
+    ULONGLONG recordOffset = 0;
+    if (SavedFile(m_qvfa, entry, &fileBytes, &recordOffset)) RestoreEntry(entry);
   } while (m_qvfa.FindNextFileW(search, entry));
   m_qvfa.FindClose(search);
   theLog.Exit();

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/system_info.h"
 #include "platform/text.h"
 #include "qvbackup/host.h"
 
@@ -41,6 +42,19 @@ QVBACKUP_API DWORD QVUtf8ToUtf16(const char* text, LPWSTR buffer, DWORD cchBuffe
 QVBACKUP_API DWORD QVUtf16ToUtf8(LPCWSTR text, char* buffer, DWORD cchBuffer) {
   if (!ArgumentsValid(text, buffer, cchBuffer)) return 0;
   return CopyOut(qv::platform::Utf16ToUtf8(qv::WStringView(text)), buffer, cchBuffer);
+}
+
+QVBACKUP_API DWORD QVGetErrorText(DWORD error, LPWSTR buffer, DWORD cchBuffer) {
+  if (buffer == nullptr && cchBuffer != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  qv::WString text;
+  if (!qv::platform::GetSystemErrorText(error, &text)) {
+    if (cchBuffer > 0) buffer[0] = 0;
+    return 0;
+  }
+  return CopyOut(text, buffer, cchBuffer);
 }
 
 }  // extern "C"

@@ -123,23 +123,65 @@ TEST_F(ControlTest, WrongClosingMagicFailsTheIndexLoad) {
   restorer.EndRestore();
 }
 
+// Flips `mask` in byte `at` of the data of the fourth block of `path`: the
+// data block of the second of three uncompressed files saved in turn.
+void FlipDataBit(const fs::path& path, ULONGLONG at, BYTE mask) {
+  Bytes archive = ReadAll(path);
+  ULONGLONG block = QVS_HEADER_SIZE;
+  for (int i = 0; i < 3; ++i) block += QVS_BLOCK_HEADER_SIZE + Dword(archive, block);
+  archive[block + QVS_BLOCK_HEADER_SIZE + at] ^= mask;
+  WriteAll(path, archive);
+}
+
 TEST_F(ControlTest, DamagedDataBlockFailsOnlyItsFile) {
   std::vector<fs::path> files = {sources_.WriteFile("a.bin", 3000), sources_.WriteFile("b.bin", 3000),
                                  sources_.WriteFile("c.bin", 3000)};
   desc_.get()->dwCompression = 0;
   CQVBackupControl control;
   Backup(files, desc_, control);
-  fs::path path = archives_.path() / "home.QVA";
-  Bytes archive = ReadAll(path);
-  // b.bin's data block is the fourth block.
-  ULONGLONG at = QVS_HEADER_SIZE;
-  for (int i = 0; i < 3; ++i) at += QVS_BLOCK_HEADER_SIZE + Dword(archive, at);
-  archive[at + QVS_BLOCK_HEADER_SIZE + 100] ^= 0x01;
-  WriteAll(path, archive);
+  FlipDataBit(archives_.path() / "home.QVA", 100, 0x01);
   Restore(desc_);
   EXPECT_EQ(ReadAll(Restored(files[0])), ReadAll(files[0]));
   EXPECT_FALSE(fs::exists(Restored(files[1])));
   EXPECT_EQ(ReadAll(Restored(files[2])), ReadAll(files[2]));
+}
+
+// A host walking the index restores file by file and learns each outcome.
+TEST_F(ControlTest, RestoreEntryTellsEachFilesOutcome) {
+  std::vector<fs::path> files = {sources_.WriteFile("a.bin", 3000), sources_.WriteFile("b.bin", 3000)};
+  desc_.get()->dwCompression = 0;
+  CQVBackupControl control;
+  Backup(files, desc_, control);
+  FlipDataBit(archives_.path() / "home.QVA", 7, 0x80);
+
+  CQVBackupControl restorer;
+  ASSERT_TRUE(restorer.GetStorage().OpenArchive(desc_.get()));
+  ASSERT_TRUE(restorer.LoadArchiveIndex());
+  restorer.SetRestoreRoot(restored_.DrivePath().c_str());
+  CQVFileArray& index = restorer.GetIndex();
+  std::map<std::string, DWORD> entries;
+  DWORD entry = 0;
+  HANDLE search = index.FindFirstFileW(entry, nullptr);
+  ASSERT_NE(search, nullptr);
+  do {
+    entries[U8(static_cast<LPCWSTR>(index.GetFileName(entry)))] = entry;
+  } while (index.FindNextFileW(search, entry));
+  index.FindClose(search);
+  ASSERT_TRUE(entries.count("a.bin") && entries.count("b.bin"));
+
+  EXPECT_TRUE(restorer.RestoreEntry(entries["a.bin"]));
+  EXPECT_EQ(ReadAll(Restored(files[0])), ReadAll(files[0]));
+  EXPECT_FALSE(restorer.RestoreEntry(entries["b.bin"]));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  EXPECT_FALSE(fs::exists(Restored(files[1])));
+  // A folder of the index and an index that names nothing hold no file.
+  DWORD folder = index.Add(sources_.DrivePath().c_str(), nullptr, QVFA_ADD_LOOKUP);
+  ASSERT_NE(folder, 0u);
+  EXPECT_FALSE(restorer.RestoreEntry(folder));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(restorer.RestoreEntry(0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(restorer.EndRestore());
 }
 
 TEST_F(ControlTest, StoredPathsThatLeaveTheRootAreRefused) {

@@ -153,6 +153,21 @@ TEST(HostTextTest, Utf16ToUtf8CountsBytesAndRestoresEscapedBytes) {
   EXPECT_EQ(buffer[0], 0);
 }
 
+TEST(HostTextTest, ErrorTextsComeWithoutLineEndAndUnknownNumbersFail) {
+  WCHAR buffer[256];
+  DWORD length = QVGetErrorText(ERROR_FILE_NOT_FOUND, buffer, 256);
+  ASSERT_GT(length, 1u);
+  EXPECT_EQ(WString(buffer).size(), length);
+  EXPECT_NE(buffer[length - 1], QVT('\n'));
+  EXPECT_NE(buffer[length - 1], QVT('\r'));
+  WCHAR tiny[4] = {'z', 'z', 'z', 'z'};
+  EXPECT_EQ(QVGetErrorText(ERROR_FILE_NOT_FOUND, tiny, 4), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(tiny[0], 0);
+  EXPECT_EQ(QVGetErrorText(0xFFFFu, buffer, 256), 0u);
+  EXPECT_EQ(GetLastError(), 317u) << "ERROR_MR_MID_NOT_FOUND";
+}
+
 TEST(HostTextTest, NullArgumentsAreRejected) {
   WCHAR wide[4];
   char narrow[4];

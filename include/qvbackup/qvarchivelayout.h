@@ -1,0 +1,116 @@
+// The archive as it lies on disk, for hosts that read or check archives
+// byte by byte: the offsets of the header, of each block's header, of the
+// file record that opens every saved file, of a file entry's user data in
+// the saved index, and of the closing record. Every number is
+// little-endian; the readers below assemble them at any alignment. The
+// caller checks lengths before reading.
+//
+// Header (246 bytes):
+//   0 magic "SQVO" | 4 version 1 | 8 identifier (16) | 24 increment number
+//   28 reserved (4) | 32 flags | 36 compression | 40 block size | 44 volume size (8)
+//   52 encryption type (1) | 53 reserved (96) | 149 extension (6 UTF-16 units)
+//   161 password check value (20) | 181 user data (8) | 189 end of data (8)
+//   197 reserved (49)
+// Block header (14 bytes):
+//   0 stored length | 4 kind and marks (2) | 6 data length | 10 checksum
+// File record (first block of every file, kind 1):
+//   0 offset of the second name (2) | 2 second name's length (2)
+//   4 first name's length (2) | 6 27, the header size (4)
+//   10 opening value 1 (4) | 14 opening value 2, low byte (1)
+//   15 opening value 3 (4) | 19 opening value 4 (4) | 23 entry index (4)
+//   27 first name (the file's name), UTF-16 with terminator
+//   then the second name (the file's full path), UTF-16 with terminator
+// File user data in the index (18 bytes):
+//   0 everything delivered for the file (8) | 8 record block offset (8) | 16 0 (2)
+// Closing record (kind 0, stored plain):
+//   0 "SQVO" | 4 offset of the first index block (8) | 12 image length (4)
+#ifndef QVBACKUP_QVARCHIVELAYOUT_H_
+#define QVBACKUP_QVARCHIVELAYOUT_H_
+
+#include "qvbackup/wintypes.h"
+
+namespace qvlayout {
+
+namespace header {
+constexpr DWORD kMagic = 0;
+constexpr DWORD kVersion = 4;
+constexpr DWORD kIdentifier = 8;
+constexpr DWORD kIdentifierSize = 16;
+constexpr DWORD kIncrement = 24;
+constexpr DWORD kReserved1 = 28;
+constexpr DWORD kReserved1Size = 4;
+constexpr DWORD kFlags = 32;
+constexpr DWORD kCompression = 36;
+constexpr DWORD kBlockSize = 40;
+constexpr DWORD kVolumeSize = 44;
+constexpr DWORD kEncryptionType = 52;
+constexpr DWORD kReserved2 = 53;
+constexpr DWORD kReserved2Size = 96;
+constexpr DWORD kExtension = 149;
+constexpr DWORD kExtensionUnits = 6;  // 5 characters and the terminator
+constexpr DWORD kCheckValue = 161;
+constexpr DWORD kCheckValueSize = 20;
+constexpr DWORD kUserData = 181;
+constexpr DWORD kEndOfData = 189;
+constexpr DWORD kReserved3 = 197;
+constexpr DWORD kReserved3Size = 49;
+constexpr DWORD kSize = 246;
+constexpr DWORD kVersionNumber = 1;
+constexpr BYTE kMagicBytes[4] = {'S', 'Q', 'V', 'O'};
+}  // namespace header
+
+namespace block {
+constexpr DWORD kStoredLength = 0;
+constexpr DWORD kKind = 4;
+constexpr DWORD kDataLength = 6;
+constexpr DWORD kChecksum = 10;
+constexpr DWORD kSize = 14;
+constexpr WORD kKindMask = 0x0FFF;
+constexpr WORD kUnknownMarks = 0xC000;
+constexpr DWORD kEncryptionOverhead = 28;  // nonce and tag
+constexpr WORD kKindData = 1;              // file records, file content, the index image
+constexpr WORD kKindClosing = 0;
+}  // namespace block
+
+namespace record {
+constexpr DWORD kSecondNameOffset = 0;
+constexpr DWORD kSecondNameLength = 2;
+constexpr DWORD kFirstNameLength = 4;
+constexpr DWORD kHeaderSize = 6;
+constexpr DWORD kOpening1 = 10;
+constexpr DWORD kOpening2 = 14;
+constexpr DWORD kOpening3 = 15;
+constexpr DWORD kOpening4 = 19;
+constexpr DWORD kEntry = 23;
+constexpr DWORD kSize = 27;
+// What the file service delivers besides the content: its opening record
+// (16 bytes) and its naming record (48 bytes and the terminated name).
+constexpr ULONGLONG kOpeningBytes = 16;
+constexpr ULONGLONG kNamingBytes = 48;
+}  // namespace record
+
+namespace userdata {
+constexpr DWORD kFileBytes = 0;
+constexpr DWORD kRecordOffset = 8;
+constexpr DWORD kSize = 18;
+}  // namespace userdata
+
+namespace closing {
+constexpr DWORD kMagic = 0;
+constexpr DWORD kIndexOffset = 4;
+constexpr DWORD kImageLength = 12;
+constexpr DWORD kSize = 16;
+}  // namespace closing
+
+inline WORD GetWord(const BYTE* base, DWORD at) { return static_cast<WORD>(base[at] | base[at + 1] << 8); }
+inline DWORD GetDword(const BYTE* base, DWORD at) {
+  return static_cast<DWORD>(base[at]) | static_cast<DWORD>(base[at + 1]) << 8 |
+         static_cast<DWORD>(base[at + 2]) << 16 | static_cast<DWORD>(base[at + 3]) << 24;
+}
+inline ULONGLONG GetQword(const BYTE* base, DWORD at) {
+  return static_cast<ULONGLONG>(GetDword(base, at)) | static_cast<ULONGLONG>(GetDword(base, at + 4)) << 32;
+}
+
+}  // namespace qvlayout
+
+#endif  // QVBACKUP_QVARCHIVELAYOUT_H_
