@@ -38,15 +38,43 @@ grep -qP "^\Q$drive_path\E\\\\sub\\\\deeper\\\\big.bin\tf\t70000\t" <<<"$list" |
 [[ $(grep -c "notes.txt" <<<"$list") == 1 ]] || fail "colon name"
 [[ $(wc -l <<<"$list") == $((folders + 3)) ]] || fail "line count"
 
-if "$qvbackup" scan "$work/missing" 2>/dev/null; then fail "missing folder accepted"; fi
-if "$qvbackup" scan "$work/tree/a.txt" 2>/dev/null; then fail "file accepted as folder"; fi
-if "$qvbackup" frobnicate 2>/dev/null; then fail "unknown command accepted"; fi
+# The summary as JSON: the same numbers, the drive path, a folder walked.
+json=$("$qvbackup" scan --json "$work/tree")
+python3 - "$json" "$drive_path" "$folders" <<'PY' || fail "json: $json"
+import json, sys
+report = json.loads(sys.argv[1])
+assert set(report) == {'path', 'folders', 'files', 'bytes', 'seconds', 'raw'}, report
+assert report['path'] == sys.argv[2] and report['folders'] == int(sys.argv[3]), report
+assert (report['files'], report['bytes'], report['raw']) == (3, 70006, False), report
+assert isinstance(report['seconds'], float) and report['seconds'] >= 0, report
+PY
+
+# Exit codes: 1 with "qvbackup: PATH: WHY" when it cannot scan, 2 for a
+# wrong command line, and nothing on standard output either way.
+status() { set +e; "$qvbackup" "$@" >"$work/out" 2>"$work/err"; echo $?; set -e; }
+[[ $(status scan "$work/missing") == 1 ]] || fail "missing folder"
+grep -qx "qvbackup: $work/missing: The system cannot find the .*" "$work/err" || fail "missing: $(cat "$work/err")"
+[[ $(status scan --json "$work/tree/a.txt") == 1 && ! -s $work/out ]] || fail "file accepted as folder"
+grep -q "^qvbackup: $work/tree/a.txt: " "$work/err" || fail "file message"
+for bad in "scan" "scan $work/tree $work/tree" "scan --list --json $work/tree" "scan --bogus $work/tree" \
+           "scan -l $work/tree" "scan --list=yes $work/tree" "scan --drive Q $work/tree" "frobnicate"; do
+  # shellcheck disable=SC2086
+  [[ $(status $bad) == 2 && ! -s $work/out ]] || fail "'$bad' is not a usage error"
+done
+grep -q "^Try 'qvbackup --help'" "$work/err" || fail "unknown command message"
+[[ $(status scan --help) == 0 ]] && grep -q '^usage: qvbackup scan' "$work/out" || fail "--help"
 # A drive mapped to an NTFS image is read raw, with the same line format.
 if [[ -n $data ]]; then
   gzip -dc "$data/ntfs/ntfs1k.img.gz" > "$work/ntfs.img"
   raw=$(QV_DRIVES="C=/;E=,$work/ntfs.img" "$qvbackup" scan --list 'E:\')
   grep -qP '^E:\\small\.txt\tf\t600\t[0-9]+\t0x[0-9a-f]+$' <<<"$raw" || fail "raw small.txt line"
   grep -qP '^E:\\many\td\t0\t' <<<"$raw" || fail "raw folder line"
+  json=$(QV_DRIVES="C=/;E=,$work/ntfs.img" "$qvbackup" scan --json 'E:')
+  python3 - "$json" "$(grep -c $'\tf\t' <<<"$raw")" <<'PY' || fail "raw json: $json"
+import json, sys
+report = json.loads(sys.argv[1])
+assert report['raw'] is True and report['path'] == 'E:\\' and report['files'] == int(sys.argv[2]), report
+PY
   [[ $(grep -c 'link_number_' <<<"$raw") == 40 ]] || fail "raw hard links"
   # And so is a FAT32 image: its long names, in the same format.
   gzip -dc "$data/fat/fat32.img.gz" > "$work/fat.img"

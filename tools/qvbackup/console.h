@@ -21,6 +21,20 @@ int RunQvbackup(const std::vector<WString>& arguments);
 void WriteOut(const WString& text);
 void WriteError(const WString& text);
 
+// Whether standard error / standard input is a terminal (a console).
+bool StandardErrorIsTerminal();
+bool StandardInputIsTerminal();
+
+// Shows `prompt` on standard error and reads one line from the terminal
+// without echoing it. False at end of input or when there is no terminal.
+bool ReadHiddenLine(const WString& prompt, WString* line);
+
+// From now on an interrupt from the terminal (Ctrl-C) sets *flag to TRUE
+// instead of ending the program, so that the work under way can stop
+// cleanly; a second interrupt ends the program as usual. A null `flag`
+// gives the interrupt back to the system. `flag` must stay valid until then.
+void OnInterrupt(volatile BOOL* flag);
+
 // UTF-16 from UTF-8 text (for literals and numbers).
 WString Widen(const std::string& text);
 

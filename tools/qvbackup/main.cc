@@ -1,5 +1,6 @@
 #include "commands.h"
 #include "console.h"
+#include "report.h"
 
 namespace qvtool {
 
@@ -9,34 +10,52 @@ const char kUsage[] =
     "usage: qvbackup COMMAND [OPTIONS] ...\n"
     "\n"
     "commands:\n"
-    "  scan [--list] PATH   index the folder PATH and print a summary, or with\n"
-    "                       --list one line per entry: path, d|f, size in bytes,\n"
-    "                       last write time (FILETIME), attributes (hex)\n"
-    "  backup [--password TEXT] FOLDER ARCHIVE_FOLDER NAME\n"
-    "                       save FOLDER and everything below it into the\n"
-    "                       archive NAME.QVA in ARCHIVE_FOLDER\n"
-    "  restore [--password TEXT] ARCHIVE_FOLDER NAME TARGET_FOLDER\n"
-    "                       recreate the archive's files below TARGET_FOLDER,\n"
-    "                       as TARGET_FOLDER\\Kelvar_<drive>\\<path>\n";
+    "  backup SOURCE... --to DIR --name NAME   save folders and files into an archive\n"
+    "  restore ARCHIVE --to DIR                 recreate an archive's files below DIR\n"
+    "  list ARCHIVE                             one line per saved file\n"
+    "  verify ARCHIVE                           read and check every block of an archive\n"
+    "  scan PATH|DRIVE:\\                        index a folder or a volume and summarise it\n"
+    "  count                                    files and bytes per category\n"
+    "  lst FILE                                 write the list file of a profile\n"
+    "\n"
+    "options every command takes:\n"
+    "  --help                 the command's own usage\n"
+    "  --json                 one JSON document on standard output instead of text\n"
+    "  --quiet                no progress bar\n"
+    "  --drive L=ROOT[,DEVICE]  map drive letter L to a folder (and a raw device or image)\n"
+    "  --password-file F      the archive's password: first line of F\n"
+    "  --password-env VAR     the archive's password: the environment variable VAR\n"
+    "  (without either, the password is asked for when standard input is a terminal)\n"
+    "\n"
+    "'qvbackup COMMAND --help' tells more. Exit status: 0 success, 1 failure or\n"
+    "damage found, 2 wrong usage.\n";
 
 }  // namespace
 
 int RunQvbackup(const std::vector<WString>& arguments) {
   if (arguments.empty()) {
     WriteError(Widen(kUsage));
-    return 2;
+    return kExitUsage;
   }
   const WString& command = arguments[0];
   std::vector<WString> rest(arguments.begin() + 1, arguments.end());
-  if (command == Widen("scan")) return RunScan(rest);
   if (command == Widen("backup")) return RunBackup(rest);
   if (command == Widen("restore")) return RunRestore(rest);
+  if (command == Widen("list")) return RunList(rest);
+  if (command == Widen("verify")) return RunVerify(rest);
+  if (command == Widen("scan")) return RunScan(rest);
+  if (command == Widen("count")) return RunCount(rest);
+  if (command == Widen("lst")) return RunLst(rest);
   if (command == Widen("--help") || command == Widen("-h") || command == Widen("help")) {
     WriteOut(Widen(kUsage));
-    return 0;
+    return kExitSuccess;
   }
-  WriteError(Widen("qvbackup: unknown command '") + command + Widen("'\n\n") + Widen(kUsage));
-  return 2;
+  if (command == Widen("--version")) {
+    WriteOut(Widen("qvbackup " QV_VERSION_TEXT "\n"));
+    return kExitSuccess;
+  }
+  WriteError(Widen("qvbackup: unknown command '") + command + Widen("'\nTry 'qvbackup --help'.\n"));
+  return kExitUsage;
 }
 
 }  // namespace qvtool

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Ctrl-C during qvbackup backup: the run stops, says so, exits 1 and leaves
+# no volume of the archive it was writing (split into volumes or not); an
+# interrupted increment leaves the base as it was. And the progress bar:
+# drawn on a terminal, not with --quiet.
+#   backup_interrupt_test.sh QVBACKUP
+set -euo pipefail
+qvbackup=$1
+work=$(mktemp -d)
+pid=
+trap 'if [[ -n $pid ]]; then kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; fi; rm -rf "$work"' EXIT
+fail() { echo "backup interrupt test: $*" >&2; exit 1; }
+export QV_TEST_PASSWORD='stop pw'
+
+# Encrypted, incompressible data: a few seconds of work here, many more
+# under the sanitizers.
+mkdir -p "$work/big" "$work/small" "$work/arch"
+for i in 1 2 3 4 5 6; do head -c 16000000 /dev/urandom > "$work/big/f$i.bin"; done
+printf 'small\n' > "$work/small/s.txt"
+
+# interrupt PATTERN ARGS...: runs qvbackup backup ARGS in the background,
+# waits until a volume file matching PATTERN holds more than a megabyte,
+# sends SIGINT and sets `code` to the exit status.
+interrupt() {
+  local pattern=$1
+  shift
+  "$qvbackup" backup "$@" --password-env QV_TEST_PASSWORD --quiet > "$work/out" 2> "$work/err" &
+  pid=$!
+  for ((i = 0; i < 600; ++i)); do
+    [[ -n $(find "$work/arch" -name "$pattern" -size +1M) ]] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -INT "$pid" 2>/dev/null || fail "the backup ended before it could be interrupted: $(cat "$work/out" "$work/err")"
+  set +e
+  wait "$pid"
+  code=$?
+  set -e
+  pid=
+}
+
+interrupt 'whole.*' "$work/big" --to "$work/arch" --name whole
+[[ $code == 1 ]] || fail "exit $code after SIGINT"
+grep -q "^qvbackup: backup: interrupted" "$work/err" || fail "stderr: $(cat "$work/err")"
+[[ ! -s $work/out ]] || fail "a report after SIGINT: $(cat "$work/out")"
+[[ -z $(ls -A "$work/arch") ]] || fail "volumes left: $(ls "$work/arch")"
+
+interrupt 'split.*' "$work/big" --to "$work/arch" --name split --volume-size 2M
+[[ $code == 1 && -z $(ls -A "$work/arch") ]] || fail "split: exit $code, left $(ls "$work/arch")"
+
+# An increment interrupted: its own volumes go, the base stays untouched.
+"$qvbackup" backup "$work/small" --to "$work/arch" --name chain --incremental --password-env QV_TEST_PASSWORD \
+  --quiet > /dev/null
+before=$(md5sum < "$work/arch/chain.QVA")
+interrupt 'chain.I1*' "$work/small" "$work/big" --to "$work/arch" --name chain --incremental
+[[ $code == 1 ]] || fail "increment: exit $code"
+[[ $(ls "$work/arch") == chain.QVA && $(md5sum < "$work/arch/chain.QVA") == "$before" ]] ||
+  fail "increment left: $(ls "$work/arch")"
+grep -q "^qvbackup: backup: interrupted" "$work/err" || fail "increment stderr: $(cat "$work/err")"
+"$qvbackup" list "$work/arch/chain.QVA" --password-env QV_TEST_PASSWORD | grep -q 's\.txt' || fail "base unreadable"
+
+# The progress bar on a terminal: percentage, speed, time left; none with --quiet.
+rm -f "$work/arch"/*
+script -qec "'$qvbackup' backup '$work/big' --to '$work/arch' --name bar --password-env QV_TEST_PASSWORD" /dev/null |
+  tr '\r' '\n' > "$work/tty"
+grep -qE '^ *[0-9]{1,3}%  +[0-9.]+ MB/s +[0-9]+:[0-9]{2} left' "$work/tty" || fail "no progress bar: $(head -c 300 "$work/tty")"
+script -qec "'$qvbackup' backup '$work/small' --to '$work/arch' --name bar --quiet" /dev/null | tr '\r' '\n' > "$work/tty"
+grep -q '%' "$work/tty" && fail "a progress bar with --quiet"
+echo "backup interrupt: all checks passed"

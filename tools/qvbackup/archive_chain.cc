@@ -1,0 +1,43 @@
+#include "archive_chain.h"
+
+#include "report.h"
+
+namespace qvtool {
+
+bool ArchiveChain::OpenBase() {
+  auto base = std::make_unique<CQVBackupControl>();
+  if (!opener_.Open(0, base->GetStorage())) {
+    error_ = opener_.error();
+    reason_ = opener_.reason();
+    return false;
+  }
+  const DWORD members = opener_.CountMembers(base->GetStorage());
+  controls_.push_back(std::move(base));
+  for (DWORD member = 1; member < members; ++member) controls_.push_back(std::make_unique<CQVBackupControl>());
+  loaded_.assign(controls_.size(), false);
+  return true;
+}
+
+bool ArchiveChain::Load(DWORD member) {
+  if (loaded_[member]) return true;
+  CQVBackupControl& control = *controls_[member];
+  if (member != 0 && !opener_.Open(member, control.GetStorage())) {
+    error_ = opener_.error();
+    reason_ = MemberName(member) + Widen(": ") + opener_.reason();
+    return false;
+  }
+  if (!control.LoadArchiveIndex()) {
+    error_ = GetLastError();
+    reason_ = Widen("its index cannot be read: ") + ArchiveErrorText(error_);
+    if (members() > 1) reason_ = MemberName(member) + Widen(": ") + reason_;
+    return false;
+  }
+  loaded_[member] = true;
+  return true;
+}
+
+WString MemberName(DWORD member) {
+  return member == 0 ? Widen("the base archive") : Widen("increment ") + Number(member);
+}
+
+}  // namespace qvtool

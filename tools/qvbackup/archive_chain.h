@@ -1,0 +1,46 @@
+// An archive and its increments, each member opened in a backup control of
+// its own with its index loaded: what list and restore read.
+#ifndef QVBACKUP_TOOLS_ARCHIVE_CHAIN_H_
+#define QVBACKUP_TOOLS_ARCHIVE_CHAIN_H_
+
+#include <memory>
+#include <vector>
+
+#include "archive_open.h"
+#include "qvbackup/qvbackupcontrol.h"
+
+namespace qvtool {
+
+class ArchiveChain {
+ public:
+  explicit ArchiveChain(ArchiveOpener& opener) : opener_(opener) {}
+
+  // Opens the base archive and counts the members of its chain. False with
+  // error() and reason() when it cannot be opened.
+  bool OpenBase();
+  // 1 for an archive without increments; 0 before OpenBase.
+  DWORD members() const { return static_cast<DWORD>(controls_.size()); }
+
+  // Opens member `member` (< members()) and loads its index, once. False
+  // with error() and reason() when either fails.
+  bool Load(DWORD member);
+  // The control of a member Load succeeded for.
+  CQVBackupControl& Control(DWORD member) { return *controls_[member]; }
+
+  DWORD error() const { return error_; }
+  const WString& reason() const { return reason_; }
+
+ private:
+  ArchiveOpener& opener_;
+  std::vector<std::unique_ptr<CQVBackupControl>> controls_;
+  std::vector<bool> loaded_;
+  DWORD error_ = 0;
+  WString reason_;
+};
+
+// "the base archive" or "increment K", for messages about one member.
+WString MemberName(DWORD member);
+
+}  // namespace qvtool
+
+#endif  // QVBACKUP_TOOLS_ARCHIVE_CHAIN_H_

@@ -1,0 +1,72 @@
+#include "archive_command.h"
+
+#include "report.h"
+
+namespace qvtool {
+
+namespace {
+
+constexpr ULONGLONG kMaxIncrement = 0xFFFF;  // increment numbers are 16-bit
+
+}  // namespace
+
+int ReadArchiveCommandLine(const char* command, const char* usage, const std::vector<WString>& arguments,
+                           std::initializer_list<OptionSpec> specs, ArchiveCommandLine* line) {
+  WString why;
+  const bool parsed = ParseOptions(arguments, specs, &line->options, &why);
+  if (!parsed) return UsageError(command, why);
+  if (line->options.Has("help")) {
+    WriteOut(Widen(usage));
+    return kExitSuccess;
+  }
+  if (line->options.positionals.size() != 1) {
+    return UsageError(command, line->options.positionals.empty() ? Widen("no ARCHIVE given")
+                                                                 : Widen("one ARCHIVE at a time"));
+  }
+  if (line->options.Has("increment")) {
+    ULONGLONG member = 0;
+    if (!ParseNumber(line->options.Value("increment"), 0, kMaxIncrement, &member)) {
+      return UsageError(command, Widen("--increment takes a member number: 0 for the base, 1, 2... for increments"));
+    }
+    line->oneMember = true;
+    line->member = static_cast<DWORD>(member);
+  }
+  if (!ApplyDriveOptions(line->options, &why)) return UsageError(command, why);
+  const WString& typed = line->options.positionals[0];
+  if (!LocateArchive(typed, &line->location, &why)) return FailBecause(typed, why);
+  return -1;
+}
+
+bool SelectMembers(const ArchiveCommandLine& line, const ArchiveChain& chain, DWORD* first, DWORD* last) {
+  if (!line.oneMember) {
+    *first = 0;
+    *last = chain.members() - 1;
+    return true;
+  }
+  if (line.member >= chain.members()) {
+    FailBecause(line.location.typed, Widen("no increment ") + Number(line.member) + Widen(" (the chain holds ") +
+                                         Number(chain.members()) + Widen(chain.members() == 1 ? " member)" : " members)"));
+    return false;
+  }
+  *first = *last = line.member;
+  return true;
+}
+
+bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vector<SavedFile>* view, DWORD* first,
+                   DWORD* last) {
+  if (!chain.OpenBase()) {
+    FailBecause(line.location.typed, chain.reason());
+    return false;
+  }
+  if (!SelectMembers(line, chain, first, last)) return false;
+  for (DWORD member = *first; member <= *last; ++member) {
+    if (!chain.Load(member)) {
+      FailBecause(line.location.typed, chain.reason());
+      return false;
+    }
+    MergeNewerVersions(*view, SavedFilesOf(chain.Control(member).GetIndex(), member));
+  }
+  return true;
+}
+
+}  // namespace qvtool

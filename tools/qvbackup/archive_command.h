@@ -1,0 +1,47 @@
+// The command line that list, restore and verify share: one ARCHIVE (the
+// first volume file), --increment N for one member of a chain, and the
+// options every command takes.
+#ifndef QVBACKUP_TOOLS_ARCHIVE_COMMAND_H_
+#define QVBACKUP_TOOLS_ARCHIVE_COMMAND_H_
+
+#include <initializer_list>
+#include <vector>
+
+#include "archive_chain.h"
+#include "archive_open.h"
+#include "options.h"
+#include "saved_files.h"
+
+namespace qvtool {
+
+struct ArchiveCommandLine {
+  ParsedOptions options;
+  ArchiveLocation location;
+  bool oneMember = false;  // --increment given
+  DWORD member = 0;        // its value
+};
+
+// Parses `arguments` of `command` with its own `specs` (which list
+// "increment" when the command takes it), applies the --drive mappings and locates ARCHIVE. Returns -1 when
+// the command should go on; otherwise the exit status to end with, after
+// printing `usage` (--help), why the command line is wrong (kExitUsage) or
+// why ARCHIVE cannot be an archive (kExitFailure).
+int ReadArchiveCommandLine(const char* command, const char* usage, const std::vector<WString>& arguments,
+                           std::initializer_list<OptionSpec> specs, ArchiveCommandLine* line);
+
+// The members the command works on: all of the chain, or the one
+// --increment names. False, after printing why, when the chain has no such
+// member.
+bool SelectMembers(const ArchiveCommandLine& line, const ArchiveChain& chain, DWORD* first, DWORD* last);
+
+// Opens the chain of the command line's archive and gathers, from the
+// members it selects (`first` to `last`), the newest saved version of each
+// file into `view`.
+// Without every selected member's index the newest version of a file is
+// unknown: false, after printing why.
+bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vector<SavedFile>* view, DWORD* first,
+                   DWORD* last);
+
+}  // namespace qvtool
+
+#endif  // QVBACKUP_TOOLS_ARCHIVE_COMMAND_H_

@@ -1,0 +1,71 @@
+// Opening the archive a user names on the command line: ARCHIVE is the
+// first volume file as it lies on disk (photos.QVA, photos.1.QVA when split,
+// photos.exe when self-extracting). A chain is that base archive and the
+// increments 1, 2... written beside it, up to the first one missing.
+#ifndef QVBACKUP_TOOLS_ARCHIVE_OPEN_H_
+#define QVBACKUP_TOOLS_ARCHIVE_OPEN_H_
+
+#include "console.h"
+#include "options.h"
+#include "qvbackup/qvstorage.h"
+
+namespace qvtool {
+
+// Where an archive lies, as the library's description wants it.
+struct ArchiveLocation {
+  WString typed;      // ARCHIVE as typed (for messages)
+  WString folder;     // drive path of the folder holding it
+  WString name;       // the file stem, without the ".1" of a split archive
+  WString extension;  // "QVA", "exe"...
+  bool split = false;
+};
+
+// Splits `typed` into folder, name and extension. False with the reason in
+// `why` when it names no file ("photos" without an extension, a folder
+// path) or no drive holds its folder.
+bool LocateArchive(const WString& typed, ArchiveLocation* location, WString* why);
+
+// Opens the members of one archive, all with the same password: it is
+// read (--password-file, --password-env, else a prompt on a terminal) the
+// first time a member turns out to have one, and never otherwise.
+class ArchiveOpener {
+ public:
+  ArchiveOpener(ArchiveLocation location, const ParsedOptions& options);
+
+  // Opens member `increment` (0: the base) into `storage`, which must not
+  // be open. False with error() and reason() saying why: the system's error
+  // for a missing volume, ERROR_BAD_FORMAT for a file that is no archive
+  // (or whose header is damaged), ERROR_WRONG_PASSWORD, ERROR_INVALID_PASSWORD
+  // when a password is needed and none was given, ERROR_INVALID_NAME when
+  // the file is an increment or a later volume rather than the base's first
+  // volume.
+  bool Open(DWORD increment, CQVStorage& storage);
+
+  // The members of the chain whose base is open in `base`: 1 for an archive
+  // without increments.
+  DWORD CountMembers(CQVStorage& base);
+
+  const ArchiveLocation& location() const { return location_; }
+  DWORD error() const { return error_; }
+  const WString& reason() const { return reason_; }
+
+ private:
+  bool TryOpen(DWORD increment, bool split, CQVStorage& storage);
+  bool ReadPasswordOnce();
+  bool Failed(DWORD error, const WString& reason);
+
+  ArchiveLocation location_;
+  const ParsedOptions& options_;
+  WString password_;
+  bool passwordRead_ = false;
+  DWORD error_ = 0;
+  WString reason_;
+};
+
+// Why an archive cannot be used, in words: the system's text, or ours for
+// the archive's own errors.
+WString ArchiveErrorText(DWORD error);
+
+}  // namespace qvtool
+
+#endif  // QVBACKUP_TOOLS_ARCHIVE_OPEN_H_

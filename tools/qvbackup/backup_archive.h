@@ -1,0 +1,47 @@
+// The archive a backup writes, as the library describes it, and what its
+// members hold once written: their indexes, read back through the backup
+// control.
+#ifndef QVBACKUP_TOOLS_BACKUP_ARCHIVE_H_
+#define QVBACKUP_TOOLS_BACKUP_ARCHIVE_H_
+
+#include <memory>
+
+#include "console.h"
+#include "qvbackup/qvbackupcontrol.h"
+#include "qvbackup/qvstorage.h"
+
+namespace qvtool {
+
+// The texts an archive description points at, kept together so that the
+// description stays valid as long as this object does.
+struct ArchiveSpec {
+  WString folder;    // drive path
+  WString name;
+  WString password;  // empty: not encrypted
+  WString sfxStub;   // drive path; empty: not self-extracting
+  DWORD keyBits = 256;
+  ULONGLONG volumeSize = QVS_NO_VOLUME_LIMIT;
+  DWORD blockSize = QVS_DEFAULT_BLOCK_SIZE;
+  bool compress = true;
+
+  // The description of this archive, to create it or to open its member
+  // `increment`; it points into this object.
+  QVS_ARCHIVE_INFO Describe(DWORD increment = 0) const;
+};
+
+// Opens member `increment` of the archive and reads its index into a new
+// file index. Null with the last error when the member cannot be opened
+// (ERROR_WRONG_PASSWORD, ERROR_FILE_NOT_FOUND, ERROR_BAD_FORMAT...) or its
+// index cannot be read. `volumeSize`, when given, receives the member's
+// volume size (QVS_NO_VOLUME_LIMIT when it is one file).
+std::unique_ptr<CQVFileArray> ReadMemberIndex(const ArchiveSpec& spec, DWORD increment,
+                                              ULONGLONG* volumeSize = nullptr);
+
+// The entry of a member's index that saved the file `path`: present, not
+// marked deleted (a file whose saving failed is) and with saved bytes.
+// 0 when the member did not save it.
+DWORD FindSavedEntry(CQVFileArray& index, LPCWSTR path);
+
+}  // namespace qvtool
+
+#endif  // QVBACKUP_TOOLS_BACKUP_ARCHIVE_H_

@@ -1,0 +1,263 @@
+// qvbackup backup: folders and files saved into an archive, or into the
+// next increment of one.
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "backup_increment.h"
+#include "backup_options.h"
+#include "backup_report.h"
+#include "backup_run.h"
+#include "backup_selection.h"
+#include "backup_volumes.h"
+#include "commands.h"
+#include "host_paths.h"
+#include "password.h"
+#include "progress.h"
+#include "report.h"
+#include "tool_callback.h"
+
+namespace qvtool {
+
+namespace {
+
+const WCHAR kStubName[] = QVT("qvsfx.exe");
+
+// Ctrl-C raises the engine's cancel word while the backup runs.
+class InterruptGuard {
+ public:
+  explicit InterruptGuard(BOOL* flag) { OnInterrupt(flag); }
+  ~InterruptGuard() { Release(); }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+  void Release() { OnInterrupt(nullptr); }
+};
+
+// Everything the run needs besides the engine.
+struct Plan {
+  BackupSettings settings;
+  ParsedOptions parsed;
+  std::vector<SourcePath> sources;
+  ChainOnDisk chain;
+  bool addIncrement = false;  // an increment of an existing chain
+  ArchiveSpec spec;
+};
+
+// The archive's folder, made when missing (as restore makes its target).
+int CheckFolder(const WString& typed, const WString& drivePath) {
+  std::error_code ignored;
+  std::filesystem::create_directories(NativePath(typed), ignored);
+  CQVFileArray probe;
+  const DWORD entry = probe.Add(drivePath.c_str());
+  if (entry == 0) {
+    const DWORD error = GetLastError();
+    return Fail(Widen("backup: ") + typed, error);
+  }
+  if (!probe.IsDirectory(entry)) return FailBecause(Widen("backup: ") + typed, Widen("not a folder"));
+  return -1;
+}
+
+// The self-extracting program: the one named, else the one beside qvbackup.
+int FindStub(const CQVBackupEngine& engine, Plan* plan) {
+  WString stub = plan->settings.sfxStub;
+  if (stub.empty()) stub = WString(engine.m_strEnvironementPath.GetString()) + kStubName;
+  CQVFileArray probe;
+  const DWORD entry = probe.Add(stub.c_str());
+  if (entry == 0) {
+    const DWORD error = GetLastError();
+    return Fail(Widen("backup: the self-extracting program ") + stub, error);
+  }
+  if (probe.IsDirectory(entry)) return FailBecause(Widen("backup: ") + stub, Widen("not a program"));
+  plan->spec.sfxStub = stub;
+  return -1;
+}
+
+int ReadPasswordFor(Plan* plan, bool ask) {
+  WString error;
+  const WString prompt = ask ? Widen("Password for ") + plan->settings.name + Widen(": ") : WString();
+  switch (ReadPassword(plan->parsed, prompt, &plan->spec.password, &error)) {
+    case PasswordSource::kFailed:
+      return FailBecause(Widen("backup"), error);
+    case PasswordSource::kNone:
+      if (plan->settings.keyBitsGiven) {
+        return UsageError("backup", Widen("--key-bits needs a password (--password-file or --password-env)"));
+      }
+      break;
+    case PasswordSource::kGiven:
+      break;
+  }
+  return -1;
+}
+
+// Reads the command line, the sources, the destination and the chain
+// already there. -1 to go on, else the exit status.
+int Prepare(const std::vector<WString>& arguments, const CQVBackupEngine& engine, Plan* plan) {
+  BackupSettings& settings = plan->settings;
+  int status = ReadBackupSettings(arguments, &plan->parsed, &settings);
+  if (status < 0) status = ReadSources(settings.sources, &plan->sources);
+  if (status < 0) status = CheckFolder(settings.targetFolder, settings.targetDrivePath);
+  if (status >= 0) return status;
+  plan->chain = DescribeChain(ListVolumes(settings.targetFolder, settings.name));
+  plan->addIncrement = settings.incremental && plan->chain.hasBase;
+  if (plan->addIncrement && IsSelfExtracting(plan->chain.naming)) {
+    return FailBecause(Widen("backup: ") + settings.name, Widen("a self-extracting archive takes no increments"));
+  }
+  if (plan->addIncrement && settings.volumeSizeGiven && plan->chain.naming == VolumeNaming::kSingle) {
+    return FailBecause(Widen("backup: ") + settings.name,
+                       Widen("its base is one file: its increments cannot be split into volumes"));
+  }
+  ArchiveSpec& spec = plan->spec;
+  spec.folder = settings.targetDrivePath;
+  spec.name = settings.name;
+  spec.keyBits = settings.keyBits;
+  spec.volumeSize = settings.volumeSize;
+  spec.blockSize = settings.blockSize;
+  spec.compress = settings.compress;
+  if (settings.selfExtracting && (status = FindStub(engine, plan)) >= 0) return status;
+  return ReadPasswordFor(plan, settings.keyBitsGiven);
+}
+
+// The chain's saved versions; the increment takes the chain's volume size
+// unless one is given. A chain with a password asks for it on a terminal
+// when none was given.
+int LoadChain(Plan* plan, SavedVersions* versions) {
+  ArchiveSpec opening = plan->spec;
+  // Any limit names the volumes of a split chain, and the header gives the
+  // real one; until it is read, the limit must keep the header in volume 1.
+  opening.volumeSize = plan->chain.naming == VolumeNaming::kSplit ? QVS_NO_VOLUME_LIMIT - 1 : QVS_NO_VOLUME_LIMIT;
+  DWORD failed = 0;
+  ULONGLONG volumeSize = QVS_NO_VOLUME_LIMIT;
+  bool loaded = versions->Load(opening, plan->chain.members, &failed, &volumeSize);
+  DWORD error = GetLastError();
+  if (!loaded && error == ERROR_WRONG_PASSWORD && plan->spec.password.empty() && StandardInputIsTerminal()) {
+    if (int status = ReadPasswordFor(plan, true); status >= 0) return status;
+    opening.password = plan->spec.password;
+    loaded = versions->Load(opening, plan->chain.members, &failed, &volumeSize);
+    error = GetLastError();
+  }
+  if (!loaded) {
+    const WString member = failed == 0 ? Widen("its base") : Widen("increment ") + Number(failed);
+    if (error == ERROR_WRONG_PASSWORD) {
+      return FailBecause(Widen("backup: ") + plan->settings.name,
+                         Widen("the password is wrong or missing (the increments take the archive's password)"));
+    }
+    return Fail(Widen("backup: cannot read ") + member + Widen(" of the archive ") + plan->settings.name, error);
+  }
+  if (!plan->settings.volumeSizeGiven) plan->spec.volumeSize = volumeSize;
+  return -1;
+}
+
+VolumeNaming NamingWritten(const Plan& plan) {
+  if (plan.addIncrement) return plan.chain.naming;
+  const bool split = plan.spec.volumeSize != QVS_NO_VOLUME_LIMIT;
+  if (!plan.spec.sfxStub.empty()) return split ? VolumeNaming::kSelfExtractingSplit : VolumeNaming::kSelfExtracting;
+  return split ? VolumeNaming::kSplit : VolumeNaming::kSingle;
+}
+
+// After a new base, the earlier chain's volumes are stale: its increments
+// would be restored over the new base. After an increment, those numbered
+// beyond it (left behind a gap) would be.
+void RemoveStaleVolumes(const Plan& plan, DWORD increment, const std::vector<VolumeFile>& all,
+                        const std::vector<VolumeFile>& written) {
+  for (const VolumeFile& volume : all) {
+    bool keep = increment == 0 ? false : volume.increment <= increment;
+    for (const VolumeFile& own : written) keep = keep || own.fileName == volume.fileName;
+    WString why;
+    if (!keep && !RemoveVolumeFile(plan.settings.targetFolder, volume.fileName, &why)) {
+      WriteError(Widen("qvbackup: backup: cannot remove the stale volume ") + volume.fileName + Widen(": ") + why +
+                 Widen("\n"));
+    }
+  }
+}
+
+int ReportWritten(const Plan& plan, CQVBackupEngine& engine, const RunResult& result, BackupReport* report) {
+  report->increment = result.increment;
+  if (!ReadBackMember(plan.spec, result.increment, engine.m_setFileToBackup, report)) {
+    const DWORD error = GetLastError();
+    const WString member =
+        result.increment == 0 ? plan.spec.name : IncrementArchiveName(plan.spec.name, result.increment);
+    engine.m_qvbc.CleanArchive(plan.spec.folder.c_str(), member.c_str());
+    return Fail(Widen("backup: the archive just written cannot be read back, and was removed"), error);
+  }
+  const std::vector<VolumeFile> all = ListVolumes(plan.settings.targetFolder, plan.settings.name);
+  const std::vector<VolumeFile> written = MemberVolumes(all, result.increment, NamingWritten(plan));
+  for (const VolumeFile& volume : written) {
+    report->archiveBytes += VolumeFileSize(plan.settings.targetFolder, volume.fileName);
+  }
+  report->volumes = static_cast<DWORD>(written.size());
+  if (!written.empty()) report->archive = JoinPath(plan.settings.targetFolder, written.front().fileName);
+  RemoveStaleVolumes(plan, result.increment, all, written);
+  PrintReport(*report, plan.settings.name, plan.settings.json);
+  return report->skipped.empty() ? kExitSuccess : kExitFailure;
+}
+
+WString CancelledText(const Plan& plan, const RunResult& result) {
+  if (!result.begun) return Widen("interrupted before anything was written");
+  if (plan.addIncrement) {
+    return Widen("interrupted: the unfinished increment was removed; ") + plan.settings.name + Widen(" is as it was");
+  }
+  return Widen("interrupted: what was written of ") + plan.settings.name + Widen(" was removed");
+}
+
+int Conclude(const Plan& plan, CQVBackupEngine& engine, const RunResult& result, BackupReport* report) {
+  const WString name = plan.settings.name;
+  switch (result.end) {
+    case RunEnd::kWritten:
+      return ReportWritten(plan, engine, result, report);
+    case RunEnd::kNothingToSave:
+      if (plan.addIncrement) {
+        PrintReport(*report, name, plan.settings.json);
+        return kExitSuccess;
+      }
+      return FailBecause(Widen("backup"), Widen("nothing to save: no file of the sources is selected"));
+    case RunEnd::kNoSpace:
+      return FailBecause(Widen("backup: ") + plan.settings.targetFolder,
+                         Widen("not enough free space for ") +
+                             Number(static_cast<ULONGLONG>(engine.m_i64SizeOfBackup)) + Widen(" bytes"));
+    case RunEnd::kCancelled:
+      return FailBecause(Widen("backup"), CancelledText(plan, result));
+    case RunEnd::kNotCreated:
+      return Fail(Widen("backup: cannot create the archive ") + name + Widen(" in ") + plan.settings.targetFolder,
+                  result.error);
+    case RunEnd::kFailed:
+      break;
+  }
+  return Fail(Widen("backup: the archive ") + name + Widen(" could not be finished"), result.error);
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int RunBackup(const std::vector<WString>& arguments) {
+  // The default engine knows the program's folder: the extension groups
+  // and the self-extracting program lie there.
+  CQVBackupEngine engine;
+  Plan plan;
+  if (int status = Prepare(arguments, engine, &plan); status >= 0) return status;
+  InterruptGuard interrupt(&engine.m_bCancel);
+  const auto start = std::chrono::steady_clock::now();
+  WString error;
+  if (!BuildFileList(engine, plan.settings, plan.sources, &error)) return FailBecause(Widen("backup"), error);
+  BackupReport report;
+  if (plan.addIncrement) {
+    SavedVersions versions;
+    if (int status = LoadChain(&plan, &versions); status >= 0) return status;
+    report.unchanged = DropUnchangedFiles(engine, versions);
+  }
+  ProgressBar bar(!plan.settings.quiet && StandardErrorIsTerminal(),
+                  static_cast<ULONGLONG>(engine.m_i64SizeOfBackup));
+  ToolCallback callback(&bar);
+  engine.SetpCallBack(&callback);
+  const RunResult result = plan.addIncrement ? WriteIncrement(engine, plan.spec)
+                                             : WriteBase(engine, plan.spec, plan.settings.incremental, callback);
+  bar.Finish();
+  interrupt.Release();
+  report.seconds = SecondsSince(start);
+  return Conclude(plan, engine, result, &report);
+}
+
+}  // namespace qvtool

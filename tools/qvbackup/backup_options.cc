@@ -1,0 +1,291 @@
+#include "backup_options.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "report.h"
+
+namespace qvtool {
+
+namespace {
+
+const char kUsage[] =
+    "usage: qvbackup backup SOURCE... --to DIR --name NAME [OPTIONS]\n"
+    "\n"
+    "Saves the files of each SOURCE folder (and below), and each SOURCE file,\n"
+    "into the archive NAME in the folder DIR: its first volume is DIR/NAME.QVA\n"
+    "(DIR/NAME.1.QVA when split into volumes, DIR/NAME.exe when\n"
+    "self-extracting). An archive of that name is replaced, increments and all.\n"
+    "\n"
+    "What to save (folders only; a SOURCE file is saved as it is named):\n"
+    "  --mask PATTERN         file names to take (* and ?; default *)\n"
+    "  --ext EXT              only files with this extension (repeatable)\n"
+    "  --categories LIST      only files of these categories, comma-separated:\n"
+    "                         pictures,music,video,offices,mail,financial\n"
+    "                         (their extensions as GpExt.xml lists them; adds\n"
+    "                         to --ext)\n"
+    "  --exclude-dir PATH     leave out this folder and what it holds (repeatable)\n"
+    "  --exclude-file PATH    leave out this file (repeatable)\n"
+    "  --exclude-ext EXT      leave out files with this extension (repeatable)\n"
+    "How to save:\n"
+    "  --key-bits N           encryption key size: 32, 64, 128, 160 or 256\n"
+    "                         (default 256 when a password is given; a password\n"
+    "                         is asked for when none is given)\n"
+    "  --volume-size SIZE     split into volume files of SIZE bytes (K, M, G\n"
+    "                         suffixes; at least 64K)\n"
+    "  --block-size N         largest block in bytes, 1000 to 512M (default 256K)\n"
+    "  --no-compress          store blocks without compressing them\n"
+    "  --incremental          add the next increment to the archive NAME,\n"
+    "                         holding only the files that are new or whose size\n"
+    "                         or last write time changed since they were last\n"
+    "                         saved in it (without an archive NAME: save all)\n"
+    "  --sfx                  make a self-extracting archive DIR/NAME.exe\n"
+    "  --sfx-stub PATH        the self-extracting program to use (default: qvsfx.exe\n"
+    "                         beside qvbackup)\n"
+    "  --threads N            worker threads, 1 to 64; accepted, and without\n"
+    "                         effect until the library works with threads\n"
+    "Common: --json --quiet --drive L=ROOT[,DEVICE] --password-file F\n"
+    "        --password-env VAR (see 'qvbackup --help')\n"
+    "\n"
+    "Prints the files saved, the bytes read, the archive's bytes, their ratio\n"
+    "(archive bytes / bytes read), the time and the speed, and every file that\n"
+    "could not be saved with the reason. With --json: one object with the keys\n"
+    "files, bytes, archive_bytes, ratio, seconds, mb_per_s, skipped (a list of\n"
+    "{path, reason}), archive (the first volume's path; null when nothing was\n"
+    "written), increment and volumes.\n"
+    "\n"
+    "Ctrl-C stops the backup and removes what was written of the archive (or of\n"
+    "the increment). Exit status: 0 saved; 1 failed, interrupted, nothing to\n"
+    "save, or some files could not be saved (the archive keeps the others);\n"
+    "2 wrong usage.\n";
+
+constexpr ULONGLONG kSmallestVolume = 64 * 1024;
+constexpr std::array<DWORD, 5> kKeySizes = {32, 64, 128, 160, 256};
+
+// The command-line names of the categories and their groups in GpExt.xml.
+struct CategoryName {
+  const char* option;
+  const char* group;
+};
+constexpr std::array<CategoryName, 6> kCategoryNames = {{
+    {"pictures", "Pictures"},
+    {"music", "Music"},
+    {"video", "Video"},
+    {"offices", "Offices"},
+    {"mail", "Mail"},
+    {"financial", "Financial"},
+}};
+
+WCHAR LowerAscii(WCHAR c) { return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c; }
+
+WString Lowered(WString text) {
+  for (WCHAR& c : text) c = LowerAscii(c);
+  return text;
+}
+
+// An archive name is a file stem: it may hold no folder, no character a
+// Windows file name refuses, and no dot (dots separate the increment and
+// volume parts of the volume names).
+bool IsArchiveName(const WString& name) {
+  if (name.empty() || name.size() > 200) return false;
+  for (WCHAR c : name) {
+    if (c < 0x20 || std::strchr("\\/:*?\"<>|.", c < 0x80 ? static_cast<char>(c) : 'a') != nullptr) return false;
+  }
+  return true;
+}
+
+// An extension as the user may type it (".jpg" or "jpg"), without its dot.
+bool ReadExtension(const WString& text, WString* extension) {
+  WString bare = !text.empty() && text[0] == '.' ? text.substr(1) : text;
+  if (bare.empty()) return false;
+  for (WCHAR c : bare) {
+    if (c == '\\' || c == '/' || c == '.' || c == ';') return false;
+  }
+  *extension = bare;
+  return true;
+}
+
+bool ReadExtensions(const std::vector<WString>& given, std::vector<WString>* out, WString* error) {
+  for (const WString& text : given) {
+    WString extension;
+    if (!ReadExtension(text, &extension)) {
+      *error = Widen("not an extension: '") + text + Widen("'");
+      return false;
+    }
+    out->push_back(extension);
+  }
+  return true;
+}
+
+bool ReadCategories(const WString& list, std::vector<WString>* groups, WString* error) {
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t comma = list.find(',', start);
+    if (comma == WString::npos) comma = list.size();
+    const WString word = Lowered(list.substr(start, comma - start));
+    const CategoryName* found = nullptr;
+    for (const CategoryName& category : kCategoryNames) {
+      if (word == Widen(category.option)) found = &category;
+    }
+    if (found == nullptr) {
+      *error = Widen("unknown category '") + list.substr(start, comma - start) +
+               Widen("' (pictures, music, video, offices, mail, financial)");
+      return false;
+    }
+    groups->push_back(Widen(found->group));
+    start = comma + 1;
+  }
+  return true;
+}
+
+// Each path as a drive path; false with the path no drive holds and why.
+bool ReadPaths(const std::vector<WString>& given, std::vector<WString>* out, WString* unheld, DWORD* error) {
+  for (const WString& path : given) {
+    WString drivePath = DrivePathOf(path);
+    if (drivePath.empty()) {
+      *error = GetLastError();
+      *unheld = path;
+      return false;
+    }
+    out->push_back(drivePath);
+  }
+  return true;
+}
+
+// The sizes and counts; false with the reason.
+bool ReadNumbers(const ParsedOptions& parsed, BackupSettings* settings, WString* error) {
+  if (parsed.Has("key-bits")) {
+    ULONGLONG bits = 0;
+    bool known = ParseNumber(parsed.Value("key-bits"), 1, 256, &bits);
+    if (known) known = std::find(kKeySizes.begin(), kKeySizes.end(), bits) != kKeySizes.end();
+    if (!known) {
+      *error = Widen("--key-bits takes 32, 64, 128, 160 or 256, not '") + parsed.Value("key-bits") + Widen("'");
+      return false;
+    }
+    settings->keyBits = static_cast<DWORD>(bits);
+    settings->keyBitsGiven = true;
+  }
+  if (parsed.Has("volume-size")) {
+    if (!ParseSize(parsed.Value("volume-size"), &settings->volumeSize) || settings->volumeSize < kSmallestVolume) {
+      *error = Widen("--volume-size takes a size of at least 64K, not '") + parsed.Value("volume-size") + Widen("'");
+      return false;
+    }
+    settings->volumeSizeGiven = true;
+  }
+  if (parsed.Has("block-size")) {
+    ULONGLONG size = 0;
+    if (!ParseSize(parsed.Value("block-size"), &size) || size < QVS_MIN_BLOCK_SIZE || size > QVS_MAX_BLOCK_SIZE) {
+      *error = Widen("--block-size takes 1000 to 512M bytes, not '") + parsed.Value("block-size") + Widen("'");
+      return false;
+    }
+    settings->blockSize = static_cast<DWORD>(size);
+  }
+  if (parsed.Has("threads")) {
+    ULONGLONG threads = 0;
+    if (!ParseNumber(parsed.Value("threads"), 1, 64, &threads)) {
+      *error = Widen("--threads takes 1 to 64, not '") + parsed.Value("threads") + Widen("'");
+      return false;
+    }
+    settings->threads = static_cast<DWORD>(threads);
+  }
+  return true;
+}
+
+// What to save and what to leave out; false with the reason.
+bool ReadSelection(const ParsedOptions& parsed, BackupSettings* settings, WString* error) {
+  settings->mask = parsed.Has("mask") ? parsed.Value("mask") : Widen("*");
+  if (settings->mask.empty()) {
+    *error = Widen("--mask needs a pattern");
+    return false;
+  }
+  if (!ReadExtensions(parsed.Values("ext"), &settings->extensions, error)) return false;
+  if (!ReadExtensions(parsed.Values("exclude-ext"), &settings->excludedExtensions, error)) return false;
+  if (parsed.Has("categories") && !ReadCategories(parsed.Value("categories"), &settings->categories, error)) {
+    return false;
+  }
+  return true;
+}
+
+// How to save; false with the reason.
+bool ReadArchiveForm(const ParsedOptions& parsed, BackupSettings* settings, WString* error) {
+  settings->targetFolder = parsed.Value("to");
+  settings->name = parsed.Value("name");
+  if (!parsed.Has("to") || settings->targetFolder.empty()) {
+    *error = Widen("--to DIR is needed: the folder of the archive");
+    return false;
+  }
+  if (!parsed.Has("name") || !IsArchiveName(settings->name)) {
+    *error = parsed.Has("name") ? Widen("--name takes a file stem without dots or folders, not '") +
+                                      settings->name + Widen("'")
+                                : Widen("--name NAME is needed: the name of the archive");
+    return false;
+  }
+  settings->compress = !parsed.Has("no-compress");
+  settings->incremental = parsed.Has("incremental");
+  settings->selfExtracting = parsed.Has("sfx");
+  if (parsed.Has("sfx-stub") && !settings->selfExtracting) {
+    *error = Widen("--sfx-stub goes with --sfx");
+    return false;
+  }
+  if (settings->selfExtracting && settings->incremental) {
+    *error = Widen("--sfx and --incremental do not go together: increments are not self-extracting");
+    return false;
+  }
+  return ReadNumbers(parsed, settings, error);
+}
+
+}  // namespace
+
+const char* BackupUsage() { return kUsage; }
+
+int ReadBackupSettings(const std::vector<WString>& arguments, ParsedOptions* parsed, BackupSettings* settings) {
+  WString error;
+  if (!ParseOptions(arguments,
+                    {{"to", true, false},
+                     {"name", true, false},
+                     {"key-bits", true, false},
+                     {"volume-size", true, false},
+                     {"block-size", true, false},
+                     {"no-compress", false, false},
+                     {"mask", true, false},
+                     {"ext", true, true},
+                     {"categories", true, false},
+                     {"exclude-dir", true, true},
+                     {"exclude-file", true, true},
+                     {"exclude-ext", true, true},
+                     {"incremental", false, false},
+                     {"sfx", false, false},
+                     {"sfx-stub", true, false},
+                     {"threads", true, false}},
+                    parsed, &error)) {
+    return UsageError("backup", error);
+  }
+  if (parsed->Has("help")) {
+    WriteOut(Widen(kUsage));
+    return kExitSuccess;
+  }
+  if (!ApplyDriveOptions(*parsed, &error)) return UsageError("backup", error);
+  if (parsed->positionals.empty()) return UsageError("backup", Widen("no SOURCE to save"));
+  settings->sources = parsed->positionals;
+  settings->json = parsed->Has("json");
+  settings->quiet = parsed->Has("quiet");
+  if (!ReadArchiveForm(*parsed, settings, &error) || !ReadSelection(*parsed, settings, &error)) {
+    return UsageError("backup", error);
+  }
+  WString unheld;
+  DWORD failure = ERROR_SUCCESS;
+  std::vector<WString> folder;
+  std::vector<WString> stub;
+  if (!ReadPaths({settings->targetFolder}, &folder, &unheld, &failure) ||
+      !ReadPaths(parsed->Values("exclude-dir"), &settings->excludedFolders, &unheld, &failure) ||
+      !ReadPaths(parsed->Values("exclude-file"), &settings->excludedFiles, &unheld, &failure) ||
+      (parsed->Has("sfx-stub") && !ReadPaths({parsed->Value("sfx-stub")}, &stub, &unheld, &failure))) {
+    return Fail(Widen("backup: no drive holds '") + unheld + Widen("'"), failure);
+  }
+  settings->targetDrivePath = folder[0];
+  if (!stub.empty()) settings->sfxStub = stub[0];
+  return -1;
+}
+
+}  // namespace qvtool

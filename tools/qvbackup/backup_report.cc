@@ -1,0 +1,117 @@
+#include "backup_report.h"
+
+#include <cstdio>
+#include <string>
+
+#include "qvbackup/qvbackupfile.h"
+#include "report.h"
+
+namespace qvtool {
+
+namespace {
+
+// Opening the file is all the probe asks: it stops at the first record.
+DWORD StopAtOnce(QVBF_INTERNAL_DATA*) { return ERROR_CANCELLED; }
+
+// Why a listed file is not in the archive. The run does not keep the
+// reason; asking the file system again gives it for a file that is gone,
+// was never readable or cannot be saved (a link).
+WString ReasonNotSaved(const CQVString& path) {
+  CQVBackupFile file(path.GetString());
+  const bool opened = file.BackupFile(StopAtOnce, 1) || GetLastError() == ERROR_CANCELLED;
+  const DWORD error = GetLastError();
+  if (!opened) return ErrorText(error);
+  return Widen("it could not be read while it was being saved");
+}
+
+WString Decimal(double value, int digits) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "%.*f", digits, value);
+  return Widen(text);
+}
+
+double Ratio(const BackupReport& report) {
+  return report.bytes == 0 ? 0.0 : static_cast<double>(report.archiveBytes) / static_cast<double>(report.bytes);
+}
+
+double MegabytesPerSecond(const BackupReport& report) {
+  return report.seconds <= 0 ? 0.0 : static_cast<double>(report.bytes) / 1e6 / report.seconds;
+}
+
+WString Plural(ULONGLONG count, const char* word) {
+  return Number(count) + Widen(" ") + Widen(word) + (count == 1 ? WString() : Widen("s"));
+}
+
+void PrintJson(const BackupReport& report) {
+  std::vector<WString> skipped;
+  for (const SkippedFile& file : report.skipped) {
+    skipped.push_back(JsonObject().Add("path", file.path).Add("reason", file.reason).Text());
+  }
+  JsonObject json;
+  json.Add("files", report.files)
+      .Add("bytes", report.bytes)
+      .Add("archive_bytes", report.archiveBytes)
+      .AddDouble("ratio", Ratio(report))
+      .AddDouble("seconds", report.seconds)
+      .AddDouble("mb_per_s", MegabytesPerSecond(report))
+      .AddRaw("skipped", JsonArray(skipped));
+  // Nothing written (an increment with nothing new): no archive, no member.
+  if (report.archive.empty()) {
+    json.AddRaw("archive", Widen("null")).AddRaw("increment", Widen("null"));
+  } else {
+    json.Add("archive", report.archive).Add("increment", report.increment);
+  }
+  json.Add("volumes", report.volumes).Add("unchanged", report.unchanged);
+  WriteOut(json.Text() + Widen("\n"));
+}
+
+void PrintText(const BackupReport& report, const WString& name) {
+  if (report.archive.empty()) {
+    WriteOut(Widen("Nothing changed since the last backup of ") + name + Widen(" (") +
+             Plural(report.unchanged, "file") + Widen(" unchanged): no increment written.\n"));
+    return;
+  }
+  const WString what =
+      report.increment == 0 ? Widen("Saved ") : Widen("Increment ") + Number(report.increment) + Widen(": saved ");
+  WriteOut(what + Plural(report.files, "file") + Widen(", ") + Number(report.bytes) + Widen(" bytes read, into ") +
+           report.archive + Widen("\n"));
+  if (report.unchanged != 0) {
+    WriteOut(Widen("Left out, unchanged since saved: ") + Plural(report.unchanged, "file") + Widen("\n"));
+  }
+  WriteOut(Widen("Archive: ") + Number(report.archiveBytes) + Widen(" bytes in ") + Plural(report.volumes, "volume") +
+           Widen(", ratio ") + Decimal(Ratio(report), 3) + Widen(", ") + Decimal(report.seconds, 2) + Widen(" s, ") +
+           Decimal(MegabytesPerSecond(report), 1) + Widen(" MB/s\n"));
+  if (report.skipped.empty()) return;
+  WriteOut(Widen("Not saved: ") + Plural(report.skipped.size(), "file") + Widen("\n"));
+  for (const SkippedFile& file : report.skipped) {
+    WriteOut(Widen("  ") + file.path + Widen(": ") + file.reason + Widen("\n"));
+  }
+}
+
+}  // namespace
+
+bool ReadBackMember(const ArchiveSpec& spec, DWORD increment, const std::set<CQVString>& listed,
+                    BackupReport* report) {
+  std::unique_ptr<CQVFileArray> index = ReadMemberIndex(spec, increment);
+  if (!index) return false;
+  for (const CQVString& path : listed) {
+    const DWORD entry = FindSavedEntry(*index, path.GetString());
+    if (entry != 0) {
+      ++report->files;
+      report->bytes += index->GetSize(entry);
+    } else {
+      report->skipped.push_back({path.GetString(), ReasonNotSaved(path)});
+    }
+  }
+  return true;
+}
+
+void PrintReport(const BackupReport& report, const WString& name, bool json) {
+  if (json) {
+    PrintJson(report);
+  } else {
+    PrintText(report, name);
+  }
+}
+
+}  // namespace qvtool

@@ -1,0 +1,101 @@
+#include "backup_run.h"
+
+#include <string>
+
+namespace qvtool {
+
+namespace {
+
+// The word may be set by the interrupt handler at any time.
+bool CancelRequested(const CQVBackupEngine& engine) {
+  return *static_cast<const volatile BOOL*>(&engine.m_bCancel) != 0;
+}
+
+RunResult Ended(RunEnd end, DWORD error = ERROR_SUCCESS, DWORD increment = 0) {
+  RunResult result;
+  result.end = end;
+  result.error = error;
+  result.increment = increment;
+  return result;
+}
+
+// Interrupted while the list was made: the member is not even begun.
+RunResult NotBegun() {
+  RunResult result = Ended(RunEnd::kCancelled);
+  result.begun = false;
+  return result;
+}
+
+}  // namespace
+
+WString IncrementArchiveName(const WString& name, DWORD increment) {
+  return name + Widen(".I" + std::to_string(increment));
+}
+
+RunResult WriteBase(CQVBackupEngine& engine, const ArchiveSpec& spec, bool chainBase, ToolCallback& callback) {
+  if (CancelRequested(engine)) return NotBegun();
+  QVS_ARCHIVE_INFO info = spec.Describe();
+  if (chainBase) info.dwFlags |= QVS_FLAG_INCREMENTAL;
+  callback.outcome = 0;
+  engine.BackupControl(&info);
+  switch (callback.outcome) {
+    case 0:
+      return Ended(RunEnd::kWritten);
+    case ENGINE_MSG_NO_FILES:
+      return Ended(RunEnd::kNothingToSave);
+    case ENGINE_MSG_NO_SPACE:
+      return Ended(RunEnd::kNoSpace);
+    case ENGINE_MSG_CANCELLED:
+      return Ended(RunEnd::kCancelled);
+    case ENGINE_MSG_CREATE_FAILED:
+      return Ended(RunEnd::kNotCreated, engine.m_qvbc.GetStorage().GetError());
+    default:
+      return Ended(RunEnd::kFailed, GetLastError());
+  }
+}
+
+// The control removes a cancelled archive by its name: naming the
+// increment "NAME.I<k>" there makes it remove that increment's volumes and
+// nothing else.
+RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveSpec& spec) {
+  if (CancelRequested(engine)) return NotBegun();
+  if (engine.m_setFileToBackup.empty()) return Ended(RunEnd::kNothingToSave);
+  const CQVString folder(spec.folder.c_str());
+  if (!engine.CheckFreeSpace(folder, engine.m_i64SizeOfBackup)) return Ended(RunEnd::kNoSpace);
+
+  CQVBackupControl& control = engine.m_qvbc;
+  control.SetCallback(engine.m_pCallBack);
+  control.SetCancelFlag(&engine.m_bCancel);
+  QVS_ARCHIVE_INFO info = spec.Describe();
+  info.dwFlags |= QVS_FLAG_INCREMENTAL;  // as BeginIncrementalArchive does: the next member
+  control.SetArchiveLocation(folder, IncrementArchiveName(spec.name, 1).c_str());
+  if (!control.BeginBackup(&info)) return Ended(RunEnd::kNotCreated, GetLastError());
+  const DWORD increment = control.GetStorage().GetCurrentIncrement();
+  const WString member = IncrementArchiveName(spec.name, increment);
+  control.SetArchiveLocation(folder, member.c_str());
+
+  for (const CQVString& path : engine.m_setFileToBackup) {
+    if (CancelRequested(engine)) break;
+    // A file that fails is marked in the member's index; the report reads
+    // the index back and tells which ones and why.
+    if (!control.AddFileToArchive(path, 0) && GetLastError() == ERROR_CANCELLED && CancelRequested(engine)) {
+      return Ended(RunEnd::kCancelled);  // the control finished and removed the member
+    }
+  }
+  if (CancelRequested(engine)) {
+    // Seen after the control's last look at the word: the member is still
+    // open and goes the way the control ends a cancelled one.
+    control.EndBackup();
+    control.CleanArchive(folder, member.c_str());
+    return Ended(RunEnd::kCancelled);
+  }
+  if (!control.EndBackup()) {
+    // A member without its index would break every restore of the chain.
+    const DWORD error = GetLastError();
+    control.CleanArchive(folder, member.c_str());
+    return Ended(RunEnd::kFailed, error, increment);
+  }
+  return Ended(RunEnd::kWritten, ERROR_SUCCESS, increment);
+}
+
+}  // namespace qvtool

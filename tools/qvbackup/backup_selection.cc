@@ -1,0 +1,126 @@
+#include "backup_selection.h"
+
+#include "backup_volumes.h"
+#include "report.h"
+
+namespace qvtool {
+
+namespace {
+
+const WCHAR kFilterName[] = QVT("qvbackup");
+
+CQVStringArray ArrayOf(const std::vector<WString>& texts) {
+  CQVStringArray array(static_cast<DWORD>(texts.size()));
+  for (const WString& text : texts) array.Add(CQVString(text.c_str()));
+  return array;
+}
+
+// The extensions of every category asked for, as the extension groups
+// list them. A group that lists none means the groups file is missing or
+// damaged: saving nothing for it would look like success.
+bool CategoryExtensions(CQVBackupEngine& engine, const std::vector<WString>& groups,
+                        std::vector<WString>* extensions, WString* error) {
+  for (const WString& group : groups) {
+    CQVStringArray found(16);
+    QV_ARCHIVE_PROFILE_BACKUP profile;
+    engine.GroupExt_EnumerateExtensionsInGroup(group.c_str(), found, profile);
+    if (found.GetSize() == 0) {
+      *error = Widen("no extensions for the category ") + group + Widen(" in ") +
+               WString(engine.m_strEnvironementPath.GetString()) + Widen("GpExt.xml");
+      return false;
+    }
+    for (DWORD i = 0; i < found.GetSize(); ++i) extensions->push_back(found.GetAt(i).GetString());
+  }
+  return true;
+}
+
+void SetExclusions(CQVBackupEngine& engine, const BackupSettings& settings) {
+  CQVStringArray folders = ArrayOf(settings.excludedFolders);
+  CQVStringArray files = ArrayOf(settings.excludedFiles);
+  CQVStringArray extensions = ArrayOf(settings.excludedExtensions);
+  engine.SetFoldersExcludedList(folders);
+  engine.SetFilesExcludedList(files);
+  engine.SetExtensionsExcludedList(extensions);
+}
+
+WCHAR LowerAscii(WCHAR c) { return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c; }
+
+bool SameFolder(const WString& a, const WString& b) {
+  WString left = a;
+  WString right = b;
+  while (left.size() > 3 && left.back() == '\\') left.pop_back();
+  while (right.size() > 3 && right.back() == '\\') right.pop_back();
+  if (left.size() != right.size()) return false;
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    if (LowerAscii(left[i]) != LowerAscii(right[i])) return false;
+  }
+  return true;
+}
+
+// A backup into a folder it saves must not read the volumes it is
+// rewriting.
+void DropOwnVolumes(CQVBackupEngine& engine, const BackupSettings& settings) {
+  for (auto it = engine.m_setFileToBackup.begin(); it != engine.m_setFileToBackup.end();) {
+    const WString path = it->GetString();
+    const std::size_t slash = path.rfind('\\');
+    VolumeFile volume;
+    const bool own = slash != WString::npos && SameFolder(path.substr(0, slash + 1), settings.targetDrivePath) &&
+                     ParseVolumeName(path.substr(slash + 1), settings.name, &volume);
+    it = own ? engine.m_setFileToBackup.erase(it) : std::next(it);
+  }
+}
+
+}  // namespace
+
+int ReadSources(const std::vector<WString>& typed, std::vector<SourcePath>* sources) {
+  for (const WString& path : typed) {
+    SourcePath source;
+    source.typed = path;
+    source.drivePath = DrivePathOf(path);
+    if (source.drivePath.empty()) {
+      const DWORD error = GetLastError();
+      return Fail(Widen("backup: no drive holds '") + path + Widen("'"), error);
+    }
+    // The index reads the path from the file system: a missing source
+    // fails here with the system's reason.
+    CQVFileArray probe;
+    DWORD entry = probe.Add(source.drivePath.c_str());
+    if (entry == 0) {
+      const DWORD error = GetLastError();
+      return Fail(Widen("backup: ") + path, error);
+    }
+    source.folder = probe.IsDirectory(entry) != 0;
+    sources->push_back(source);
+  }
+  return -1;
+}
+
+bool BuildFileList(CQVBackupEngine& engine, const BackupSettings& settings, const std::vector<SourcePath>& sources,
+                   WString* error) {
+  std::vector<WString> extensions = settings.extensions;
+  if (!CategoryExtensions(engine, settings.categories, &extensions, error)) return false;
+  if (extensions.empty()) extensions.emplace_back();  // any extension
+  SetExclusions(engine, settings);
+  for (const SourcePath& source : sources) {
+    if (!source.folder) continue;
+    for (const WString& extension : extensions) {
+      engine.CreateFilters(kFilterName, CQVString(source.drivePath.c_str()), extension.c_str(), QVFF_RECURSE,
+                           settings.mask.c_str());
+    }
+  }
+  engine.MakeFileList();
+  for (const SourcePath& source : sources) {
+    if (!source.folder) engine.InsertElement(source.drivePath.c_str());
+  }
+  DropOwnVolumes(engine, settings);
+  RecountFileList(engine);
+  return true;
+}
+
+void RecountFileList(CQVBackupEngine& engine) {
+  engine.m_i64SizeOfBackup = 0;
+  engine.SizeOfBackup();
+  engine.m_qvbc.SetTotalBytes(static_cast<ULONGLONG>(engine.m_i64SizeOfBackup));
+}
+
+}  // namespace qvtool

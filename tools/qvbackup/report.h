@@ -1,0 +1,58 @@
+// How qvbackup speaks: errors on standard error as "qvbackup: WHAT: WHY"
+// with the system's text for the error, exit statuses, and the JSON
+// documents printed with --json.
+#ifndef QVBACKUP_TOOLS_REPORT_H_
+#define QVBACKUP_TOOLS_REPORT_H_
+
+#include <string>
+#include <vector>
+
+#include "console.h"
+
+namespace qvtool {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;  // the work failed, or damage was found
+inline constexpr int kExitUsage = 2;    // the command line was wrong
+
+// "qvbackup: WHAT: WHY" where WHY is the system's text for `error` (its
+// number when there is none); returns kExitFailure.
+int Fail(const WString& what, DWORD error);
+// "qvbackup: WHAT: WHY" with a reason of the program's own.
+int FailBecause(const WString& what, const WString& why);
+// "qvbackup: COMMAND: WHY" and a pointer to --help; returns kExitUsage.
+int UsageError(const char* command, const WString& why);
+
+// The system's text for `error` ("error N" when it has none).
+WString ErrorText(DWORD error);
+
+WString Number(ULONGLONG value);
+WString SignedNumber(LONGLONG value);
+
+// A JSON string literal of `text` (quotes included), UTF-8 encoded when
+// written out.
+WString JsonString(const WString& text);
+
+// Builds one JSON object a member at a time.
+class JsonObject {
+ public:
+  JsonObject& Add(const char* key, const WString& text);
+  JsonObject& Add(const char* key, ULONGLONG number);
+  JsonObject& AddSigned(const char* key, LONGLONG number);
+  JsonObject& AddBool(const char* key, bool value);
+  JsonObject& AddDouble(const char* key, double value);
+  // `json` is written as it is (an array or object built before).
+  JsonObject& AddRaw(const char* key, const WString& json);
+  WString Text() const;
+
+ private:
+  void Key(const char* key);
+  WString body_;
+};
+
+// "[a,b,...]" of the JSON texts `items`.
+WString JsonArray(const std::vector<WString>& items);
+
+}  // namespace qvtool
+
+#endif  // QVBACKUP_TOOLS_REPORT_H_

@@ -1,0 +1,157 @@
+// qvbackup restore: an archive's files recreated below a folder, each file
+// of a chain in its newest saved version.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "archive_command.h"
+#include "commands.h"
+#include "host_paths.h"
+#include "progress.h"
+#include "report.h"
+#include "saved_files.h"
+
+namespace qvtool {
+
+namespace {
+
+const char kUsage[] =
+    "usage: qvbackup restore ARCHIVE --to DIR [--increment N] [--json] [--quiet]\n"
+    "\n"
+    "Recreates the files of ARCHIVE (its first volume file: NAME.QVA, NAME.1.QVA\n"
+    "when split into volumes, NAME.exe when self-extracting) below DIR, each at\n"
+    "DIR/Kelvar_<drive letter>/<its path after the drive>, with its content,\n"
+    "size, last write time and attributes: C:\\Users\\ann\\a.txt comes back as\n"
+    "DIR/Kelvar_C/Users/ann/a.txt. Files already there are replaced.\n"
+    "\n"
+    "For an archive with increments the whole chain is restored: the base, then\n"
+    "each increment in order, so every file comes back in its newest saved\n"
+    "version (each file is written once, from the member that saved it last).\n"
+    "A file that cannot be restored is named on standard error and the others\n"
+    "go on; the exit status is then 1.\n"
+    "\n"
+    "  --to DIR        the folder to restore below (made when missing)\n"
+    "  --increment N   restore only what member N saved (0: the base archive)\n"
+    "  --json          {\"ok\", \"archive\", \"target\", \"members\", \"files\", \"bytes\",\n"
+    "                  \"failed\": [{\"path\", \"reason\"}]}\n"
+    "  --quiet         no progress bar\n"
+    "  --password-file F, --password-env VAR   the password of an encrypted archive\n"
+    "  --drive L=ROOT[,DEVICE]                 map a drive letter first\n";
+
+struct Failure {
+  WString path;
+  WString reason;
+};
+
+struct Outcome {
+  ULONGLONG files = 0;
+  ULONGLONG bytes = 0;
+  std::vector<Failure> failed;
+};
+
+// DIR as a drive path; empty after printing why it cannot be restored to.
+WString TargetFolder(const WString& typed) {
+  const WString drivePath = DrivePathOf(typed);
+  if (drivePath.empty()) {
+    FailBecause(typed, Widen("no drive holds it"));
+    return WString();
+  }
+  std::error_code error;
+  const std::filesystem::path native = NativePath(typed);
+  if (std::filesystem::exists(native, error) && !std::filesystem::is_directory(native, error)) {
+    Fail(typed, ERROR_DIRECTORY);
+    return WString();
+  }
+  return drivePath;
+}
+
+ULONGLONG StoredBytes(const std::vector<SavedFile>& files) {
+  ULONGLONG total = 0;
+  for (const SavedFile& file : files) total += file.fileBytes;
+  return total;
+}
+
+// Restores `files` (the view of members first..last) member by member, in
+// the order each member saved them.
+Outcome RestoreFiles(ArchiveChain& chain, const WString& target, const std::vector<SavedFile>& files, DWORD first,
+                     DWORD last, ProgressBar& bar) {
+  const ULONGLONG total = StoredBytes(files);
+  std::vector<std::vector<const SavedFile*>> byMember(last + 1);
+  for (const SavedFile& file : files) byMember[file.member].push_back(&file);
+  Outcome outcome;
+  ULONGLONG done = 0;
+  for (DWORD member = first; member <= last; ++member) {
+    std::vector<const SavedFile*>& saved = byMember[member];
+    // In the order of the stream: one pass forward through the volumes.
+    std::sort(saved.begin(), saved.end(),
+              [](const SavedFile* a, const SavedFile* b) { return a->recordOffset < b->recordOffset; });
+    CQVBackupControl& control = chain.Control(member);
+    control.SetRestoreRoot(target.c_str());
+    for (const SavedFile* file : saved) {
+      if (control.RestoreEntry(file->entry)) {
+        ++outcome.files;
+        outcome.bytes += file->size;
+      } else {
+        outcome.failed.push_back({file->path, ArchiveErrorText(GetLastError())});
+      }
+      done += file->fileBytes;
+      bar.Update(total == 0 ? 100 : static_cast<DWORD>(done * 100 / total));
+    }
+  }
+  bar.Finish();
+  return outcome;
+}
+
+int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome) {
+  for (const Failure& failure : outcome.failed) FailBecause(failure.path, Widen("not restored: ") + failure.reason);
+  const bool ok = outcome.failed.empty();
+  if (line.options.Has("json")) {
+    std::vector<WString> failed;
+    for (const Failure& failure : outcome.failed) {
+      failed.push_back(JsonObject().Add("path", failure.path).Add("reason", failure.reason).Text());
+    }
+    WriteOut(JsonObject()
+                 .AddBool("ok", ok)
+                 .Add("archive", line.location.typed)
+                 .Add("target", line.options.Value("to"))
+                 .Add("members", static_cast<ULONGLONG>(members))
+                 .Add("files", outcome.files)
+                 .Add("bytes", outcome.bytes)
+                 .AddRaw("failed", JsonArray(failed))
+                 .Text() +
+             Widen("\n"));
+  } else {
+    WString text = Widen("restored ") + Number(outcome.files) + Widen(outcome.files == 1 ? " file (" : " files (") +
+                   Number(outcome.bytes) + Widen(" bytes) from ") + line.location.typed;
+    if (members > 1) text += Widen(" (") + Number(members) + Widen(" members)");
+    text += Widen(" below ") + line.options.Value("to") + Widen("\n");
+    if (!ok) text += Number(outcome.failed.size()) + Widen(" not restored\n");
+    WriteOut(text);
+  }
+  return ok ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+
+int RunRestore(const std::vector<WString>& arguments) {
+  ArchiveCommandLine line;
+  const int status =
+      ReadArchiveCommandLine("restore", kUsage, arguments, {{"to", true, false}, {"increment", true, false}}, &line);
+  if (status >= 0) return status;
+  if (!line.options.Has("to")) return UsageError("restore", Widen("--to DIR is required"));
+  const WString target = TargetFolder(line.options.Value("to"));
+  if (target.empty()) return kExitFailure;
+
+  ArchiveOpener opener(line.location, line.options);
+  ArchiveChain chain(opener);
+  std::vector<SavedFile> view;
+  DWORD first = 0;
+  DWORD last = 0;
+  if (!ReadSavedView(line, chain, &view, &first, &last)) return kExitFailure;
+  ProgressBar bar(StandardErrorIsTerminal() && !line.options.Has("quiet"), StoredBytes(view));
+  const Outcome outcome = RestoreFiles(chain, target, view, first, last, bar);
+  return Report(line, last - first + 1, outcome);
+}
+
+}  // namespace qvtool

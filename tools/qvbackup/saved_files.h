@@ -1,0 +1,40 @@
+// The files a backup saved, as its index records them, and the view of a
+// whole chain: each file's newest saved version.
+#ifndef QVBACKUP_TOOLS_SAVED_FILES_H_
+#define QVBACKUP_TOOLS_SAVED_FILES_H_
+
+#include <vector>
+
+#include "console.h"
+#include "qvbackup/qvfilearray.h"
+
+namespace qvtool {
+
+struct SavedFile {
+  DWORD member = 0;          // 0: the base archive, k: the k-th increment
+  DWORD entry = 0;           // the entry in that member's index
+  WString path;              // the full path it was saved from ("C:\Data\a.txt")
+  ULONGLONG size = 0;
+  ULONGLONG lastWrite = 0;   // 100 ns units since 1601, UTC
+  DWORD attributes = 0;
+  ULONGLONG fileBytes = 0;   // what the backup stored for it, records included
+  ULONGLONG recordOffset = 0;
+};
+
+// Every file of the loaded index `index` of member `member` that holds
+// saved content (entries marked deleted, folders and files that were not
+// saved are left out), in the order the backup saved them.
+std::vector<SavedFile> SavedFilesOf(CQVFileArray& index, DWORD member);
+
+// Folds the files of the next member into `view`: a path saved again
+// replaces its earlier version (paths compare as Windows compares them,
+// letter case ignored). `view` stays sorted by path.
+void MergeNewerVersions(std::vector<SavedFile>& view, std::vector<SavedFile> newer);
+
+// "2026-12-07T21:00:00Z": a time in 100 ns units since 1601 (UTC), to the
+// second below.
+WString IsoTime(ULONGLONG ticks);
+
+}  // namespace qvtool
+
+#endif  // QVBACKUP_TOOLS_SAVED_FILES_H_

@@ -1,0 +1,36 @@
+// What the engine tells qvbackup while it works: the message that ends a
+// run, and the progress, which drives the progress bar.
+#ifndef QVBACKUP_TOOLS_TOOL_CALLBACK_H_
+#define QVBACKUP_TOOLS_TOOL_CALLBACK_H_
+
+#include <cstdint>
+
+#include "progress.h"
+#include "qvbackup/qvenginecallback.h"
+
+namespace qvtool {
+
+class ToolCallback : public CQVEngineCallback {
+ public:
+  // `bar` (may be null) is updated with each progress message.
+  explicit ToolCallback(ProgressBar* bar = nullptr) : bar_(bar) {}
+
+  void OnEngineMessage(DWORD dwCode, ULONGLONG ullValue1, ULONGLONG ullValue2, ULONGLONG, ULONGLONG) override {
+    if (dwCode == ENGINE_MSG_PROGRESS && ullValue1 == 2 && ullValue2 != 0) {
+      percent = *reinterpret_cast<const DWORD*>(static_cast<std::uintptr_t>(ullValue2));
+      if (bar_ != nullptr) bar_->Update(percent);
+    } else if (dwCode != ENGINE_MSG_SCAN_BEGIN) {
+      outcome = dwCode;
+    }
+  }
+
+  DWORD outcome = 0;  // 0 while nothing has ended the run
+  DWORD percent = 0;
+
+ private:
+  ProgressBar* bar_;
+};
+
+}  // namespace qvtool
+
+#endif  // QVBACKUP_TOOLS_TOOL_CALLBACK_H_
