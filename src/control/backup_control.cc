@@ -215,10 +215,21 @@ DWORD CQVBackupControl::OnContent(const QVBF_INTERNAL_DATA& data) {
 }
 
 // The host asked to stop: the archive is finished, then its files removed.
+// A cancelled increment takes only its own volumes: the base and the
+// earlier increments hold the chain's saved files and stay.
 DWORD CQVBackupControl::Cancel() {
   theLog.LogDetail(QVT("bCancel = TRUE Cancelling"));
+  const WORD increment = m_qvStorage.GetCurrentIncrement();
   EndBackup();
-  CleanArchive(m_ArchivePath, m_Archivename);
+  if (increment == 0) {
+    CleanArchive(m_ArchivePath, m_Archivename);
+  } else {
+    for (DWORD volume = 0, count = m_qvStorage.GetVolumeCount(); volume < count; ++volume) {
+      const CQVPathString path = m_qvStorage.GetArchiveVolumePath(volume, increment);
+      theLog.LogDetail(QVT("File to delete %s"), path.GetString());
+      if (!qv::platform::RemoveFile(path)) theLog.LogError(QVT("delete Failed"));
+    }
+  }
   Notify(ENGINE_MSG_CANCELLED);
   m_dwCallbackError = ERROR_CANCELLED;
   return ERROR_CANCELLED;

@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <random>
 
 #include "control/control_test_util.h"
@@ -12,6 +13,14 @@ namespace qvtest {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The names of the files in `folder`, sorted.
+std::vector<fs::path> FilesIn(const fs::path& folder) {
+  std::vector<fs::path> names;
+  for (const auto& item : fs::directory_iterator(folder)) names.push_back(item.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 class ControlTest : public ::testing::Test {
  protected:
@@ -103,6 +112,30 @@ TEST_F(ControlTest, CancelRemovesOnlyThisArchivesFiles) {
   EXPECT_TRUE(fs::exists(archives_.path() / "home.QVA.txt"));
   // The archive is closed: later files fail.
   EXPECT_FALSE(control.AddFileToArchive(DrivePathOf(files[0]).c_str()));
+}
+
+TEST_F(ControlTest, CancelledIncrementRemovesItselfAndLeavesTheChain) {
+  std::vector<fs::path> files = {sources_.WriteFile("1.bin", 5000), sources_.WriteFile("2.bin", 5000)};
+  desc_.get()->ullVolumeSize = 4096;
+  desc_.get()->dwCompression = 0;
+  CQVBackupControl base;
+  Backup(files, desc_, base);
+  const std::vector<fs::path> before = FilesIn(archives_.path());
+  ASSERT_GT(before.size(), 1u) << "the base is split into volumes";
+
+  volatile DWORD cancel = 0;
+  CQVBackupControl control;
+  control.SetCancelFlag(&cancel);
+  desc_.get()->dwFlags |= QVS_FLAG_INCREMENTAL;
+  ASSERT_TRUE(control.BeginBackup(desc_.get())) << GetLastError();
+  ASSERT_EQ(control.GetStorage().GetCurrentIncrement(), 1u);
+  EXPECT_TRUE(control.AddFileToArchive(DrivePathOf(files[0]).c_str()));
+  cancel = 1;
+  EXPECT_FALSE(control.AddFileToArchive(DrivePathOf(files[1]).c_str()));
+  EXPECT_EQ(FilesIn(archives_.path()), before) << "only the increment's volumes go";
+  desc_.get()->dwFlags &= ~static_cast<DWORD>(QVS_FLAG_INCREMENTAL);
+  Restore(desc_);
+  for (const fs::path& file : files) EXPECT_EQ(ReadAll(Restored(file)), ReadAll(file));
 }
 
 TEST_F(ControlTest, WrongClosingMagicFailsTheIndexLoad) {
