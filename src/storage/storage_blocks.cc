@@ -13,6 +13,7 @@
 
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
+#include "storage/compressibility.h"
 #include "qvbackup/qvstorage.h"
 
 using namespace qv::storage;
@@ -134,7 +135,9 @@ BOOL CQVStorage::CreateBlock(const BYTE* pData, DWORD dwLength, DWORD dwOptions,
   DWORD payloadLength = dwLength;
   bool owned = false;
   const bool plain = (dwOptions & QVS_BLOCK_STORE_PLAIN) != 0;
-  if (!plain && GetDword(m_pHeader, header::kCompression) != 0) {
+  // Data that does not shrink is stored as it is, without the full cost
+  // of finding that out.
+  if (!plain && GetDword(m_pHeader, header::kCompression) != 0 && !LooksIncompressible(pData, dwLength)) {
     uLongf bound = std::max<uLongf>(dwLength / 10 + dwLength + 12, compressBound(dwLength));
     BYTE* compressed = static_cast<BYTE*>(std::malloc(bound));
     if (compressed == nullptr) return Fail(ERROR_OUTOFMEMORY);

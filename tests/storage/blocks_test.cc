@@ -66,6 +66,28 @@ TEST_F(BlocksTest, OnlyDataThatShrinksIsStoredCompressed) {
   reader.CloseArchive();
 }
 
+// Large blocks are judged from samples before zlib runs on them: random
+// data is stored as it is, and a block that is half random, half text still
+// shrinks.
+TEST_F(BlocksTest, LargeBlocksAreCompressedWhenTheyShrinkAndStoredWhenNot) {
+  constexpr DWORD kLarge = 64 * 1024;
+  desc_.get()->dwBlockSize = kLarge;
+  Bytes mixed = RandomBytes(kLarge / 2, 3);
+  Bytes text = TextBytes(kLarge / 2);
+  mixed.insert(mixed.end(), text.begin(), text.end());
+  std::vector<Bytes> blocks = {RandomBytes(kLarge, 4), TextBytes(kLarge), mixed};
+  std::vector<ULONGLONG> at = Write(blocks);
+  EXPECT_EQ(KindAt(at[0]), 1);
+  EXPECT_EQ(StoredAt(at[0]), kLarge);
+  EXPECT_EQ(KindAt(at[1]), 1 | kCompressed);
+  EXPECT_EQ(KindAt(at[2]), 1 | kCompressed);
+  EXPECT_LT(StoredAt(at[2]), kLarge * 6 / 10);
+  CQVStorage reader;
+  ASSERT_TRUE(reader.OpenArchive(desc_.get()));
+  for (std::size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(BlockAt(reader, at[i]), blocks[i]) << i;
+  reader.CloseArchive();
+}
+
 TEST_F(BlocksTest, EncryptedBlocksReadBackWithThePasswordOnly) {
   desc_.password = W("correct horse \xC3\xA9t\xC3\xA9");  // not only ASCII
   std::vector<ULONGLONG> at = Write({TextBytes(4096), RandomBytes(4096, 3), RandomBytes(17, 4)});
