@@ -9,6 +9,7 @@ packages=(
   zlib1g-dev libgcrypt20-dev libgpg-error-dev libpugixml-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   wine wine64
+  libdeflate-dev
   ntfs-3g sleuthkit mtools
   python3
 )

@@ -4,7 +4,6 @@
 // Reading trusts nothing it reads: lengths are checked against the block
 // size before anything is allocated, and the data handed back must
 // decompress to exactly its announced length and match its checksum.
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,6 +12,7 @@
 
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
+#include "storage/block_codec.h"
 #include "storage/compressibility.h"
 #include "qvbackup/qvstorage.h"
 
@@ -138,14 +138,14 @@ BOOL CQVStorage::CreateBlock(const BYTE* pData, DWORD dwLength, DWORD dwOptions,
   // Data that does not shrink is stored as it is, without the full cost
   // of finding that out.
   if (!plain && GetDword(m_pHeader, header::kCompression) != 0 && !LooksIncompressible(pData, dwLength)) {
-    uLongf bound = std::max<uLongf>(dwLength / 10 + dwLength + 12, compressBound(dwLength));
-    BYTE* compressed = static_cast<BYTE*>(std::malloc(bound));
+    // Room for less than the data itself: a stream that does not shrink
+    // is given up as soon as it fills the room.
+    BYTE* compressed = static_cast<BYTE*>(std::malloc(dwLength));
     if (compressed == nullptr) return Fail(ERROR_OUTOFMEMORY);
-    uLongf compressedLength = bound;
-    if (compress2(compressed, &compressedLength, pData, dwLength, Z_DEFAULT_COMPRESSION) == Z_OK &&
-        compressedLength < dwLength) {
+    const DWORD compressedLength = DeflateBlock(pData, dwLength, compressed, dwLength - 1);
+    if (compressedLength != 0 && compressedLength < dwLength) {
       payload = compressed;
-      payloadLength = static_cast<DWORD>(compressedLength);
+      payloadLength = compressedLength;
       owned = true;
       kind |= QVS_BLOCK_COMPRESSED;
     } else {
@@ -221,11 +221,8 @@ BOOL CQVStorage::GetBlock(ULONGLONG ullOffset, BYTE** ppData, DWORD* pdwLength) 
   if (compressed) {
     data = Allocate(dataLength);
     if (!data) return Fail(ERROR_OUTOFMEMORY);
-    uLongf produced = dataLength;
-    int result = uncompress(data.get(), &produced, payload.get(), plainLength);
-    if (result == Z_BUF_ERROR) return Fail(ERROR_BUFFER_OVERFLOW);
-    if (result == Z_MEM_ERROR) return Fail(ERROR_OUTOFMEMORY);
-    if (result != Z_OK || produced != dataLength) return Fail(ERROR_INVALID_DATA);
+    const DWORD error = InflateBlock(payload.get(), plainLength, data.get(), dataLength);
+    if (error != 0) return Fail(error);
   } else {
     data = std::move(payload);
   }

@@ -1,5 +1,6 @@
 // Blocks: sizes, compression, encryption, passwords, walking, and damage.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 
@@ -82,6 +83,16 @@ TEST_F(BlocksTest, LargeBlocksAreCompressedWhenTheyShrinkAndStoredWhenNot) {
   EXPECT_EQ(KindAt(at[1]), 1 | kCompressed);
   EXPECT_EQ(KindAt(at[2]), 1 | kCompressed);
   EXPECT_LT(StoredAt(at[2]), kLarge * 6 / 10);
+  // Whichever compressor wrote them, the payloads are zlib streams that
+  // zlib itself reads back.
+  const Bytes file = ReadAll(temp_.path() / "home.QVA");
+  for (std::size_t i : {std::size_t{1}, std::size_t{2}}) {
+    Bytes back(kLarge);
+    uLongf produced = kLarge;
+    ASSERT_EQ(uncompress(back.data(), &produced, file.data() + at[i] + QVS_BLOCK_HEADER_SIZE, StoredAt(at[i])), Z_OK);
+    EXPECT_EQ(produced, kLarge);
+    EXPECT_EQ(back, blocks[i]) << i;
+  }
   CQVStorage reader;
   ASSERT_TRUE(reader.OpenArchive(desc_.get()));
   for (std::size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(BlockAt(reader, at[i]), blocks[i]) << i;
