@@ -79,7 +79,7 @@ TEST(DriveMapTest, NamesCarryColonBackslashAndRawBytesAcross) {
   EXPECT_EQ(DriveOf(map, "/tmp/\xC3\xA9t\xC3\xA9"), W("C:\\tmp\\\xC3\xA9t\xC3\xA9"));
 }
 
-TEST(DriveMapTest, SpecSetsFoldersAndDevices) {
+TEST(DriveMapTest, ListSetsFoldersAndDevices) {
   DriveMap map;
   map.ApplyList("C=/;E=/mnt/usb,/dev/sdb1;F=,/tmp/fat.img");
   EXPECT_EQ(NativeOf(map, W("E:\\photos")), "/mnt/usb/photos");
@@ -95,7 +95,7 @@ TEST(DriveMapTest, SpecSetsFoldersAndDevices) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
-TEST(DriveMapTest, SpecIgnoresMalformedEntries) {
+TEST(DriveMapTest, ListIgnoresMalformedEntries) {
   DriveMap map;
   map.ApplyList("=/x;EE=/y;1=/z;G/w;;H=/h;   I=/i;J");
   for (char letter : {'E', 'G', 'J'}) {

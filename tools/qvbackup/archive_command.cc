@@ -11,9 +11,9 @@ constexpr ULONGLONG kMaxIncrement = 0xFFFF;  // increment numbers are 16-bit
 }  // namespace
 
 int ReadArchiveCommandLine(const char* command, const char* usage, const std::vector<WString>& arguments,
-                           std::initializer_list<OptionSpec> specs, ArchiveCommandLine* line) {
+                           std::initializer_list<OptionRule> rules, ArchiveCommandLine* line) {
   WString why;
-  const bool parsed = ParseOptions(arguments, specs, &line->options, &why);
+  const bool parsed = ParseOptions(arguments, rules, &line->options, &why);
   if (!parsed) return UsageError(command, why);
   if (line->options.Has("help")) {
     WriteOut(Widen(usage));

@@ -21,13 +21,13 @@ struct ArchiveCommandLine {
   DWORD member = 0;        // its value
 };
 
-// Parses `arguments` of `command` with its own `specs` (which list
+// Parses `arguments` of `command` with its own `rules` (which list
 // "increment" when the command takes it), applies the --drive mappings and locates ARCHIVE. Returns -1 when
 // the command should go on; otherwise the exit status to end with, after
 // printing `usage` (--help), why the command line is wrong (kExitUsage) or
 // why ARCHIVE cannot be an archive (kExitFailure).
 int ReadArchiveCommandLine(const char* command, const char* usage, const std::vector<WString>& arguments,
-                           std::initializer_list<OptionSpec> specs, ArchiveCommandLine* line);
+                           std::initializer_list<OptionRule> rules, ArchiveCommandLine* line);
 
 // The members the command works on: all of the chain, or the one
 // --increment names. False, after printing why, when the chain has no such

@@ -13,7 +13,7 @@ const WCHAR* TextOrNull(const WString& text) { return text.empty() ? nullptr : t
 
 }  // namespace
 
-QVS_ARCHIVE_INFO ArchiveSpec::Describe(DWORD increment) const {
+QVS_ARCHIVE_INFO ArchiveForm::Describe(DWORD increment) const {
   QVS_ARCHIVE_INFO info = {};
   info.dwSize = sizeof(info);
   info.pszFolder = folder.c_str();
@@ -28,8 +28,8 @@ QVS_ARCHIVE_INFO ArchiveSpec::Describe(DWORD increment) const {
   return info;
 }
 
-std::unique_ptr<CQVFileArray> ReadMemberIndex(const ArchiveSpec& spec, DWORD increment, ULONGLONG* volumeSize) {
-  QVS_ARCHIVE_INFO info = spec.Describe(increment);
+std::unique_ptr<CQVFileArray> ReadMemberIndex(const ArchiveForm& form, DWORD increment, ULONGLONG* volumeSize) {
+  QVS_ARCHIVE_INFO info = form.Describe(increment);
   CQVBackupControl control;
   if (!control.GetStorage().OpenArchive(&info)) {
     SetLastError(control.GetStorage().GetError());

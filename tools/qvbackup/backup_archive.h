@@ -14,7 +14,7 @@ namespace qvtool {
 
 // The texts an archive description points at, kept together so that the
 // description stays valid as long as this object does.
-struct ArchiveSpec {
+struct ArchiveForm {
   WString folder;    // drive path
   WString name;
   WString password;  // empty: not encrypted
@@ -34,7 +34,7 @@ struct ArchiveSpec {
 // (ERROR_WRONG_PASSWORD, ERROR_FILE_NOT_FOUND, ERROR_BAD_FORMAT...) or its
 // index cannot be read. `volumeSize`, when given, receives the member's
 // volume size (QVS_NO_VOLUME_LIMIT when it is one file).
-std::unique_ptr<CQVFileArray> ReadMemberIndex(const ArchiveSpec& spec, DWORD increment,
+std::unique_ptr<CQVFileArray> ReadMemberIndex(const ArchiveForm& form, DWORD increment,
                                               ULONGLONG* volumeSize = nullptr);
 
 // The entry of a member's index that saved the file `path`: present, not

@@ -41,7 +41,7 @@ struct Plan {
   std::vector<SourcePath> sources;
   ChainOnDisk chain;
   bool addIncrement = false;  // an increment of an existing chain
-  ArchiveSpec spec;
+  ArchiveForm form;
 };
 
 // The archive's folder, made when missing (as restore makes its target).
@@ -69,14 +69,14 @@ int FindStub(const CQVBackupEngine& engine, Plan* plan) {
     return Fail(Widen("backup: the self-extracting program ") + stub, error);
   }
   if (probe.IsDirectory(entry)) return FailBecause(Widen("backup: ") + stub, Widen("not a program"));
-  plan->spec.sfxStub = stub;
+  plan->form.sfxStub = stub;
   return -1;
 }
 
 int ReadPasswordFor(Plan* plan, bool ask) {
   WString error;
   const WString prompt = ask ? Widen("Password for ") + plan->settings.name + Widen(": ") : WString();
-  switch (ReadPassword(plan->parsed, prompt, &plan->spec.password, &error)) {
+  switch (ReadPassword(plan->parsed, prompt, &plan->form.password, &error)) {
     case PasswordSource::kFailed:
       return FailBecause(Widen("backup"), error);
     case PasswordSource::kNone:
@@ -107,13 +107,13 @@ int Prepare(const std::vector<WString>& arguments, const CQVBackupEngine& engine
     return FailBecause(Widen("backup: ") + settings.name,
                        Widen("its base is one file: its increments cannot be split into volumes"));
   }
-  ArchiveSpec& spec = plan->spec;
-  spec.folder = settings.targetDrivePath;
-  spec.name = settings.name;
-  spec.keyBits = settings.keyBits;
-  spec.volumeSize = settings.volumeSize;
-  spec.blockSize = settings.blockSize;
-  spec.compress = settings.compress;
+  ArchiveForm& form = plan->form;
+  form.folder = settings.targetDrivePath;
+  form.name = settings.name;
+  form.keyBits = settings.keyBits;
+  form.volumeSize = settings.volumeSize;
+  form.blockSize = settings.blockSize;
+  form.compress = settings.compress;
   if (settings.selfExtracting && (status = FindStub(engine, plan)) >= 0) return status;
   return ReadPasswordFor(plan, settings.keyBitsGiven);
 }
@@ -122,7 +122,7 @@ int Prepare(const std::vector<WString>& arguments, const CQVBackupEngine& engine
 // unless one is given. A chain with a password asks for it on a terminal
 // when none was given.
 int LoadChain(Plan* plan, SavedVersions* versions) {
-  ArchiveSpec opening = plan->spec;
+  ArchiveForm opening = plan->form;
   // Any limit names the volumes of a split chain, and the header gives the
   // real one; until it is read, the limit must keep the header in volume 1.
   opening.volumeSize = plan->chain.naming == VolumeNaming::kSplit ? QVS_NO_VOLUME_LIMIT - 1 : QVS_NO_VOLUME_LIMIT;
@@ -130,9 +130,9 @@ int LoadChain(Plan* plan, SavedVersions* versions) {
   ULONGLONG volumeSize = QVS_NO_VOLUME_LIMIT;
   bool loaded = versions->Load(opening, plan->chain.members, &failed, &volumeSize);
   DWORD error = GetLastError();
-  if (!loaded && error == ERROR_WRONG_PASSWORD && plan->spec.password.empty() && StandardInputIsTerminal()) {
+  if (!loaded && error == ERROR_WRONG_PASSWORD && plan->form.password.empty() && StandardInputIsTerminal()) {
     if (int status = ReadPasswordFor(plan, true); status >= 0) return status;
-    opening.password = plan->spec.password;
+    opening.password = plan->form.password;
     loaded = versions->Load(opening, plan->chain.members, &failed, &volumeSize);
     error = GetLastError();
   }
@@ -144,14 +144,14 @@ int LoadChain(Plan* plan, SavedVersions* versions) {
     }
     return Fail(Widen("backup: cannot read ") + member + Widen(" of the archive ") + plan->settings.name, error);
   }
-  if (!plan->settings.volumeSizeGiven) plan->spec.volumeSize = volumeSize;
+  if (!plan->settings.volumeSizeGiven) plan->form.volumeSize = volumeSize;
   return -1;
 }
 
 VolumeNaming NamingWritten(const Plan& plan) {
   if (plan.addIncrement) return plan.chain.naming;
-  const bool split = plan.spec.volumeSize != QVS_NO_VOLUME_LIMIT;
-  if (!plan.spec.sfxStub.empty()) return split ? VolumeNaming::kSelfExtractingSplit : VolumeNaming::kSelfExtracting;
+  const bool split = plan.form.volumeSize != QVS_NO_VOLUME_LIMIT;
+  if (!plan.form.sfxStub.empty()) return split ? VolumeNaming::kSelfExtractingSplit : VolumeNaming::kSelfExtracting;
   return split ? VolumeNaming::kSplit : VolumeNaming::kSingle;
 }
 
@@ -173,11 +173,11 @@ void RemoveStaleVolumes(const Plan& plan, DWORD increment, const std::vector<Vol
 
 int ReportWritten(const Plan& plan, CQVBackupEngine& engine, const RunResult& result, BackupReport* report) {
   report->increment = result.increment;
-  if (!ReadBackMember(plan.spec, result.increment, engine.m_setFileToBackup, report)) {
+  if (!ReadBackMember(plan.form, result.increment, engine.m_setFileToBackup, report)) {
     const DWORD error = GetLastError();
     const WString member =
-        result.increment == 0 ? plan.spec.name : IncrementArchiveName(plan.spec.name, result.increment);
-    engine.m_qvbc.CleanArchive(plan.spec.folder.c_str(), member.c_str());
+        result.increment == 0 ? plan.form.name : IncrementArchiveName(plan.form.name, result.increment);
+    engine.m_qvbc.CleanArchive(plan.form.folder.c_str(), member.c_str());
     return Fail(Widen("backup: the archive just written cannot be read back, and was removed"), error);
   }
   const std::vector<VolumeFile> all = ListVolumes(plan.settings.targetFolder, plan.settings.name);
@@ -252,8 +252,8 @@ int RunBackup(const std::vector<WString>& arguments) {
                   static_cast<ULONGLONG>(engine.m_i64SizeOfBackup));
   ToolCallback callback(&bar);
   engine.SetpCallBack(&callback);
-  const RunResult result = plan.addIncrement ? WriteIncrement(engine, plan.spec)
-                                             : WriteBase(engine, plan.spec, plan.settings.incremental, callback);
+  const RunResult result = plan.addIncrement ? WriteIncrement(engine, plan.form)
+                                             : WriteBase(engine, plan.form, plan.settings.incremental, callback);
   bar.Finish();
   interrupt.Release();
   report.seconds = SecondsSince(start);

@@ -10,10 +10,10 @@ constexpr DWORD kSameVersion = QVFA_CMP_NAME | QVFA_CMP_EXT | QVFA_CMP_PATH | QV
 
 }  // namespace
 
-bool SavedVersions::Load(const ArchiveSpec& spec, DWORD members, DWORD* failedMember, ULONGLONG* volumeSize) {
+bool SavedVersions::Load(const ArchiveForm& form, DWORD members, DWORD* failedMember, ULONGLONG* volumeSize) {
   members_.clear();
   for (DWORD member = 0; member < members; ++member) {
-    std::unique_ptr<CQVFileArray> index = ReadMemberIndex(spec, member, member == 0 ? volumeSize : nullptr);
+    std::unique_ptr<CQVFileArray> index = ReadMemberIndex(form, member, member == 0 ? volumeSize : nullptr);
     if (!index) {
       *failedMember = member;
       return false;

@@ -19,7 +19,7 @@ class SavedVersions {
   // with the member that failed in *failedMember and the last error set by
   // ReadMemberIndex, when one cannot be read. `volumeSize` receives the
   // base's volume size.
-  bool Load(const ArchiveSpec& spec, DWORD members, DWORD* failedMember, ULONGLONG* volumeSize);
+  bool Load(const ArchiveForm& form, DWORD members, DWORD* failedMember, ULONGLONG* volumeSize);
 
   // True when the newest member that saved `path` saved it with the name,
   // folder, size and last write time that entry `entry` of `current` has;

@@ -90,9 +90,9 @@ void PrintText(const BackupReport& report, const WString& name) {
 
 }  // namespace
 
-bool ReadBackMember(const ArchiveSpec& spec, DWORD increment, const std::set<CQVString>& listed,
+bool ReadBackMember(const ArchiveForm& form, DWORD increment, const std::set<CQVString>& listed,
                     BackupReport* report) {
-  std::unique_ptr<CQVFileArray> index = ReadMemberIndex(spec, increment);
+  std::unique_ptr<CQVFileArray> index = ReadMemberIndex(form, increment);
   if (!index) return false;
   for (const CQVString& path : listed) {
     const DWORD entry = FindSavedEntry(*index, path.GetString());

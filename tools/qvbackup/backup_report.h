@@ -35,7 +35,7 @@ struct BackupReport {
 // the files of `listed` it saved, their bytes, and the others with the
 // reason they could not be saved. False with the last error when the
 // member cannot be read back.
-bool ReadBackMember(const ArchiveSpec& spec, DWORD increment, const std::set<CQVString>& listed,
+bool ReadBackMember(const ArchiveForm& form, DWORD increment, const std::set<CQVString>& listed,
                     BackupReport* report);
 
 // Prints the report on standard output: text, or with `json` one object.

@@ -32,9 +32,9 @@ WString IncrementArchiveName(const WString& name, DWORD increment) {
   return name + Widen(".I" + std::to_string(increment));
 }
 
-RunResult WriteBase(CQVBackupEngine& engine, const ArchiveSpec& spec, bool chainBase, ToolCallback& callback) {
+RunResult WriteBase(CQVBackupEngine& engine, const ArchiveForm& form, bool chainBase, ToolCallback& callback) {
   if (CancelRequested(engine)) return NotBegun();
-  QVS_ARCHIVE_INFO info = spec.Describe();
+  QVS_ARCHIVE_INFO info = form.Describe();
   if (chainBase) info.dwFlags |= QVS_FLAG_INCREMENTAL;
   callback.outcome = 0;
   engine.BackupControl(&info);
@@ -57,21 +57,21 @@ RunResult WriteBase(CQVBackupEngine& engine, const ArchiveSpec& spec, bool chain
 // The control removes a cancelled archive by its name: naming the
 // increment "NAME.I<k>" there makes it remove that increment's volumes and
 // nothing else.
-RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveSpec& spec) {
+RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveForm& form) {
   if (CancelRequested(engine)) return NotBegun();
   if (engine.m_setFileToBackup.empty()) return Ended(RunEnd::kNothingToSave);
-  const CQVString folder(spec.folder.c_str());
+  const CQVString folder(form.folder.c_str());
   if (!engine.CheckFreeSpace(folder, engine.m_i64SizeOfBackup)) return Ended(RunEnd::kNoSpace);
 
   CQVBackupControl& control = engine.m_qvbc;
   control.SetCallback(engine.m_pCallBack);
   control.SetCancelFlag(&engine.m_bCancel);
-  QVS_ARCHIVE_INFO info = spec.Describe();
+  QVS_ARCHIVE_INFO info = form.Describe();
   info.dwFlags |= QVS_FLAG_INCREMENTAL;  // as BeginIncrementalArchive does: the next member
-  control.SetArchiveLocation(folder, IncrementArchiveName(spec.name, 1).c_str());
+  control.SetArchiveLocation(folder, IncrementArchiveName(form.name, 1).c_str());
   if (!control.BeginBackup(&info)) return Ended(RunEnd::kNotCreated, GetLastError());
   const DWORD increment = control.GetStorage().GetCurrentIncrement();
-  const WString member = IncrementArchiveName(spec.name, increment);
+  const WString member = IncrementArchiveName(form.name, increment);
   control.SetArchiveLocation(folder, member.c_str());
 
   for (const CQVString& path : engine.m_setFileToBackup) {

@@ -27,15 +27,15 @@ struct RunResult {
   bool begun = true;    // false: stopped before the member was created
 };
 
-// Writes the list as the base archive `spec` describes (replacing one of
+// Writes the list as the base archive `form` describes (replacing one of
 // that name), marked as the base of a chain when `chainBase`. `callback`
 // must be the engine's callback.
-RunResult WriteBase(CQVBackupEngine& engine, const ArchiveSpec& spec, bool chainBase, ToolCallback& callback);
+RunResult WriteBase(CQVBackupEngine& engine, const ArchiveForm& form, bool chainBase, ToolCallback& callback);
 
-// Writes the list as the next increment of the chain whose base `spec`
+// Writes the list as the next increment of the chain whose base `form`
 // describes (same naming of volumes). A cancelled increment removes its
 // own volumes only, never the base's or the earlier increments'.
-RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveSpec& spec);
+RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveForm& form);
 
 // The name whose volume names are exactly those of increment `increment`
 // of archive `name`: "NAME.I<k>".

@@ -8,7 +8,7 @@ namespace qvtool {
 
 namespace {
 
-const std::initializer_list<OptionSpec> kCommon = {
+const std::initializer_list<OptionRule> kCommon = {
     {"help", false, false},         {"json", false, false},          {"quiet", false, false},
     {"drive", true, true},          {"password-file", true, false},  {"password-env", true, false},
 };
@@ -19,12 +19,12 @@ std::string Narrow(const WString& text) {
   return out;
 }
 
-const OptionSpec* Find(const std::string& name, std::initializer_list<OptionSpec> specs) {
-  for (const OptionSpec& spec : specs) {
-    if (name == spec.name) return &spec;
+const OptionRule* Find(const std::string& name, std::initializer_list<OptionRule> rules) {
+  for (const OptionRule& rule : rules) {
+    if (name == rule.name) return &rule;
   }
-  for (const OptionSpec& spec : kCommon) {
-    if (name == spec.name) return &spec;
+  for (const OptionRule& rule : kCommon) {
+    if (name == rule.name) return &rule;
   }
   return nullptr;
 }
@@ -41,7 +41,7 @@ std::vector<WString> ParsedOptions::Values(const char* name) const {
   return found == values_.end() ? std::vector<WString>() : found->second;
 }
 
-bool ParseOptions(const std::vector<WString>& arguments, std::initializer_list<OptionSpec> specs,
+bool ParseOptions(const std::vector<WString>& arguments, std::initializer_list<OptionRule> rules,
                   ParsedOptions* parsed, WString* error) {
   bool optionsEnded = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -68,23 +68,23 @@ bool ParseOptions(const std::vector<WString>& arguments, std::initializer_list<O
       hasValue = true;
     }
     const std::string name = Narrow(body);
-    const OptionSpec* spec = Find(name, specs);
-    if (spec == nullptr) {
+    const OptionRule* rule = Find(name, rules);
+    if (rule == nullptr) {
       *error = Widen("unknown option '--") + body + Widen("'");
       return false;
     }
-    if (spec->takesValue && !hasValue) {
+    if (rule->takesValue && !hasValue) {
       if (i + 1 >= arguments.size()) {
         *error = Widen("option '--") + body + Widen("' needs a value");
         return false;
       }
       value = arguments[++i];
-    } else if (!spec->takesValue && hasValue) {
+    } else if (!rule->takesValue && hasValue) {
       *error = Widen("option '--") + body + Widen("' takes no value");
       return false;
     }
     std::vector<WString>& values = parsed->values_[name];
-    if (!values.empty() && !spec->repeatable) {
+    if (!values.empty() && !rule->repeatable) {
       *error = Widen("option '--") + body + Widen("' given twice");
       return false;
     }

@@ -13,7 +13,7 @@
 
 namespace qvtool {
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;  // without the leading "--"
   bool takesValue;
   bool repeatable;
@@ -30,17 +30,17 @@ class ParsedOptions {
   std::vector<WString> positionals;
 
  private:
-  friend bool ParseOptions(const std::vector<WString>&, std::initializer_list<OptionSpec>, ParsedOptions*,
+  friend bool ParseOptions(const std::vector<WString>&, std::initializer_list<OptionRule>, ParsedOptions*,
                            WString*);
   std::map<std::string, std::vector<WString>> values_;
 };
 
-// Splits `arguments` by `specs` plus the options every command takes
+// Splits `arguments` by `rules` plus the options every command takes
 // (--help, --json, --quiet, --drive L=ROOT[,DEVICE] repeatable,
 // --password-file F, --password-env VAR). False with the
 // reason in `error` for an unknown option, a missing value, or an option
 // given twice that may be given once.
-bool ParseOptions(const std::vector<WString>& arguments, std::initializer_list<OptionSpec> specs,
+bool ParseOptions(const std::vector<WString>& arguments, std::initializer_list<OptionRule> rules,
                   ParsedOptions* parsed, WString* error);
 
 // Applies every --drive option to the library's drive map. False with the
