@@ -4,11 +4,7 @@
 # files on disk, the restore identical byte for byte; and the exit status of
 # every way the command line or the sources can be wrong.
 #   archive_test.sh QVBACKUP [DATA]
-set -euo pipefail
-qvbackup=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "archive test: $*" >&2; exit 1; }
+source "$(dirname "$0")/common.sh"
 # status CMD...: runs it, prints its exit status (stdout and stderr to files).
 status() { set +e; "$@" > "$work/stdout" 2> "$work/stderr"; echo $?; set -e; }
 json() { python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2]))" "$work/stdout" "$1"; }

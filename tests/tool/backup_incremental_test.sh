@@ -6,11 +6,7 @@
 # volume naming and password; the chain restores to the last state; a full
 # backup or a gap in the chain leaves no stale increment behind.
 #   backup_incremental_test.sh QVBACKUP
-set -euo pipefail
-qvbackup=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "backup incremental test: $*" >&2; exit 1; }
+source "$(dirname "$0")/common.sh"
 field() { python3 -c "import json,sys; print(json.load(open(sys.argv[1]))[sys.argv[2]])" "$work/report" "$1"; }
 names() { ls "$work/arch" | sort | tr '\n' ' '; }
 export QV_TEST_PASSWORD='chain pw'

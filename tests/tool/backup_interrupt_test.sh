@@ -4,12 +4,9 @@
 # interrupted increment leaves the base as it was. And the progress bar:
 # drawn on a terminal, not with --quiet.
 #   backup_interrupt_test.sh QVBACKUP
-set -euo pipefail
-qvbackup=$1
-work=$(mktemp -d)
+source "$(dirname "$0")/common.sh"
 pid=
 trap 'if [[ -n $pid ]]; then kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; fi; rm -rf "$work"' EXIT
-fail() { echo "backup interrupt test: $*" >&2; exit 1; }
 export QV_TEST_PASSWORD='stop pw'
 
 # Encrypted data that compresses only partly (random bytes written as

@@ -6,12 +6,7 @@
 # the image itself and restored byte for byte. The archive's contents are
 # read back with qvbackup list.
 #   backup_select_test.sh QVBACKUP DATA
-set -euo pipefail
-qvbackup=$1
-data=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "backup select test: $*" >&2; exit 1; }
+source "$(dirname "$0")/common.sh"
 c() { sed 's|/|\\|g' <<<"C:$1"; }  # the drive path of a native path
 
 mkdir -p "$work/src/photos/raw" "$work/src/music" "$work/src/tmp" "$work/src/notes" "$work/other" "$work/arch"

@@ -4,11 +4,7 @@
 # same name replacing every old volume, --no-compress, --block-size,
 # --key-bits in the header, and self-extracting archives behind a stub.
 #   backup_volumes_test.sh QVBACKUP
-set -euo pipefail
-qvbackup=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "backup volumes test: $*" >&2; exit 1; }
+source "$(dirname "$0")/common.sh"
 field() { python3 -c "import json,sys; print(json.load(open(sys.argv[1]))[sys.argv[2]])" "$work/report" "$1"; }
 # header FILE OFFSET WIDTH: a little-endian number of the archive header
 # that starts at byte OFFSET0 (default 0) of FILE.

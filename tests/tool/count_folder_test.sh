@@ -3,11 +3,7 @@
 # category, as GpExt.xml groups the extensions, against numbers computed
 # here from the tree; exclusions, a base folder on another drive, whole
 # partitions, another GpExt.xml, and the exit codes of bad usage.
-set -euo pipefail
-qvbackup=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+source "$(dirname "$0")/common.sh"
 groups=$(dirname "$qvbackup")/GpExt.xml
 
 put() { mkdir -p "$(dirname "$work/tree/$1")"; head -c "$2" /dev/urandom > "$work/tree/$1"; }

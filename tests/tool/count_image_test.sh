@@ -3,12 +3,7 @@
 # raw, and a file counts when the drive's folder holds it too (here the
 # image's files copied out with mtools). The numbers are computed from the
 # image's listing made by a forensic tool (fat32.fls.txt).
-set -euo pipefail
-qvbackup=$1
-data=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+source "$(dirname "$0")/common.sh"
 groups=$(dirname "$qvbackup")/GpExt.xml
 
 gzip -dc "$data/fat/fat32.img.gz" > "$work/fat.img"

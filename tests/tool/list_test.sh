@@ -5,11 +5,7 @@
 # lines sorted by path and as JSON; the view of a chain (each file once, in
 # its newest version) and of one member; an encrypted archive; failures.
 #   list_test.sh QVBACKUP
-set -euo pipefail
-qvbackup=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "list test: $*" >&2; exit 1; }
+source "$(dirname "$0")/common.sh"
 
 mkdir -p "$work/src/sub dir/deeper" "$work/arch"
 printf 'hello' > "$work/src/a.txt"

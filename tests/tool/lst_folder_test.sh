@@ -4,11 +4,7 @@
 # Parameters, Selected and Include, items "N=PATH|File" numbered from 0)
 # against the files of the chosen categories; Others, exclusions, the age
 # filter, where the file lands, and the exit codes of bad usage.
-set -euo pipefail
-qvbackup=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+source "$(dirname "$0")/common.sh"
 groups=$(dirname "$qvbackup")/GpExt.xml
 
 put() { mkdir -p "$(dirname "$work/tree/$1")"; head -c "$2" /dev/urandom > "$work/tree/$1"; }

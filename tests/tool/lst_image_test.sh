@@ -3,12 +3,7 @@
 # items of the list file against the image's listing made by a forensic
 # tool (fat32.fls.txt), names beyond ASCII included, and the age filter on
 # the image's own creation and write times, with time zones.
-set -euo pipefail
-qvbackup=$1
-data=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+source "$(dirname "$0")/common.sh"
 groups=$(dirname "$qvbackup")/GpExt.xml
 # DOS times carry no zone; the image's are UTC wall times.
 export TZ=UTC

@@ -5,11 +5,7 @@
 # newest version; a deleted file in its last saved one), and --increment N
 # brings back exactly what member N saved, as it was then.
 #   restore_chain_test.sh QVBACKUP
-set -euo pipefail
-qvbackup=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "restore chain test: $*" >&2; exit 1; }
+source "$(dirname "$0")/common.sh"
 backup() { "$qvbackup" backup "$work/src" --to "$work/arch" --name chain --volume-size 64K --quiet "$@" > /dev/null; }
 restore() { "$qvbackup" restore "$work/arch/chain.1.QVA" --to "$1" --quiet "${@:2}" > "$work/out.txt"; }
 below() { echo "$1/Kelvar_C$work/src"; }

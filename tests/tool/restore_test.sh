@@ -5,11 +5,8 @@
 # nothing written into the archive; the password read only when needed; the
 # exit status and message of every way it can fail.
 #   restore_test.sh QVBACKUP
-set -euo pipefail
-qvbackup=$1
-work=$(mktemp -d)
+source "$(dirname "$0")/common.sh"
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
-fail() { echo "restore test: $*" >&2; exit 1; }
 # status EXPECTED COMMAND...: runs COMMAND, its stderr in $work/err.
 status() {
   local expected=$1 code=0

@@ -2,11 +2,7 @@
 # qvbackup scan on a folder made here: the summary counts and the --list
 # lines (path, d|f, size, FILETIME, attributes) against what the file system
 # says.
-set -euo pipefail
-qvbackup=$1
-data=${2:-}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh"
 
 mkdir -p "$work/tree/sub/deeper" "$work/tree/empty"
 printf 'hello' > "$work/tree/a.txt"
@@ -14,7 +10,6 @@ head -c 70000 /dev/zero > "$work/tree/sub/deeper/big.bin"
 printf 'x' > "$work/tree/sub/10:30 notes.txt"
 touch -d '2020-02-29 12:34:56.789' "$work/tree/a.txt"
 
-fail() { echo "FAIL: $*"; exit 1; }
 
 summary=$("$qvbackup" scan "$work/tree")
 echo "$summary"

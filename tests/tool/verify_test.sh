@@ -7,11 +7,7 @@
 # restore cannot bring back. verify writes nothing; a wrong password, a
 # missing archive and bad usage fail as such.
 #   verify_test.sh QVBACKUP
-set -euo pipefail
-qvbackup=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "verify test: $*" >&2; exit 1; }
+source "$(dirname "$0")/common.sh"
 export QV_TEST_PW='verify pw'
 pw=(--password-env QV_TEST_PW)
 src="C:$(sed 's|/|\\|g' <<<"$work/src")"
