@@ -1,6 +1,6 @@
-// Helpers for host programs: text conversion and, on POSIX, the drive map
-// that gives every drive letter of the library's Windows-form paths a folder
-// of the native file system.
+// Helpers for host programs: text conversion, the console and, on POSIX,
+// the drive map that gives every drive letter of the library's Windows-form
+// paths a folder of the native file system.
 #ifndef QVBACKUP_HOST_H_
 #define QVBACKUP_HOST_H_
 
@@ -39,6 +39,46 @@ QVBACKUP_API DWORD QVUtf16ToUtf8(LPCWSTR text, char* buffer, DWORD cchBuffer);
 // ERROR_MR_MID_NOT_FOUND for a number without a text,
 // ERROR_INSUFFICIENT_BUFFER when it does not fit.
 QVBACKUP_API DWORD QVGetErrorText(DWORD error, LPWSTR buffer, DWORD cchBuffer);
+
+// The standard streams, as QVIsConsole names them.
+#define QV_STANDARD_INPUT 0
+#define QV_STANDARD_OUTPUT 1
+#define QV_STANDARD_ERROR 2
+
+// Whether the standard stream `stream` (QV_STANDARD_...) is a terminal (a
+// console on Windows) rather than a file or a pipe.
+QVBACKUP_API BOOL QVIsConsole(DWORD stream);
+
+// Has a Windows console show the UTF-8 bytes a program writes as such; does
+// nothing where terminals already do.
+QVBACKUP_API void QVUseUtf8ConsoleOutput(void);
+
+// Reads one line from the terminal on standard input without echoing it
+// (for a password; the caller shows the prompt and, after, a line break).
+// The line, without its line break, goes into `buffer` (`cchBuffer` units)
+// and its length into *pcchLine. FALSE with ERROR_INVALID_HANDLE when
+// standard input is not a terminal, ERROR_HANDLE_EOF when the input ends
+// before anything was typed, ERROR_INSUFFICIENT_BUFFER when the line does
+// not fit (it is consumed all the same).
+QVBACKUP_API BOOL QVReadHiddenLine(LPWSTR buffer, DWORD cchBuffer, DWORD* pcchLine);
+
+// From now on an interrupt from the terminal (Ctrl-C) sets *flag to TRUE
+// instead of ending the program, so that the work under way can stop
+// cleanly (hand the same word to the engine as its cancel flag); a second
+// interrupt ends the program as usual. Null gives interrupts back to what
+// the program had before. `flag` must stay valid until then.
+QVBACKUP_API void QVSetInterruptFlag(volatile BOOL* flag);
+
+// Writes into `buffer` the full native path of the running program's file.
+// Returns its length, or 0 with the system's error, or
+// ERROR_INSUFFICIENT_BUFFER when it does not fit.
+QVBACKUP_API DWORD QVGetProgramPath(LPWSTR buffer, DWORD cchBuffer);
+
+// Writes into `buffer` the value of the environment variable `name` and its
+// length into *pcchValue (text that is not UTF-8 on POSIX survives as the
+// library's text rules say). FALSE with ERROR_ENVVAR_NOT_FOUND when it is
+// not set, ERROR_INSUFFICIENT_BUFFER when it does not fit.
+QVBACKUP_API BOOL QVGetEnvironmentText(LPCWSTR name, LPWSTR buffer, DWORD cchBuffer, DWORD* pcchValue);
 
 }  // extern "C"
 

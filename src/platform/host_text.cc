@@ -1,27 +1,12 @@
 // The host's text conversions, the same on every platform.
-#include <algorithm>
 #include <cstring>
 
+#include "platform/host_buffer.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
 #include "qvbackup/host.h"
 
 namespace {
-
-// Copies `text` with its terminator into `buffer`; on overflow leaves an
-// empty string there and fails with ERROR_INSUFFICIENT_BUFFER.
-template <typename Char>
-DWORD CopyOut(const std::basic_string<Char>& text, Char* buffer, DWORD cchBuffer) {
-  if (text.size() >= cchBuffer) {
-    if (cchBuffer > 0) buffer[0] = 0;
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::copy(text.begin(), text.end(), buffer);
-  buffer[text.size()] = 0;
-  SetLastError(ERROR_SUCCESS);
-  return static_cast<DWORD>(text.size());
-}
 
 template <typename In, typename Out>
 bool ArgumentsValid(const In* text, const Out* buffer, DWORD cchBuffer) {
@@ -36,12 +21,12 @@ extern "C" {
 
 QVBACKUP_API DWORD QVUtf8ToUtf16(const char* text, LPWSTR buffer, DWORD cchBuffer) {
   if (!ArgumentsValid(text, buffer, cchBuffer)) return 0;
-  return CopyOut(qv::platform::Utf8ToUtf16(std::string_view(text, std::strlen(text))), buffer, cchBuffer);
+  return qv::platform::CopyOutToHost(qv::platform::Utf8ToUtf16(std::string_view(text, std::strlen(text))), buffer, cchBuffer);
 }
 
 QVBACKUP_API DWORD QVUtf16ToUtf8(LPCWSTR text, char* buffer, DWORD cchBuffer) {
   if (!ArgumentsValid(text, buffer, cchBuffer)) return 0;
-  return CopyOut(qv::platform::Utf16ToUtf8(qv::WStringView(text)), buffer, cchBuffer);
+  return qv::platform::CopyOutToHost(qv::platform::Utf16ToUtf8(qv::WStringView(text)), buffer, cchBuffer);
 }
 
 QVBACKUP_API DWORD QVGetErrorText(DWORD error, LPWSTR buffer, DWORD cchBuffer) {
@@ -54,7 +39,7 @@ QVBACKUP_API DWORD QVGetErrorText(DWORD error, LPWSTR buffer, DWORD cchBuffer) {
     if (cchBuffer > 0) buffer[0] = 0;
     return 0;
   }
-  return CopyOut(text, buffer, cchBuffer);
+  return qv::platform::CopyOutToHost(text, buffer, cchBuffer);
 }
 
 }  // extern "C"

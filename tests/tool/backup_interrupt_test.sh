@@ -65,4 +65,36 @@ script -qec "'$qvbackup' backup '$work/big' --to '$work/arch' --name bar --passw
 grep -qE '^ *[0-9]{1,3}%  +[0-9.]+ MB/s +[0-9]+:[0-9]{2} left' "$work/tty" || fail "no progress bar: $(head -c 300 "$work/tty")"
 script -qec "'$qvbackup' backup '$work/small' --to '$work/arch' --name bar --quiet" /dev/null | tr '\r' '\n' > "$work/tty"
 grep -q '%' "$work/tty" && fail "a progress bar with --quiet"
+
+# The password asked on a terminal is not echoed, and opens the archive.
+"$qvbackup" backup "$work/small" --to "$work/arch" --name hidden --password-env QV_TEST_PASSWORD --quiet ||
+  fail "hidden: backup"
+# Types the password once the prompt shows (typed earlier, it would be
+# flushed with the echo turned off) and prints what the terminal showed.
+typed=$(python3 - "$qvbackup" list "$work/arch/hidden.QVA" <<'PY'
+import os, pty, sys, time
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], sys.argv[1:])
+shown, typed = b"", False
+deadline = time.time() + 60
+while time.time() < deadline:
+    try:
+        chunk = os.read(fd, 4096)
+    except OSError:
+        break
+    if not chunk:
+        break
+    shown += chunk
+    if not typed and b": " in shown:
+        time.sleep(0.2)
+        os.write(fd, b"stop pw\n")
+        typed = True
+os.waitpid(pid, 0)
+sys.stdout.write(shown.decode("utf-8", "replace").replace("\r", ""))
+PY
+)
+grep -q '^Password for .*hidden.QVA: ' <<< "$typed" || fail "no prompt: $typed"
+grep -q 'stop pw' <<< "$typed" && fail "the password was echoed: $typed"
+grep -q 's\.txt' <<< "$typed" || fail "the typed password did not open the archive: $typed"
 echo "backup interrupt: all checks passed"

@@ -1,6 +1,6 @@
 // The terminal side of qvbackup: the arguments as UTF-16, and UTF-8 output.
-// One implementation per system (console_posix.cc, console_win32.cc); each
-// provides the program's entry point and calls RunQvbackup.
+// The entry point of each system (entry_posix.cc, entry_win32.cc) calls
+// RunQvbackup.
 #ifndef QVBACKUP_TOOLS_CONSOLE_H_
 #define QVBACKUP_TOOLS_CONSOLE_H_
 

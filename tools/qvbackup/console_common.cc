@@ -25,6 +25,24 @@ WString Widen(const std::string& text) {
   return WString(buffer.data(), length);
 }
 
+bool StandardErrorIsTerminal() { return QVIsConsole(QV_STANDARD_ERROR) != FALSE; }
+bool StandardInputIsTerminal() { return QVIsConsole(QV_STANDARD_INPUT) != FALSE; }
+
+bool ReadHiddenLine(const WString& prompt, WString* line) {
+  if (!StandardInputIsTerminal()) return false;
+  WriteError(prompt);
+  std::fflush(stderr);
+  std::vector<WCHAR> buffer(4096);
+  DWORD length = 0;
+  const bool read = QVReadHiddenLine(buffer.data(), static_cast<DWORD>(buffer.size()), &length) != FALSE;
+  WriteError(Widen("\n"));
+  if (read) line->assign(buffer.data(), length);
+  for (volatile WCHAR& unit : buffer) unit = 0;
+  return read;
+}
+
+void OnInterrupt(volatile BOOL* flag) { QVSetInterruptFlag(flag); }
+
 WString DrivePathOf(const WString& path) {
   std::vector<WCHAR> buffer(32768);
   DWORD length = QVGetDrivePath(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));

@@ -1,7 +1,5 @@
-// The two things about files that qvbackup asks the system directly: the
-// native form of a path as the user typed it (for the standard library's
-// file streams) and the folder the running program lies in. One
-// implementation per system (host_paths_posix.cc, host_paths_win32.cc).
+// The native form of a path as the user typed it (for the standard
+// library's file streams) and the folder the running program lies in.
 #ifndef QVBACKUP_TOOLS_HOST_PATHS_H_
 #define QVBACKUP_TOOLS_HOST_PATHS_H_
 

@@ -1,23 +1,28 @@
 #include "password.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "host_paths.h"
 #include "qvbackup/host.h"
 
 namespace qvtool {
 
 namespace {
 
-std::string Utf8(const WString& text) {
-  std::string out;
-  std::vector<char> buffer(text.size() * 3 + 1);
-  DWORD length = QVUtf16ToUtf8(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-  return std::string(buffer.data(), length);
+// The value of the environment variable `name`, read through the library
+// so that it arrives whole on every system (not in the local code page).
+bool EnvironmentValue(const WString& name, WString* value) {
+  std::vector<WCHAR> buffer(32768);
+  DWORD length = 0;
+  const bool found =
+      QVGetEnvironmentText(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()), &length) != FALSE;
+  if (found) value->assign(buffer.data(), length);
+  for (volatile WCHAR& unit : buffer) unit = 0;
+  return found;
 }
 
 // The first line of `text`, without its line end.
@@ -33,7 +38,7 @@ PasswordSource ReadPassword(const ParsedOptions& options, const WString& prompt,
                             WString* error) {
   if (options.Has("password-file")) {
     const WString path = options.Value("password-file");
-    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    std::ifstream file(NativePath(path), std::ios::binary);
     if (!file) {
       *error = Widen("cannot read the password file ") + path;
       return PasswordSource::kFailed;
@@ -42,12 +47,10 @@ PasswordSource ReadPassword(const ParsedOptions& options, const WString& prompt,
     *password = Widen(FirstLine(text));
   } else if (options.Has("password-env")) {
     const WString name = options.Value("password-env");
-    const char* value = std::getenv(Utf8(name).c_str());
-    if (value == nullptr) {
+    if (!EnvironmentValue(name, password)) {
       *error = Widen("the environment variable ") + name + Widen(" is not set");
       return PasswordSource::kFailed;
     }
-    *password = Widen(value);
   } else if (prompt.empty() || !ReadHiddenLine(prompt, password)) {
     return PasswordSource::kNone;
   }

@@ -1,9 +1,9 @@
 // qvsfx: the program in front of a self-extracting archive. Run, it
 // restores the files it carries into the folder given as its argument, or
 // into a folder beside itself named after it.
-#include <windows.h>
-
 #include <string>
+
+#include "qvbackup/host.h"
 
 #include "sfx_console.h"
 #include "sfx_restore.h"
@@ -69,7 +69,7 @@ int Run(const std::wstring& program, const std::wstring& target) {
 }  // namespace qvsfx
 
 int wmain(int argc, wchar_t** argv) {
-  SetConsoleOutputCP(CP_UTF8);
+  QVUseUtf8ConsoleOutput();
   const std::wstring program = qvsfx::ProgramPath();
   if (program.empty()) {
     qvsfx::Complain(L"qvsfx", GetLastError());

@@ -3,9 +3,9 @@
 #ifndef QVBACKUP_TOOLS_QVSFX_SFX_CONSOLE_H_
 #define QVBACKUP_TOOLS_QVSFX_SFX_CONSOLE_H_
 
-#include <windows.h>
-
 #include <string>
+
+#include "qvbackup/wintypes.h"
 
 namespace qvsfx {
 

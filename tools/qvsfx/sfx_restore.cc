@@ -1,6 +1,7 @@
 #include "sfx_restore.h"
 
-#include <windows.h>
+#include <filesystem>
+#include <system_error>
 
 namespace qvsfx {
 
@@ -17,19 +18,23 @@ std::wstring RestoredPath(const std::wstring& target, const std::wstring& path) 
 }
 
 bool HasSize(const std::wstring& path, ULONGLONG size) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  return ((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == size;
+  std::error_code error;
+  const std::filesystem::path file(path);
+  if (!std::filesystem::is_regular_file(file, error)) return false;
+  const std::uintmax_t actual = std::filesystem::file_size(file, error);
+  return !error && actual == size;
 }
 
 // Makes `folder` and every missing folder above it.
 bool MakeFolders(const std::wstring& folder) {
-  const DWORD attributes = GetFileAttributesW(folder.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  const std::size_t separator = folder.find_last_of(L"\\/");
-  if (separator != std::wstring::npos && separator > 2 && !MakeFolders(folder.substr(0, separator))) return false;
-  return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(folder), error);
+  return std::filesystem::is_directory(std::filesystem::path(folder), error);
+}
+
+// Wipes a password from memory in a way the compiler cannot leave out.
+void Wipe(std::wstring* text) {
+  for (volatile wchar_t& unit : *text) unit = 0;
 }
 
 }  // namespace
@@ -44,7 +49,7 @@ OpenStatus OpenCarriedArchive(CQVBackupControl& control, const std::function<boo
     std::wstring password;
     if (!askPassword(&password) || password.empty()) return OpenStatus::kNoPassword;
     const BOOL opened = storage.OpenSFX(nullptr, 0, password.c_str());
-    SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+    Wipe(&password);
     if (!opened) {
       *error = storage.GetError();
       return *error == ERROR_INVALID_PASSWORD ? OpenStatus::kWrongPassword : OpenStatus::kFailed;

@@ -61,6 +61,7 @@ constexpr ErrorText kErrorTexts[] = {
     {161, "The specified path is invalid."},
     {170, "The requested resource is in use."},
     {183, "Cannot create a file when that file already exists."},
+    {203, "The system could not find the environment option that was entered."},
     {206, "The filename or extension is too long."},
     {259, "No more data is available."},
     {267, "The directory name is invalid."},
