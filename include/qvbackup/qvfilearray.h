@@ -35,6 +35,9 @@ class RawVolume;
 namespace qv::fileindex {
 class FatReader;
 }
+namespace qvfuzz {
+struct FileArrayAccess;  // the fuzz targets' white-box door
+}
 
 // File-system kinds found by CQVFileArray::OpenDrive.
 #define QVFA_FS_NONE 0
@@ -405,6 +408,7 @@ class QVBACKUP_API CQVFileArray {
 
  private:
   friend class qv::fileindex::FatReader;
+  friend struct qvfuzz::FileArrayAccess;
 
   DWORD GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo, DWORD dwFlags,
                           BYTE bUserDataSize, const void* pUserData);

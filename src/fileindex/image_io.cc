@@ -25,6 +25,40 @@ DWORD GetDword(const BYTE* at) {
   return value;
 }
 
+// Reads up to `limit` bytes into a buffer that grows by steps as the bytes
+// come, so a crafted length in a file's header allocates no more than the
+// file holds. The buffer (malloc'd, at least `capacity` bytes) or null with
+// the last error; *got gets the count read.
+BYTE* ReadGrowing(HANDLE file, DWORD limit, DWORD capacity, DWORD* got) {
+  constexpr DWORD kStep = 1u << 20;
+  BYTE* buffer = nullptr;
+  *got = 0;
+  for (DWORD size = 0; *got < limit;) {
+    const DWORD want = limit - *got < kStep ? limit - *got : kStep;
+    BYTE* grown = static_cast<BYTE*>(std::realloc(buffer, size + want));
+    if (grown == nullptr) {
+      std::free(buffer);
+      SetLastError(ERROR_OUTOFMEMORY);
+      return nullptr;
+    }
+    buffer = grown;
+    size += want;
+    DWORD read = 0;
+    if (!qv::platform::ReadHandle(file, buffer + *got, want, &read)) {
+      std::free(buffer);
+      return nullptr;
+    }
+    *got += read;
+    if (read < want) break;
+  }
+  BYTE* whole = static_cast<BYTE*>(std::realloc(buffer, *got > capacity ? *got : capacity));
+  if (whole == nullptr) {
+    std::free(buffer);
+    SetLastError(ERROR_OUTOFMEMORY);
+  }
+  return whole;
+}
+
 }  // namespace
 
 const BYTE* CQVFileArray::GetRawData(DWORD* pdwSize) {
@@ -168,17 +202,9 @@ BOOL CQVFileArray::LoadFromFile(HANDLE hFile) {
     SetLastError(ERROR_INVALID_DATA);
     return FALSE;
   }
-  DWORD toRead = used + kTrailerSize + kFilePadding;
-  DWORD capacity = toRead > m_dwCapacity ? toRead : m_dwCapacity;
-  BYTE* image = static_cast<BYTE*>(std::malloc(capacity));
-  if (image == nullptr) {
-    SetLastError(ERROR_OUTOFMEMORY);
-    return FALSE;
-  }
-  if (!qv::platform::ReadHandle(hFile, image, toRead, &read)) {
-    std::free(image);
-    return FALSE;
-  }
+  BYTE* image = ReadGrowing(hFile, used + kTrailerSize + kFilePadding, m_dwCapacity, &read);
+  if (image == nullptr) return FALSE;
+  const DWORD capacity = read > m_dwCapacity ? read : m_dwCapacity;
   // The two bytes of padding after the image carry nothing: a file that
   // ends without them is still whole.
   if (read < used + kTrailerSize) {

@@ -65,8 +65,10 @@ std::optional<BootSector> ParseBootSector(std::span<const std::uint8_t> sector) 
       boot.bytesPerSector > 4096 || !IsPowerOfTwo(sectorsPerCluster)) {
     return std::nullopt;
   }
-  boot.bytesPerCluster = boot.bytesPerSector * sectorsPerCluster;
-  if (boot.bytesPerCluster > (2u << 20)) return std::nullopt;
+  // In 64 bits: 4096 bytes times 2^28 sectors would wrap to a cluster of 0.
+  const std::uint64_t cluster = std::uint64_t{boot.bytesPerSector} * sectorsPerCluster;
+  if (cluster > (2u << 20)) return std::nullopt;
+  boot.bytesPerCluster = static_cast<std::uint32_t>(cluster);
   auto perRecord = static_cast<std::int8_t>(sector[kBootClustersPerRecord]);
   if (perRecord > 0) {
     boot.bytesPerFileRecord = static_cast<std::uint32_t>(perRecord) * boot.bytesPerCluster;

@@ -60,7 +60,11 @@ bool ReadFileName(Bytes value, NameSlot* slot) {
   slot->parent = qv::ntfs::Le64(value, 0) & kReferenceMask;
   slot->folder = (qv::ntfs::Le32(value, 56) & 0x10000000u) != 0;
   slot->name.resize(length);
-  for (std::size_t i = 0; i < length; ++i) slot->name[i] = static_cast<char16_t>(qv::ntfs::Le16(value, 66 + 2 * i));
+  for (std::size_t i = 0; i < length; ++i) {
+    slot->name[i] = static_cast<char16_t>(qv::ntfs::Le16(value, 66 + 2 * i));
+    // A 0 unit would end the name early in the index image: a damaged name.
+    if (slot->name[i] == 0) return false;
+  }
   return true;
 }
 
