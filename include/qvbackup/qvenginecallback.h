@@ -13,7 +13,8 @@
 #define ENGINE_MSG_NO_FILES 8          // 0, 0, 0, 0: nothing to back up
 #define ENGINE_MSG_NO_SPACE 10         // 0, 0, 0, 0: not enough room at the destination
 #define ENGINE_MSG_CATEGORY_COUNT 18   // 0, &category, &file count, &byte count
-#define ENGINE_MSG_CREATE_FAILED 19    // 0, 0, 0, 0: the archive was not created
+#define ENGINE_MSG_CREATE_FAILED 19    // 0, 0, 0, 0: the archive was not created, or not
+                                       // finished (a write failed) and removed
 
 class CQVEngineCallback {
  public:

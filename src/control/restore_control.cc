@@ -19,6 +19,12 @@ using qv::storage::GetDword;
 using qv::storage::GetQword;
 using qv::storage::GetWord;
 
+namespace {
+
+constexpr ULONGLONG kMostInflation = 1032;
+
+}  // namespace
+
 void CQVBackupControl::ReleaseRestoreBlock() {
   if (m_pRestoreBlock != nullptr) m_qvStorage.DeleteFoundBlockData(m_pRestoreBlock, m_dwRestoreBlockLength);
   if (m_pRecordBlock != nullptr) m_qvStorage.DeleteFoundBlockData(m_pRecordBlock, m_dwRecordBlockLength);
@@ -59,6 +65,16 @@ BOOL CQVBackupControl::LoadArchiveIndex() {
   if (!magic) {
     SetLastError(ERROR_INVALID_DATA);
     theLog.LogDetail(QVT("Index failed to load, wrong magic number. Archive is probably corrupted"));
+    theLog.Exit();
+    return FALSE;
+  }
+  // The image lies in blocks between its first offset and the closing
+  // record, and deflate never expands data more than 1032 times: a longer
+  // length is damage, refused before anything is reserved for it.
+  if (magic && imageLength != 0 &&
+      (indexOffset >= closingOffset || imageLength / kMostInflation > closingOffset - indexOffset)) {
+    SetLastError(ERROR_INVALID_DATA);
+    theLog.LogDetail(QVT("Index failed to load, its length does not fit the archive. Archive is probably corrupted"));
     theLog.Exit();
     return FALSE;
   }

@@ -7,6 +7,7 @@
 
 #include "log/qv_log.h"
 #include "platform/disk_space.h"
+#include "platform/file_ops.h"
 #include "platform/file_system.h"
 #include "platform/system_info.h"
 #include "qvbackup/qvbackupengine.h"
@@ -72,6 +73,28 @@ bool SaveListedFiles(CQVBackupControl& control, const std::set<CQVString>& files
   return false;
 }
 
+// A backup whose index or closing record did not reach the disk (it
+// filled up, a write failed) leaves an archive no restore can read: it is
+// closed and its volumes removed, as a cancelled one's are: a base archive
+// by its name, an increment by its own volumes only. The last error is the
+// archive's reason for failing.
+void RemoveUnfinishedArchive(CQVBackupControl& control, const WCHAR* folder, const WCHAR* name) {
+  CQVStorage& archive = control.GetStorage();
+  const DWORD error = archive.GetError();
+  theLog.LogError(QVT("The archive could not be finished, it is removed"));
+  const WORD increment = archive.GetCurrentIncrement();
+  const DWORD volumes = archive.GetVolumeCount(0);
+  archive.CloseArchive();
+  if (increment == 0) {
+    control.CleanArchive(folder, name);
+  } else {
+    for (DWORD volume = 0; volume < volumes; ++volume) {
+      qv::platform::RemoveFile(archive.GetArchiveVolumePath(volume, increment));
+    }
+  }
+  SetLastError(error);
+}
+
 }  // namespace
 
 DWORD CQVBackupEngine::BackupControl(QVS_ARCHIVE_INFO* pInfo) {
@@ -100,7 +123,10 @@ DWORD CQVBackupEngine::BackupControl(QVS_ARCHIVE_INFO* pInfo) {
     } else if (SaveListedFiles(m_qvbc, m_setFileToBackup, m_bCancel)) {
       // The control finished, removed and reported the cancelled archive.
     } else if (!CancelRequested(m_bCancel)) {
-      m_qvbc.EndBackup();
+      if (!m_qvbc.EndBackup()) {
+        RemoveUnfinishedArchive(m_qvbc, folder, name);
+        Notify(ENGINE_MSG_CREATE_FAILED);
+      }
     } else {
       // The cancel word came after the control's last look at it (during
       // the last file's last block): the archive is still open and would

@@ -178,6 +178,9 @@ void MemberCheck::ClaimIndexBlocks() {
     const WalkedBlock& block = walk_.blocks()[at];
     if (block.error != 0) {
       Error(Widen("its index (block at ") + Where(block.offset) + Widen("): ") + ArchiveErrorText(block.error));
+    } else if (block.kind != block::kKindData) {
+      Error(Widen("its index (block at ") + Where(block.offset) + Widen(") is of kind ") + Number(block.kind) +
+            Widen(", not 1"));
     }
     loaded += block.dataLength;
     at = walk_.Follows(at) ? at + 1 : BlockWalk::kNone;

@@ -47,8 +47,12 @@ RunResult WriteBase(CQVBackupEngine& engine, const ArchiveForm& form, bool chain
       return Ended(RunEnd::kNoSpace);
     case ENGINE_MSG_CANCELLED:
       return Ended(RunEnd::kCancelled);
-    case ENGINE_MSG_CREATE_FAILED:
-      return Ended(RunEnd::kNotCreated, engine.m_qvbc.GetStorage().GetError());
+    case ENGINE_MSG_CREATE_FAILED: {
+      // An archive begun but not finished was closed before it was removed:
+      // the reason is then the thread's last error.
+      const DWORD error = engine.m_qvbc.GetStorage().GetError();
+      return Ended(RunEnd::kNotCreated, error != ERROR_SUCCESS ? error : GetLastError());
+    }
     default:
       return Ended(RunEnd::kFailed, GetLastError());
   }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/fault_injection.h"
 #include "platform/posix/drive_map.h"
 #include "platform/posix/posix_error.h"
 
@@ -67,7 +68,7 @@ class PosixWritableFile : public WritableFile {
 
 }  // namespace
 
-std::unique_ptr<WritableFile> CreateWritableFile(const WCHAR* path) {
+std::unique_ptr<WritableFile> CreateSystemWritableFile(const WCHAR* path) {
   std::string native;
   if (!ResolvePath(path, &native)) return nullptr;
   int descriptor = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -90,13 +91,13 @@ bool CanOpenForReadWrite(const WCHAR* path) {
   return isFile || FailWith(ERROR_FILE_NOT_FOUND);
 }
 
-bool RemoveFile(const WCHAR* path) {
+bool RemoveSystemFile(const WCHAR* path) {
   std::string native;
   if (!ResolvePath(path, &native)) return false;
   return unlink(native.c_str()) == 0 || FailMissingOr(native, errno);
 }
 
-bool RenameFile(const WCHAR* from, const WCHAR* to) {
+bool RenameSystemFile(const WCHAR* from, const WCHAR* to) {
   std::string nativeFrom;
   std::string nativeTo;
   if (!ResolvePath(from, &nativeFrom) || !ResolvePath(to, &nativeTo)) return false;

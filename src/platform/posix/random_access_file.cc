@@ -8,6 +8,7 @@
 #include <ctime>
 #include <random>
 
+#include "platform/fault_injection.h"
 #include "platform/posix/drive_map.h"
 #include "platform/posix/posix_error.h"
 
@@ -113,7 +114,7 @@ bool CheckRegular(int fd) {
 
 }  // namespace
 
-std::unique_ptr<RandomAccessFile> OpenFile(const WCHAR* path, OpenMode mode, Sharing) {
+std::unique_ptr<RandomAccessFile> OpenSystemFile(const WCHAR* path, OpenMode mode, Sharing) {
   posix::NativePath native;
   if (!posix::NativePathOf(WStringView(path), &native)) return nullptr;
   // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just after.

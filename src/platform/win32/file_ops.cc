@@ -1,5 +1,6 @@
 #include "platform/file_ops.h"
 
+#include "platform/fault_injection.h"
 #include "platform/handle_io.h"
 #include "platform/win32/win32_support.h"
 
@@ -33,7 +34,7 @@ class Win32WritableFile : public WritableFile {
 
 }  // namespace
 
-std::unique_ptr<WritableFile> CreateWritableFile(const WCHAR* path) {
+std::unique_ptr<WritableFile> CreateSystemWritableFile(const WCHAR* path) {
   if (path == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -51,12 +52,12 @@ bool CanOpenForReadWrite(const WCHAR* path) {
   return file.IsValid();
 }
 
-bool RemoveFile(const WCHAR* path) {
+bool RemoveSystemFile(const WCHAR* path) {
   if (path == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   return DeleteFileW(path) != FALSE;
 }
 
-bool RenameFile(const WCHAR* from, const WCHAR* to) {
+bool RenameSystemFile(const WCHAR* from, const WCHAR* to) {
   if (from == nullptr || to == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
 }

@@ -1,5 +1,6 @@
 #include "platform/random_access_file.h"
 
+#include "platform/fault_injection.h"
 #include "platform/win32/win32_support.h"
 
 #include <rpc.h>
@@ -73,7 +74,7 @@ class Win32File final : public RandomAccessFile {
 
 }  // namespace
 
-std::unique_ptr<RandomAccessFile> OpenFile(const WCHAR* path, OpenMode mode, Sharing sharing) {
+std::unique_ptr<RandomAccessFile> OpenSystemFile(const WCHAR* path, OpenMode mode, Sharing sharing) {
   DWORD access = mode == OpenMode::kReadExisting ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
   DWORD disposition = OPEN_EXISTING;
   if (mode == OpenMode::kReadWriteAlways) disposition = OPEN_ALWAYS;

@@ -1,0 +1,116 @@
+// Failing disks on demand: a fault plan that tests install to make chosen
+// file operations of the platform layer fail, or to let writes stop at a
+// byte budget as a full disk does.
+//
+// The library always carries this code but it stays inert until a plan is
+// installed: the hooked operations (OpenFile, CreateWritableFile,
+// RemoveFile, RenameFile) then cost one atomic load more, and files opened
+// while no plan is installed are the system's own, unwrapped.
+//
+// While a plan is installed, every file that OpenFile or CreateWritableFile
+// opens comes wrapped: its reads, writes, seeks and truncations are checked
+// against the plan before they reach the system. A failing operation sets
+// the thread's last error to the rule's Windows error and changes nothing.
+#ifndef QVBACKUP_PLATFORM_FAULT_INJECTION_H_
+#define QVBACKUP_PLATFORM_FAULT_INJECTION_H_
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/file_ops.h"
+#include "platform/random_access_file.h"
+#include "platform/text.h"
+
+namespace qv::platform {
+
+// The operations a rule can make fail.
+enum class FaultOp {
+  kOpen,      // OpenFile and CreateWritableFile
+  kRead,      // RandomAccessFile::Read
+  kWrite,     // RandomAccessFile::Write and WritableFile::Write
+  kSeek,      // RandomAccessFile::Seek and WritableFile::SeekToEnd
+  kTruncate,  // RandomAccessFile::Truncate
+  kRename,    // RenameFile, matched on the source path
+  kDelete,    // RemoveFile
+};
+
+class FaultPlan {
+ public:
+  FaultPlan() = default;
+  FaultPlan(const FaultPlan&) = delete;
+  FaultPlan& operator=(const FaultPlan&) = delete;
+
+  // Makes calls of `op` on paths containing `pathPart` (case-sensitive;
+  // empty: every path) fail with `error`: the `nth` such call (1 = the
+  // first) and the `times` - 1 after it; `times` 0 fails every call from
+  // the nth on. Calls are counted per rule from its addition.
+  FaultPlan& Fail(FaultOp op, WStringView pathPart, DWORD error, ULONGLONG nth = 1, ULONGLONG times = 1);
+
+  // A full disk for files whose path contains `pathPart`: together they may
+  // grow by `bytes` more. The write that would cross the budget writes the
+  // bytes that still fit (or nothing, with `partial` false) and fails with
+  // ERROR_DISK_FULL, as does every later write that grows a file.
+  // Overwriting bytes a file already holds takes no room; cutting a file
+  // gives none back. One budget per plan; a later call replaces it.
+  FaultPlan& LimitWrites(ULONGLONG bytes, WStringView pathPart = WStringView(), bool partial = true);
+
+  // How many calls the plan made fail, budget included, so that a test
+  // can tell its fault was reached.
+  ULONGLONG Injected() const;
+
+  // Used by the hooks. True when the call of `op` on `path` is to fail; the
+  // last error is then set to the rule's error.
+  bool ShouldFail(FaultOp op, WStringView path);
+
+  // Used by the hooks. How many of `size` bytes may be written when a
+  // write makes a file grow by `growth` of them; fewer than `size` means the
+  // write fails with ERROR_DISK_FULL after writing that many.
+  DWORD AllowedWrite(WStringView path, DWORD size, ULONGLONG growth);
+
+ private:
+  struct Rule {
+    FaultOp op;
+    WString pathPart;
+    DWORD error;
+    ULONGLONG nth;
+    ULONGLONG times;
+    ULONGLONG seen = 0;
+  };
+  mutable std::mutex mutex_;
+  std::vector<Rule> rules_;
+  bool limited_ = false;
+  WString budgetPath_;
+  ULONGLONG budget_ = 0;
+  bool partial_ = true;
+  ULONGLONG injected_ = 0;
+};
+
+// Installs `plan` for the whole process while the guard lives, and puts
+// back the plan that was installed before. REQUIRES: `plan` outlives the
+// guard; files opened under the plan are closed before the guard dies.
+class ScopedFaultInjection {
+ public:
+  explicit ScopedFaultInjection(FaultPlan& plan);
+  ~ScopedFaultInjection();
+  ScopedFaultInjection(const ScopedFaultInjection&) = delete;
+  ScopedFaultInjection& operator=(const ScopedFaultInjection&) = delete;
+
+ private:
+  FaultPlan* previous_;
+};
+
+// The installed plan, or null.
+FaultPlan* ActiveFaultPlan();
+
+// The operating system's own operations behind the hooks, one per
+// platform, with the contracts of OpenFile, CreateWritableFile, RemoveFile
+// and RenameFile.
+std::unique_ptr<RandomAccessFile> OpenSystemFile(const WCHAR* path, OpenMode mode, Sharing sharing);
+std::unique_ptr<WritableFile> CreateSystemWritableFile(const WCHAR* path);
+bool RemoveSystemFile(const WCHAR* path);
+bool RenameSystemFile(const WCHAR* from, const WCHAR* to);
+
+}  // namespace qv::platform
+
+#endif  // QVBACKUP_PLATFORM_FAULT_INJECTION_H_

@@ -1,0 +1,173 @@
+// Backups on a failing disk: a destination that fills up, writes that fail
+// in the index or the closing record, a source file that cannot be read,
+// and files that change between listing and saving.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "engine/engine_backup_test_util.h"
+#include "engine/engine_log_capture.h"
+#include "faults/faults_test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace qvtest;
+
+class BackupFaultsTest : public ::testing::Test {
+ protected:
+  BackupFaultsTest() : archive_(destination_.DrivePath()) {
+    archive_.password = W("fault pw");
+    files_ = WriteTree(source_);
+    before_ = Snapshot(source_.path());
+  }
+
+  // Runs the engine's backup of the whole tree, with `plan` installed when
+  // given; returns the messages it sent.
+  std::vector<DWORD> RunBackup(FaultPlan* plan) {
+    BackupRecorder recorder;
+    CQVBackupEngine engine(&recorder);
+    for (const fs::path& file : files_) engine.InsertElement(DrivePathOf(file).c_str());
+    engine.SizeOfBackup();
+    if (plan != nullptr) {
+      ScopedFaultInjection guard(*plan);
+      engine.BackupControl(archive_.get());
+    } else {
+      engine.BackupControl(archive_.get());
+    }
+    return recorder.codes;
+  }
+
+  ULONGLONG ArchiveBytes() const {
+    ULONGLONG total = 0;
+    for (const fs::path& file : FilesBelow(destination_.path())) total += fs::file_size(file);
+    return total;
+  }
+
+  TempDir source_;
+  TempDir destination_;
+  TempDir restored_;
+  ArchiveDescription archive_;
+  std::vector<fs::path> files_;
+  std::map<std::string, Bytes> before_;
+};
+
+// The disk fills up at every stage of the archive: the header, a record,
+// the data, the index, the closing record, its last byte. The host hears of
+// the failure, what is left cannot pass for a whole archive, the source is
+// untouched, and the engine can back up again.
+TEST_F(BackupFaultsTest, DestinationFillingUpFailsTheRunAndLeavesNoSoundArchive) {
+  archive_.info.dwBlockSize = 1000;
+  RunBackup(nullptr);
+  const ULONGLONG full = ArchiveBytes();
+  ASSERT_GT(full, 30000u);
+  for (const fs::path& file : FilesBelow(destination_.path())) fs::remove(file);
+
+  for (ULONGLONG budget : {ULONGLONG{0}, ULONGLONG{100}, ULONGLONG{300}, full / 4, full / 2, full - 1500, full - 40,
+                           full - 20, full - 1}) {
+    SCOPED_TRACE(budget);
+    FaultPlan plan;
+    plan.LimitWrites(budget, destination_.DrivePath());
+    std::vector<DWORD> codes = RunBackup(&plan);
+    EXPECT_GE(plan.Injected(), 1u);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), ENGINE_MSG_CREATE_FAILED), 1);
+    EXPECT_TRUE(FilesBelow(destination_.path()).empty() || !LoadsAsSound(archive_));
+    EXPECT_EQ(Snapshot(source_.path()), before_);
+    for (const fs::path& file : FilesBelow(destination_.path())) fs::remove(file);
+  }
+  // With room for all of it (the index, holding access times, may compress
+  // to a few bytes more), the same run writes a whole archive.
+  FaultPlan roomy;
+  roomy.LimitWrites(full + 4096, destination_.DrivePath());
+  std::vector<DWORD> codes = RunBackup(&roomy);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), ENGINE_MSG_CREATE_FAILED), 0);
+  EXPECT_EQ(roomy.Injected(), 0u);
+  RestoreAll(archive_, restored_);
+  ExpectRestored(restored_.path(), files_);
+}
+
+// EndBackup's writes, one failing at a time: each index block's header and
+// payload, the closing record's, the header rewritten on close.
+TEST_F(BackupFaultsTest, WriteFailingInTheIndexOrClosingRecordFailsEndBackup) {
+  archive_.info.dwBlockSize = 1000;
+  int failures = 0;
+  for (ULONGLONG nth = 1;; ++nth) {
+    SCOPED_TRACE(nth);
+    ASSERT_LT(nth, 40u);
+    // Installed before the archive is opened, so that its volume is
+    // watched; the rule counts from its addition on.
+    FaultPlan plan;
+    ScopedFaultInjection guard(plan);
+    CQVBackupControl control;
+    ASSERT_TRUE(control.BeginBackup(archive_.get()));
+    for (const fs::path& file : files_) ASSERT_TRUE(control.AddFileToArchive(DrivePathOf(file).c_str()));
+    plan.Fail(FaultOp::kWrite, archive_.folder, ERROR_WRITE_FAULT, nth);
+    const BOOL ended = control.EndBackup();
+    if (plan.Injected() == 0) {
+      // Past the last write of EndBackup: the archive is whole.
+      EXPECT_TRUE(ended);
+      break;
+    }
+    ++failures;
+    EXPECT_FALSE(ended);
+    // The error line EndBackup writes clears the last error: the archive
+    // keeps the reason.
+    EXPECT_EQ(control.GetStorage().GetError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
+    control.GetStorage().CloseArchive();
+    EXPECT_FALSE(LoadsAsSound(archive_));
+  }
+  // Two index blocks or more, the closing record, the header: one write each.
+  EXPECT_GE(failures, 4);
+  RestoreAll(archive_, restored_);
+  ExpectRestored(restored_.path(), files_);
+}
+
+// A read error in one source file, at its first read and half-way through
+// it: that file is logged and left out of the index, the others come back.
+TEST_F(BackupFaultsTest, UnreadableSourceFileIsReportedAndSkipped) {
+  WriteAll(files_[1], RandomBytes(QVBF_CHUNK_SIZE + 5000, 3));
+  before_ = Snapshot(source_.path());
+  for (ULONGLONG nth : {1, 2}) {
+    SCOPED_TRACE(nth);
+    CapturedLog log;
+    FaultPlan plan;
+    plan.Fail(FaultOp::kRead, W("b.bin"), ERROR_CRC, nth, 0);
+    std::vector<DWORD> codes = RunBackup(&plan);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), ENGINE_MSG_CREATE_FAILED), 0);
+    const std::string failed = U8(DrivePathOf(files_[1])) + "()  Echec of BackupFile";
+    const std::vector<WString> lines = log.Body();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const WString& line) { return U8(line).find(failed) != std::string::npos; }),
+              1);
+    TempDir restored;
+    std::map<std::string, DWORD> results = RestoreEach(archive_, restored);
+    EXPECT_EQ(results["b.bin"], static_cast<DWORD>(ERROR_INVALID_PARAMETER));  // marked as not saved
+    ExpectRestored(restored.path(), {files_[0], files_[2], files_[3]});
+    EXPECT_EQ(Snapshot(source_.path()), before_);
+  }
+}
+
+// One listed file removed and one cut short after the list was made: the
+// first is logged as missing, the second saved as it now is.
+TEST_F(BackupFaultsTest, FilesDeletedOrTruncatedAfterListingAreHandled) {
+  BackupRecorder recorder;
+  CQVBackupEngine engine(&recorder);
+  for (const fs::path& file : files_) engine.InsertElement(DrivePathOf(file).c_str());
+  engine.SizeOfBackup();
+  CapturedLog log;
+  fs::remove(files_[0]);
+  fs::resize_file(files_[1], 777);
+  engine.BackupControl(archive_.get());
+  EXPECT_EQ(std::count(recorder.codes.begin(), recorder.codes.end(), ENGINE_MSG_CREATE_FAILED), 0);
+  const std::string missing = "File " + U8(DrivePathOf(files_[0])) + " missing on disk";
+  const std::vector<WString> lines = log.Body();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const WString& line) { return U8(line).find(missing) != std::string::npos; }),
+            1);
+  RestoreAll(archive_, restored_);
+  ExpectRestored(restored_.path(), {files_[1], files_[2], files_[3]});
+  EXPECT_EQ(fs::file_size(RestoredPath(restored_.path(), DrivePathOf(files_[1]))), 777u);
+}
+
+}  // namespace
