@@ -5,6 +5,7 @@
 # each restore checked byte for byte; medians of several runs; the figures
 # also as ratios against tar | gzip -6. Writes the table to bench/RESULTS.md.
 #   bench/compare.sh [SIZE] [RUNS]    SIZE as make_corpus.py takes it (default 1G), RUNS default 3
+#   (QV_BENCH_BUILD=DIR builds qvbackup there instead of build/bench)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size=${1:-1G}
@@ -19,9 +20,10 @@ if ((${#missing[@]})); then
   packages=("${missing[@]/borg/borgbackup}")
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" time > /dev/null
 fi
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF > /dev/null
-cmake --build build/bench -j "$(nproc)" --target qvbackup > /dev/null
-qvbackup=$PWD/build/bench/bin/qvbackup
+build=${QV_BENCH_BUILD:-build/bench}  # where qvbackup is built (Release)
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF > /dev/null
+cmake --build "$build" -j "$(nproc)" --target qvbackup > /dev/null
+qvbackup=$(cd "$build" && pwd)/bin/qvbackup
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -41,13 +43,13 @@ measure() {
 # same TREE: the restored tree equals the corpus, byte for byte.
 same() { diff -r -q "$src" "$1" > /dev/null || { echo "compare: $2 restored a different tree" >&2; exit 1; }; }
 
-tools=("qvbackup" "qvbackup, password" "qvbackup --threads 2" "tar | gzip -6" "tar | pigz -6" "zip -r -6"
+tools=("qvbackup --threads 1" "qvbackup --threads 1, password" "qvbackup --threads 2" "tar | gzip -6" "tar | pigz -6" "zip -r -6"
        "tar | zstd -3 -T0" "restic" "borg (lz4)")
 backup() {  # backup INDEX OUT
   local out=$2
   case $1 in
-    0) "$qvbackup" backup "$src" --to "$out" --name c --quiet ;;
-    1) "$qvbackup" backup "$src" --to "$out" --name c --quiet --password-env QV_BENCH_PASSWORD ;;
+    0) "$qvbackup" backup "$src" --to "$out" --name c --quiet --threads 1 ;;
+    1) "$qvbackup" backup "$src" --to "$out" --name c --quiet --threads 1 --password-env QV_BENCH_PASSWORD ;;
     2) "$qvbackup" backup "$src" --to "$out" --name c --quiet --threads 2 ;;
     3) mkdir -p "$out" && tar -cf - -C "$work" corpus | gzip -6 > "$out/c.tgz" ;;
     4) mkdir -p "$out" && tar -cf - -C "$work" corpus | pigz -6 > "$out/c.tgz" ;;
@@ -114,4 +116,12 @@ base_bytes=$(median < "$work/bytes.3")
       "$(echo "scale=6; $mb / $(column_of "$work/restore.$i" 1)" | bc)" \
       "$(echo "scale=6; $rate / $base_rate" | bc)" "$(echo "scale=6; $bytes / $base_bytes" | bc)"
   done
+  one=$(column_of "$work/backup.0" 1)
+  echo
+  printf "qvbackup --threads 2 vs --threads 1: %.2fx; vs tar | pigz -6: %.2fx. Password (one thread): %+.1f%% time.\n" \
+    "$(echo "scale=6; $one / $(column_of "$work/backup.2" 1)" | bc)" \
+    "$(echo "scale=6; $(column_of "$work/backup.4" 1) / $(column_of "$work/backup.2" 1)" | bc)" \
+    "$(echo "scale=6; ($(column_of "$work/backup.1" 1) / $one - 1) * 100" | bc)"
+  printf "Restore (one-thread archive) vs gzip -dc | tar -x: %.2fx.\n" \
+    "$(echo "scale=6; $(column_of "$work/restore.3" 1) / $(column_of "$work/restore.0" 1)" | bc)"
 } | tee bench/RESULTS.md

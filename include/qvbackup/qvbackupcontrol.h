@@ -13,6 +13,8 @@
 #ifndef QVBACKUP_QVBACKUPCONTROL_H_
 #define QVBACKUP_QVBACKUPCONTROL_H_
 
+#include <deque>
+
 #include "qvbackup/export.h"
 #include "qvbackup/qvbackupfile.h"
 #include "qvbackup/qvenginecallback.h"
@@ -49,6 +51,15 @@ class QVBACKUP_API CQVBackupControl {
   // The folder below which restores recreate files; "c:\" by default.
   void SetRestoreRoot(LPCWSTR pszRoot);
   CQVString GetRestoreRoot() const;
+  // Worker threads for the blocks of the archives written (CQVStorage::
+  // SetWorkerThreads): 1, the default, keeps everything on the calling
+  // thread. Messages and cancel checks stay on the calling thread whatever
+  // the number; a plain archive's bytes do not depend on it. With workers a
+  // write error may be met while a later file is saved: that file fails
+  // with the error, and so does every later one and EndBackup, as when the
+  // disk fills up without workers.
+  void SetWorkerThreads(DWORD dwThreads);
+  DWORD GetWorkerThreads() const;
   CQVStorage& GetStorage() { return m_qvStorage; }
   CQVFileArray& GetIndex() { return m_qvfa; }
 
@@ -93,6 +104,18 @@ class QVBACKUP_API CQVBackupControl {
   void ReleaseRestoreBlock();
   void Notify(DWORD dwCode, ULONGLONG ullValue1 = 0, ULONGLONG ullValue2 = 0);
   BOOL FailLoading(const WCHAR* pszDetail);
+  void ApplyWrittenOffsets(bool bAll);
+  BOOL FailEnding(const WCHAR* pszError);
+
+  // A file handed to the archive whose record block may not be written yet
+  // (with worker threads): its user data is set once the offset is known.
+  struct SavedEntry {
+    DWORD dwEntry;
+    ULONGLONG ullFileBytes;
+    ULONGLONG ullRecordOffset;  // QVS_INVALID_OFFSET until written
+    bool bSaved;
+    bool bRecordQueued;
+  };
 
   ULONGLONG m_ullTotalBytes;
   ULONGLONG m_ullDoneBytes;
@@ -117,6 +140,7 @@ class QVBACKUP_API CQVBackupControl {
   DWORD m_dwProgress;
   DWORD m_dwCallbackError;
   CQVString m_strRestoreRoot;
+  std::deque<SavedEntry> m_dqSavedEntries;  // oldest first; references stay valid as it grows
 };
 
 #endif  // QVBACKUP_QVBACKUPCONTROL_H_

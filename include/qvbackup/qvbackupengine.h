@@ -3,7 +3,9 @@
 // list of files to save (MakeFileList) and runs the backup
 // (BackupControl), or works from a backup profile (categories, exclusions,
 // list file, counts). Everything runs on the caller's thread; the engine
-// starts no threads, and one engine is used by one thread at a time.
+// starts no threads unless the host gives it worker threads for the
+// archive's blocks (SetWorkerThreads), and one engine is used by one thread
+// at a time.
 #ifndef QVBACKUP_QVBACKUPENGINE_H_
 #define QVBACKUP_QVBACKUPENGINE_H_
 
@@ -67,6 +69,14 @@ class QVBACKUP_API CQVBackupEngine {
 
   // Where messages go; never deleted by the engine.
   void SetpCallBack(CQVEngineCallback* pCallBack);
+  // Worker threads that checksum, compress and encrypt the archive's blocks
+  // during BackupControl: 1 (the default) starts none; above 64 means 64.
+  // Whatever the number, the archive is written in order by the calling
+  // thread, messages and cancel checks come on the calling thread, a plain
+  // archive holds the same bytes, and a failure ends the run as it would
+  // without workers. Memory grows by a few blocks per thread.
+  void SetWorkerThreads(DWORD dwThreads);
+  DWORD GetWorkerThreads() const;
   // The folder below which RestoreFile recreates files ("c:\" unless set).
   void SetRestoreRoot(LPCWSTR pszRoot);
   CQVString GetRestoreRoot() const;

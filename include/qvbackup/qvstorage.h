@@ -18,6 +18,7 @@
 #define QVBACKUP_QVSTORAGE_H_
 
 #include <cstddef>
+#include <memory>
 #include <unordered_set>
 
 #include "qvbackup/export.h"
@@ -30,6 +31,13 @@
 
 namespace qv::platform {
 class RandomAccessFile;
+}
+namespace qv::storage {
+class BlockQueue;
+class BlockSealer;
+struct KeyBytes;
+struct QueuedBlock;
+struct SealSettings;
 }
 
 #define QVS_HEADER_SIZE 246
@@ -196,6 +204,25 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL SetUserData(ULONGLONG ullUserData);
   ULONGLONG GetUserData();
 
+  // ---- Worker threads ----------------------------------------------------------
+
+  // Gives the container `dwThreads` worker threads (1: none, the default;
+  // above 64: 64) to checksum, compress and encrypt the blocks it writes.
+  // The blocks still reach the archive in the order CreateBlock was called,
+  // written by the calling thread, and a plain archive's bytes are the same
+  // whatever the number. With workers, CreateBlock queues the block and
+  // returns; the block offset it was asked for is filled in when the block
+  // is written (by a later CreateBlock, FlushBlocks or any other operation
+  // on the stream), so the variable must live until then. A write error is
+  // then told by the call that meets it, and every later block fails with
+  // the same error. Queued blocks are settled before the count changes.
+  void SetWorkerThreads(DWORD dwThreads);
+  DWORD GetWorkerThreads() const;
+  // Writes every block still queued to the workers. TRUE when all were
+  // written (also when none was queued); otherwise FALSE with the error
+  // that stopped them (the blocks after it are dropped).
+  BOOL FlushBlocks();
+
   // Test seam: how to wait between attempts to open a busy first volume.
   void SetSleepProc(QVS_SLEEPPROC pfnSleep);
 
@@ -222,7 +249,16 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL FailClosed(DWORD dwError);
   BOOL DeriveKey(DWORD dwCode, BYTE* pbKey);
   BOOL DeriveCheckValue(BYTE pbCheck[20]);
-  BOOL Encrypt(BYTE*& pPayload, DWORD& dwPayloadLength, bool& bOwned);
+  BOOL WriteSealed(const BYTE* pHeader, const BYTE* pPayload, DWORD dwPayloadLength, bool bContiguous,
+                   ULONGLONG* pullOffset);
+  BOOL QueueBlock(const BYTE* pData, DWORD dwLength, DWORD dwOptions, ULONGLONG* pullOffset, WORD wKind);
+  BOOL WriteQueued(qv::storage::QueuedBlock& block);
+  BOOL SettleQueue();
+  BOOL StopQueue(DWORD dwError);
+  BOOL StartQueue();
+  BOOL PrepareSealing(bool bEncrypt, qv::storage::SealSettings* pSettings, qv::storage::KeyBytes* pKey);
+  void DropQueue();
+  ULONGLONG CurrentOffset();
   BOOL Decrypt(BYTE* pPayload, DWORD dwStored, DWORD* pdwPlain);
   ULONGLONG LastVolumeOf(ULONGLONG ullEndOfData) const;
   void CopyFrom(const CQVStorage& other);
@@ -248,6 +284,10 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL m_bReading;                             // opened, not created: volumes must exist
   QVS_SLEEPPROC m_pfnSleep;
   std::unordered_set<const void*> m_setBlockSearches;  // cursors still open
+  DWORD m_dwWorkerThreads;
+  std::unique_ptr<qv::storage::BlockSealer> m_pSealer;  // the calling thread's, made on first use
+  std::unique_ptr<qv::storage::BlockQueue> m_pBlockQueue;  // while blocks go to workers
+  DWORD m_dwQueueError;  // the write error that stopped the workers' blocks
 };
 
 #endif  // QVBACKUP_QVSTORAGE_H_

@@ -73,6 +73,10 @@ bool CQVBackupControl::IsCancelRequested() const {
 
 void CQVBackupControl::SetTotalBytes(ULONGLONG ullTotal) { m_ullTotalBytes = ullTotal; }
 
+void CQVBackupControl::SetWorkerThreads(DWORD dwThreads) { m_qvStorage.SetWorkerThreads(dwThreads); }
+
+DWORD CQVBackupControl::GetWorkerThreads() const { return m_qvStorage.GetWorkerThreads(); }
+
 void CQVBackupControl::SetArchiveLocation(LPCWSTR pszFolder, LPCWSTR pszName) {
   m_ArchivePath = pszFolder != nullptr ? pszFolder : QVT("");
   m_Archivename = pszName != nullptr ? pszName : QVT("");
@@ -99,6 +103,7 @@ BOOL CQVBackupControl::BeginBackup(QVS_ARCHIVE_INFO* pInfo) {
     SetLastError(m_qvStorage.GetError());
     return FALSE;
   }
+  m_dqSavedEntries.clear();
   return TRUE;
 }
 
@@ -107,19 +112,21 @@ BOOL CQVBackupControl::AddFileToArchive(LPCWSTR pszPath, ULONGLONG) {
   file.Attach(pszPath);
   m_dwPhase = 0;
   m_ullFileBytes = 0;
-  m_ullRecordOffset = 0;
   m_dwCallbackError = 0;
   m_dwCurrentEntry = m_qvfa.Add(pszPath, nullptr, QVFA_ADD_CLONE, QVBC_FILE_USER_DATA_SIZE, nullptr);
+  m_dqSavedEntries.push_back({m_dwCurrentEntry, 0, QVS_INVALID_OFFSET, false, false});
   BOOL saved = m_dwCurrentEntry != 0 && file.BackupFile(BackupCallback, reinterpret_cast<std::uintptr_t>(this));
   DWORD error = GetLastError();
   file.Detach();
   if (saved) {
-    BYTE userData[userdata::kSize] = {};
-    PutQword(userData, userdata::kFileBytes, m_ullFileBytes);
-    PutQword(userData, userdata::kRecordOffset, m_ullRecordOffset);
-    SetLastError(m_qvfa.SetUserData(m_dwCurrentEntry, userData) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER);
+    m_dqSavedEntries.back().ullFileBytes = m_ullFileBytes;
+    m_dqSavedEntries.back().bSaved = true;
+    ApplyWrittenOffsets(false);
+    DWORD size = 0;
+    SetLastError(m_qvfa.GetUserData(m_dwCurrentEntry, &size) != nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER);
     return TRUE;
   }
+  ApplyWrittenOffsets(false);
   SetLastError(error);
   theLog.LogError(QVT("CQVBackupControl::AddFileToArchive on %s()  Echec of BackupFile"), pszPath);
   // What was written for the file stays in the stream; its entry is marked
@@ -188,12 +195,33 @@ DWORD CQVBackupControl::OnNamingRecord(const QVBF_INTERNAL_DATA& data) {
   PutDword(block.data(), record::kEntry, m_dwCurrentEntry);
   for (DWORD i = 0; i < firstLength; ++i) PutWord(block.data(), record::kSize + 2 * i, name[i]);
   for (DWORD i = 0; i < secondLength; ++i) PutWord(block.data(), secondOffset + 2 * i, path[i]);
-  if (!m_qvStorage.CreateBlock(block.data(), static_cast<DWORD>(block.size()), 0, &m_ullRecordOffset,
+  SavedEntry& saved = m_dqSavedEntries.back();
+  if (!m_qvStorage.CreateBlock(block.data(), static_cast<DWORD>(block.size()), 0, &saved.ullRecordOffset,
                                kBlockKindData)) {
     m_dwCallbackError = m_qvStorage.GetError();
     return ERROR_CANCELLED;
   }
+  saved.bRecordQueued = true;
   return 0;
+}
+
+// Gives each saved file its user data (its bytes, where its record lies)
+// once its record block is written, oldest first. With `bAll` (nothing is
+// queued any more) every entry is settled: one whose record never reached
+// the archive keeps no user data, so a restore never looks for it.
+void CQVBackupControl::ApplyWrittenOffsets(bool bAll) {
+  while (!m_dqSavedEntries.empty()) {
+    const SavedEntry& oldest = m_dqSavedEntries.front();
+    const bool written = oldest.ullRecordOffset != QVS_INVALID_OFFSET;
+    if (!written && oldest.bRecordQueued && !bAll) return;
+    if (written && oldest.bSaved) {
+      BYTE userData[userdata::kSize] = {};
+      PutQword(userData, userdata::kFileBytes, oldest.ullFileBytes);
+      PutQword(userData, userdata::kRecordOffset, oldest.ullRecordOffset);
+      m_qvfa.SetUserData(oldest.dwEntry, userData);
+    }
+    m_dqSavedEntries.pop_front();
+  }
 }
 
 DWORD CQVBackupControl::OnContent(const QVBF_INTERNAL_DATA& data) {
@@ -235,8 +263,23 @@ DWORD CQVBackupControl::Cancel() {
   return ERROR_CANCELLED;
 }
 
+// Logs why the archive could not be ended; the last error says it too.
+BOOL CQVBackupControl::FailEnding(const WCHAR* pszError) {
+  SetLastError(m_qvStorage.GetError());
+  theLog.LogError(pszError);
+  theLog.Exit();
+  return FALSE;
+}
+
+// Blocks still with the worker threads are written before the index is
+// taken, so that it says where every file's record landed; the index's
+// first block, then the closing record, are written before their offsets
+// are used.
 BOOL CQVBackupControl::EndBackup() {
   theLog.Enter(QVT("CQVBackupControl::EndBackup()"));
+  const BOOL flushed = m_qvStorage.FlushBlocks();
+  ApplyWrittenOffsets(true);
+  if (!flushed) return FailEnding(QVT("CreateBlock for archive index failed"));
   BYTE closingRecord[closing::kSize] = {'S', 'Q', 'V', 'O'};
   DWORD length = 0;
   const BYTE* image = m_qvfa.GetRawData(&length);
@@ -247,25 +290,21 @@ BOOL CQVBackupControl::EndBackup() {
   }
   PutDword(closingRecord, closing::kImageLength, length);
   DWORD blockSize = m_qvStorage.GetArchiveBlockSize();
+  ULONGLONG indexOffset = 0;
   for (DWORD at = 0; at < length;) {
     DWORD piece = std::min(blockSize, length - at);
-    ULONGLONG offset = 0;
-    if (!m_qvStorage.CreateBlock(image + at, piece, 0, &offset, kBlockKindData)) {
-      SetLastError(m_qvStorage.GetError());
-      theLog.LogError(QVT("CreateBlock for archive index failed"));
-      theLog.Exit();
-      return FALSE;
+    if (!m_qvStorage.CreateBlock(image + at, piece, 0, at == 0 ? &indexOffset : nullptr, kBlockKindData)) {
+      return FailEnding(QVT("CreateBlock for archive index failed"));
     }
-    if (at == 0) PutQword(closingRecord, closing::kIndexOffset, offset);
     at += piece;
   }
+  if (!m_qvStorage.FlushBlocks()) return FailEnding(QVT("CreateBlock for archive index failed"));
+  PutQword(closingRecord, closing::kIndexOffset, indexOffset);
   ULONGLONG closingOffset = 0;
   if (!m_qvStorage.CreateBlock(closingRecord, closing::kSize, QVS_BLOCK_STORE_PLAIN, &closingOffset,
-                               kBlockKindClosing)) {
-    SetLastError(m_qvStorage.GetError());
-    theLog.LogError(QVT("CreateBlock failed"));
-    theLog.Exit();
-    return FALSE;
+                               kBlockKindClosing) ||
+      !m_qvStorage.FlushBlocks()) {
+    return FailEnding(QVT("CreateBlock failed"));
   }
   m_qvfa.RemoveAll();
   m_qvStorage.SetEndOfArchive();

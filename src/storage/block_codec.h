@@ -21,6 +21,10 @@ DWORD DeflateBlock(const BYTE* data, DWORD length, BYTE* out, DWORD capacity);
 // it is damaged or holds less, ERROR_OUTOFMEMORY.
 DWORD InflateBlock(const BYTE* stream, DWORD length, BYTE* out, DWORD expected);
 
+// The CRC-32 of the `length` bytes at `data` (zlib's polynomial, as the
+// crypto service's hash type 0 computes it): every block's checksum.
+DWORD BlockChecksum(const BYTE* data, DWORD length);
+
 }  // namespace qv::storage
 
 #endif  // QVBACKUP_STORAGE_BLOCK_CODEC_H_

@@ -20,4 +20,8 @@ DWORD InflateBlock(const BYTE* stream, DWORD length, BYTE* out, DWORD expected) 
   return 0;
 }
 
+DWORD BlockChecksum(const BYTE* data, DWORD length) {
+  return static_cast<DWORD>(crc32(crc32(0L, Z_NULL, 0), data, length));
+}
+
 }  // namespace qv::storage

@@ -4,6 +4,8 @@
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
+#include "storage/block_queue.h"
+#include "storage/block_sealer.h"
 #include "qvbackup/qvstorage.h"
 
 using namespace qv::storage;
@@ -46,6 +48,7 @@ BOOL CQVStorage::BeginArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProg
                               ULONGLONG ullUserValue) {
   if (pInfo == nullptr || pInfo->dwSize != sizeof(QVS_ARCHIVE_INFO)) return Fail(ERROR_INVALID_PARAMETER);
   if (IsOpen()) return Fail(ERROR_INVALID_STATE);
+  DropQueue();
   std::memset(m_pHeader, 0, QVS_HEADER_SIZE);
   m_bSFXReadMode = FALSE;
   m_bReadOnly = FALSE;
@@ -156,6 +159,7 @@ BOOL CQVStorage::OpenArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgr
   if (pInfo == nullptr) return OpenSFX(pfnProgress, ullUserValue, nullptr);
   if (pInfo->dwSize != sizeof(QVS_ARCHIVE_INFO)) return Fail(ERROR_INVALID_PARAMETER);
   if (IsOpen()) return Fail(ERROR_INVALID_STATE);
+  DropQueue();
   std::memset(m_pHeader, 0, QVS_HEADER_SIZE);
   m_bSFXReadMode = FALSE;
   m_bReadOnly = FALSE;
@@ -190,8 +194,15 @@ BOOL CQVStorage::OpenArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgr
   return Succeed();
 }
 
+// Blocks still queued are written first: the header then tells where the
+// data really ends. A block that cannot be written fails the close, which
+// still writes the header and closes the volume.
 BOOL CQVStorage::CloseArchive() {
   if (!IsOpen()) return Fail(ERROR_INVALID_STATE);
+  const BOOL settled = SettleQueue();
+  const DWORD settleError = GetError();
+  DropQueue();
+  m_pSealer.reset();
   BOOL written = TRUE;
   DWORD error = ERROR_SUCCESS;
   if (!m_bSFXReadMode && !m_bReadOnly) {
@@ -199,5 +210,6 @@ BOOL CQVStorage::CloseArchive() {
     error = GetError();
   }
   CloseVolume();
+  if (!settled) return Fail(settleError);
   return written ? Succeed() : Fail(error);
 }

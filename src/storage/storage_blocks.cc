@@ -13,7 +13,8 @@
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
 #include "storage/block_codec.h"
-#include "storage/compressibility.h"
+#include "storage/block_queue.h"
+#include "storage/block_sealer.h"
 #include "qvbackup/qvstorage.h"
 
 using namespace qv::storage;
@@ -23,7 +24,6 @@ namespace {
 // The salt of every key the container derives.
 const BYTE kArchiveSalt[] = {'~', 'K', 'd', '!', '4', 'p', '%', 'Z', 'r', '2', 'q'};
 constexpr DWORD kArchiveSaltLength = 11;
-constexpr DWORD kMaxKeyBytes = 32;
 
 struct FreeDeleter {
   void operator()(BYTE* buffer) const { std::free(buffer); }
@@ -31,15 +31,6 @@ struct FreeDeleter {
 using Buffer = std::unique_ptr<BYTE, FreeDeleter>;
 
 Buffer Allocate(std::size_t size) { return Buffer(static_cast<BYTE*>(std::malloc(size == 0 ? 1 : size))); }
-
-// Wipes key bytes on every way out.
-struct KeyBytes {
-  BYTE bytes[kMaxKeyBytes] = {};
-  ~KeyBytes() {
-    volatile BYTE* wipe = bytes;
-    for (DWORD i = 0; i < kMaxKeyBytes; ++i) wipe[i] = 0;
-  }
-};
 
 }  // namespace
 
@@ -81,29 +72,6 @@ BOOL CQVStorage::CheckArchivePassword(LPCWSTR pszPassword) {
   return Succeed();
 }
 
-// Replaces the payload with its encryption under the archive's key.
-BOOL CQVStorage::Encrypt(BYTE*& pPayload, DWORD& dwPayloadLength, bool& bOwned) {
-  DWORD code = m_pHeader[header::kEncryptionType];
-  KeyBytes key;
-  if (!DeriveKey(code, key.bytes)) return FALSE;
-  void* cipher = m_crypto.CryptoCreate(QV_ENCRYPTION_AES256GCM, key.bytes, GetKeySize(code));
-  if (cipher == nullptr) return Fail(GetLastError());
-  DWORD size = m_crypto.GetDestinationBufferSize(cipher, dwPayloadLength);
-  BYTE* output = static_cast<BYTE*>(std::malloc(size));
-  BOOL encrypted = output != nullptr && m_crypto.CryptoEncryptData(cipher, pPayload, output, dwPayloadLength);
-  DWORD error = output == nullptr ? ERROR_OUTOFMEMORY : GetLastError();
-  m_crypto.CryptoDestroy(cipher);
-  if (!encrypted) {
-    std::free(output);
-    return Fail(error);
-  }
-  if (bOwned) std::free(pPayload);
-  pPayload = output;
-  dwPayloadLength = size;
-  bOwned = true;
-  return TRUE;
-}
-
 BOOL CQVStorage::Decrypt(BYTE* pPayload, DWORD dwStored, DWORD* pdwPlain) {
   DWORD code = m_pHeader[header::kEncryptionType];
   KeyBytes key;
@@ -121,55 +89,51 @@ BOOL CQVStorage::CreateBlock(const BYTE* pData, DWORD dwLength, DWORD dwOptions,
   if (m_bSFXReadMode || m_bReadOnly) return Fail(ERROR_ACCESS_DENIED);
   // An empty block could not be read back: its stored length would be 0.
   if (pData == nullptr || dwLength == 0 || dwLength > GetArchiveBlockSize()) return Fail(ERROR_INVALID_PARAMETER);
-
-  BYTE blockHeader[block::kSize] = {};
-  void* hash = m_crypto.HashCreate(QV_HASH_CRC32, nullptr, 0);
-  if (hash == nullptr || !m_crypto.HashAddData(hash, pData, dwLength) ||
-      !m_crypto.HashGetClose(hash, blockHeader + block::kChecksum)) {
-    return Fail(GetLastError());
+  if (m_dwWorkerThreads > 1) {
+    if (m_dwQueueError != ERROR_SUCCESS) return Fail(m_dwQueueError);
+    if (!m_pBlockQueue && !StartQueue()) return FALSE;
+    // No thread to be had: the block is sealed here, as without workers.
+    if (m_pBlockQueue) return QueueBlock(pData, dwLength, dwOptions, pullOffset, wKind);
   }
-  PutDword(blockHeader, block::kDataLength, dwLength);
-  WORD kind = static_cast<WORD>(wKind & QVS_BLOCK_KIND_MASK);
+  SealSettings settings;
+  KeyBytes key;
+  if (!PrepareSealing((dwOptions & QVS_BLOCK_STORE_PLAIN) == 0, &settings, &key)) return FALSE;
+  if (!m_pSealer) m_pSealer = std::make_unique<BlockSealer>();
+  SealedBlock sealed;
+  DWORD error = m_pSealer->Seal(pData, dwLength, dwOptions, wKind, settings, &sealed);
+  if (error != ERROR_SUCCESS) return Fail(error);
+  return WriteSealed(sealed.header, sealed.payload, sealed.payloadLength, sealed.contiguous, pullOffset);
+}
 
-  BYTE* payload = const_cast<BYTE*>(pData);
-  DWORD payloadLength = dwLength;
-  bool owned = false;
-  const bool plain = (dwOptions & QVS_BLOCK_STORE_PLAIN) != 0;
-  // Data that does not shrink is stored as it is, without the full cost
-  // of finding that out.
-  if (!plain && GetDword(m_pHeader, header::kCompression) != 0 && !LooksIncompressible(pData, dwLength)) {
-    // Room for less than the data itself: a stream that does not shrink
-    // is given up as soon as it fills the room.
-    BYTE* compressed = static_cast<BYTE*>(std::malloc(dwLength));
-    if (compressed == nullptr) return Fail(ERROR_OUTOFMEMORY);
-    const DWORD compressedLength = DeflateBlock(pData, dwLength, compressed, dwLength - 1);
-    if (compressedLength != 0 && compressedLength < dwLength) {
-      payload = compressed;
-      payloadLength = compressedLength;
-      owned = true;
-      kind |= QVS_BLOCK_COMPRESSED;
-    } else {
-      std::free(compressed);
-    }
-  }
-  // Encryption that fails fails the block: it is never stored in the clear
-  // in an archive that has a password.
-  if (!plain && m_bHasPassword) {
-    if (!Encrypt(payload, payloadLength, owned)) {
-      if (owned) std::free(payload);
-      return FALSE;
-    }
-    kind |= QVS_BLOCK_ENCRYPTED;
-  }
-  Buffer ownedPayload(owned ? payload : nullptr);
-  PutDword(blockHeader, block::kStoredLength, payloadLength);
-  PutWord(blockHeader, block::kKind, kind);
+// The archive's way of sealing blocks; with `bEncrypt` and a password the
+// block key is derived into *pKey, which the settings then point at.
+BOOL CQVStorage::PrepareSealing(bool bEncrypt, SealSettings* pSettings, KeyBytes* pKey) {
+  pSettings->compress = GetDword(m_pHeader, header::kCompression) != 0;
+  pSettings->encrypt = bEncrypt && m_bHasPassword;
+  if (!pSettings->encrypt) return TRUE;
+  DWORD code = m_pHeader[header::kEncryptionType];
+  if (!DeriveKey(code, pKey->bytes)) return FALSE;
+  pSettings->key = pKey->bytes;
+  pSettings->keyBits = GetKeySize(code);
+  return TRUE;
+}
 
-  ULONGLONG offset = GetArchiveOffset();
+// Appends a sealed block at the current position; the header's end of data
+// moves only once the whole block is written.
+BOOL CQVStorage::WriteSealed(const BYTE* pBlockHeader, const BYTE* pPayload, DWORD dwPayloadLength,
+                             bool bContiguous, ULONGLONG* pullOffset) {
+  ULONGLONG offset = CurrentOffset();
   if (offset == QVS_INVALID_OFFSET) return FALSE;
   if (pullOffset != nullptr) *pullOffset = offset;
-  if (!WriteData(blockHeader, block::kSize) || !WriteData(payload, payloadLength)) return FALSE;
-  PutQword(m_pHeader, header::kEndOfData, offset + block::kSize + payloadLength);
+  DWORD done = 0;
+  BYTE* payload = const_cast<BYTE*>(pPayload);
+  if (bContiguous) {
+    if (!Transfer(payload - block::kSize, block::kSize + dwPayloadLength, true, &done)) return FALSE;
+  } else if (!Transfer(const_cast<BYTE*>(pBlockHeader), block::kSize, true, &done) ||
+             !Transfer(payload, dwPayloadLength, true, &done)) {
+    return FALSE;
+  }
+  PutQword(m_pHeader, header::kEndOfData, offset + block::kSize + dwPayloadLength);
   return Succeed();
 }
 
@@ -178,8 +142,9 @@ BOOL CQVStorage::GetBlock(ULONGLONG ullOffset, BYTE** ppData, DWORD* pdwLength) 
   *ppData = nullptr;
   *pdwLength = 0;
   if (!IsOpen()) return Fail(ERROR_INVALID_STATE);
+  if (!SettleQueue()) return FALSE;
   if (ullOffset != QVS_INVALID_OFFSET && !OpenVolumeForOffset(ullOffset)) return FALSE;
-  ULONGLONG offset = GetArchiveOffset();
+  ULONGLONG offset = CurrentOffset();
   if (offset == QVS_INVALID_OFFSET) return FALSE;
   // A closed archive knows where its data ends; past it there is nothing.
   ULONGLONG endOfData = GetQword(m_pHeader, header::kEndOfData);
@@ -202,6 +167,10 @@ BOOL CQVStorage::GetBlock(ULONGLONG ullOffset, BYTE** ppData, DWORD* pdwLength) 
   DWORD overhead = encrypted ? QV_ENCRYPTION_OVERHEAD : 0;
   if (stored == 0 || stored > blockSize + overhead || stored <= overhead || dataLength == 0 ||
       dataLength > blockSize || (kind & 0xC000) != 0) {
+    return Fail(ERROR_INVALID_DATA);
+  }
+  // Nor may it reach past the end of the data a closed archive recorded.
+  if (endOfData != 0 && stored > endOfData - offset - std::min<ULONGLONG>(block::kSize, endOfData - offset)) {
     return Fail(ERROR_INVALID_DATA);
   }
   if (!compressed && stored - overhead != dataLength) return Fail(ERROR_INVALID_DATA);
@@ -227,13 +196,11 @@ BOOL CQVStorage::GetBlock(ULONGLONG ullOffset, BYTE** ppData, DWORD* pdwLength) 
     data = std::move(payload);
   }
 
-  BYTE checksum[4];
-  void* hash = m_crypto.HashCreate(QV_HASH_CRC32, nullptr, 0);
-  if (hash == nullptr || !m_crypto.HashAddData(hash, data.get(), dataLength) ||
-      !m_crypto.HashGetClose(hash, checksum)) {
-    return Fail(GetLastError());
+#ifndef QV_FUZZING  // fuzz builds only: mutated blocks must reach the decoders
+  if (BlockChecksum(data.get(), dataLength) != GetDword(blockHeader, block::kChecksum)) {
+    return Fail(ERROR_INVALID_DATA);
   }
-  if (std::memcmp(checksum, blockHeader + block::kChecksum, 4) != 0) return Fail(ERROR_INVALID_DATA);
+#endif
   *ppData = data.release();
   *pdwLength = dataLength;
   return Succeed();

@@ -112,6 +112,7 @@ BOOL CQVStorage::SetHeaderOffset(LPCWSTR pszPath) {
 }
 
 BOOL CQVStorage::SetOriginalFilePointer(ULONGLONG ullOffset) {
+  if (!SettleQueue()) return FALSE;
   ULONGLONG target = ullOffset;
   if (target == QVS_INVALID_OFFSET) {
     target = GetHeaderOffset();

@@ -7,6 +7,8 @@
 #include "platform/text.h"
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
+#include "storage/block_queue.h"
+#include "storage/block_sealer.h"
 #include "qvbackup/qvstorage.h"
 
 using namespace qv::storage;
@@ -32,7 +34,9 @@ CQVStorage::CQVStorage()
       m_ullProgressUserValue(0),
       m_bReadOnly(FALSE),
       m_bReading(FALSE),
-      m_pfnSleep(qv::platform::SleepMilliseconds) {
+      m_pfnSleep(qv::platform::SleepMilliseconds),
+      m_dwWorkerThreads(1),
+      m_dwQueueError(0) {
   if (m_pHeader == nullptr) throw std::bad_alloc();
 }
 
@@ -66,6 +70,10 @@ void CQVStorage::CopyFrom(const CQVStorage& other) {
   m_bReadOnly = other.m_bReadOnly;
   m_bReading = other.m_bReading;
   m_pfnSleep = other.m_pfnSleep;
+  // Blocks queued by the source stay the source's.
+  m_pBlockQueue.reset();
+  m_dwQueueError = 0;
+  m_dwWorkerThreads = other.m_dwWorkerThreads;
 }
 
 CQVStorage::~CQVStorage() {

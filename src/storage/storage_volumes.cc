@@ -19,7 +19,6 @@ BOOL CQVStorage::OpenVolume(DWORD dwVolume) {
   if (m_pVolume != nullptr && dwVolume == m_dwCurrentVolume && increment == m_dwCurrentVolumeIncrement) {
     return TRUE;
   }
-  CloseVolume();
   WCHAR path[QVS_VOLUME_PATH_CHARS];
   CQVPathString computed = GetArchiveVolumePath(dwVolume);
   DWORD length = std::min<DWORD>(computed.GetLength(), QVS_VOLUME_PATH_CHARS - 1);
@@ -37,6 +36,9 @@ BOOL CQVStorage::OpenVolume(DWORD dwVolume) {
   for (;;) {
     auto file = qv::platform::OpenFile(path, mode, Sharing::kRead);
     if (file) {
+      // The volume in use is let go only now: when the next one cannot be
+      // had, the archive stays open and its other volumes readable.
+      CloseVolume();
       m_pVolume = file.release();
       m_dwCurrentVolume = dwVolume;
       m_dwCurrentVolumeIncrement = increment;
@@ -79,6 +81,11 @@ ULONGLONG CQVStorage::LastVolumeOf(ULONGLONG ullEndOfData) const {
 }
 
 ULONGLONG CQVStorage::GetArchiveOffset() {
+  if (!SettleQueue()) return QVS_INVALID_OFFSET;
+  return CurrentOffset();
+}
+
+ULONGLONG CQVStorage::CurrentOffset() {
   ULONGLONG position = 0;
   if (m_pVolume == nullptr || !m_pVolume->Tell(&position)) {
     Fail(ERROR_INVALID_HANDLE);
@@ -90,6 +97,7 @@ ULONGLONG CQVStorage::GetArchiveOffset() {
 }
 
 ULONGLONG CQVStorage::Seek(ULONGLONG ullOffset, DWORD dwOrigin, BOOL bMove) {
+  if (!SettleQueue()) return QVS_INVALID_OFFSET;
   ULONGLONG target;
   switch (dwOrigin) {
     case 0:
@@ -160,6 +168,7 @@ BOOL CQVStorage::Transfer(BYTE* pBuffer, DWORD dwLength, bool bWrite, DWORD* pdw
 
 BOOL CQVStorage::ReadData(BYTE* pBuffer, DWORD dwLength) {
   if (pBuffer == nullptr && dwLength != 0) return Fail(ERROR_INVALID_PARAMETER);
+  if (!SettleQueue()) return FALSE;
   DWORD done = 0;
   return Transfer(pBuffer, dwLength, false, &done) ? Succeed() : FALSE;
 }
@@ -167,12 +176,14 @@ BOOL CQVStorage::ReadData(BYTE* pBuffer, DWORD dwLength) {
 BOOL CQVStorage::WriteData(const BYTE* pBuffer, DWORD dwLength) {
   if (pBuffer == nullptr && dwLength != 0) return Fail(ERROR_INVALID_PARAMETER);
   if (m_bSFXReadMode || m_bReadOnly) return Fail(ERROR_ACCESS_DENIED);
+  if (!SettleQueue()) return FALSE;
   DWORD done = 0;
   return Transfer(const_cast<BYTE*>(pBuffer), dwLength, true, &done) ? Succeed() : FALSE;
 }
 
 BOOL CQVStorage::DataFitsInCurrentVolume(DWORD dwLength, ULONGLONG* pullRoom) {
   if (!HasVolumeLimit()) return TRUE;
+  if (!SettleQueue()) return FALSE;
   ULONGLONG position = 0;
   if (m_pVolume == nullptr || !m_pVolume->Tell(&position)) return Fail(ERROR_INVALID_HANDLE);
   ULONGLONG room = position < VolumeLimit() ? VolumeLimit() - position : 0;
@@ -182,6 +193,7 @@ BOOL CQVStorage::DataFitsInCurrentVolume(DWORD dwLength, ULONGLONG* pullRoom) {
 
 DWORD CQVStorage::GetVolumeCount(DWORD) {
   if (!HasVolumeLimit()) return 1;
+  SettleQueue();
   return static_cast<DWORD>(LastVolumeOf(GetQword(m_pHeader, header::kEndOfData)) + 1);
 }
 
@@ -200,6 +212,7 @@ DWORD CQVStorage::GetArchiveBlockSize() {
 }
 
 ULONGLONG CQVStorage::GetArchiveSize(DWORD dwSelector) {
+  if (!SettleQueue()) return QVS_INVALID_OFFSET;
   DWORD increment = GetDword(m_pHeader, header::kIncrement);
   if (dwSelector == 0 && increment != 0) --increment;
   ULONGLONG last = LastVolumeOf(GetQword(m_pHeader, header::kEndOfData));
@@ -217,7 +230,8 @@ ULONGLONG CQVStorage::GetArchiveSize(DWORD dwSelector) {
 BOOL CQVStorage::SetEndOfArchive() {
   if (!IsOpen()) return Fail(ERROR_INVALID_HANDLE);
   if (m_bSFXReadMode || m_bReadOnly) return Fail(ERROR_ACCESS_DENIED);
-  ULONGLONG offset = GetArchiveOffset();
+  if (!SettleQueue()) return FALSE;
+  ULONGLONG offset = CurrentOffset();
   if (offset == QVS_INVALID_OFFSET) return FALSE;
   if (!m_pVolume->Truncate()) return Fail(GetLastError());
   if (GetQword(m_pHeader, header::kEndOfData) > offset) PutQword(m_pHeader, header::kEndOfData, offset);

@@ -83,7 +83,8 @@ usage "$work/src" "${to[@]}" --name again
 [[ -z $(ls -A "$work/arch") ]] || fail "a usage error wrote: $(ls "$work/arch")"
 [[ $(status "$qvbackup" backup --help) == 0 ]] && grep -q "^usage: qvbackup backup SOURCE... --to DIR --name NAME" "$work/stdout" ||
   fail "--help"
-grep -q "without$" "$work/stdout" && grep -q "effect until the library works with threads" "$work/stdout" || fail "--threads help"
+grep -q "threads that compress and encrypt, 1 to 64" "$work/stdout" && grep -q "one per processor core" "$work/stdout" ||
+  fail "--threads help"
 # --threads is accepted in range.
 [[ $(status "$qvbackup" backup "$work/src" "${to[@]}" --threads 64 --quiet) == 0 ]] || fail "--threads 64 refused"
 

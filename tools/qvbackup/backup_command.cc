@@ -252,6 +252,7 @@ int RunBackup(const std::vector<WString>& arguments) {
                   static_cast<ULONGLONG>(engine.m_i64SizeOfBackup));
   ToolCallback callback(&bar);
   engine.SetpCallBack(&callback);
+  engine.SetWorkerThreads(plan.settings.threads);
   const RunResult result = plan.addIncrement ? WriteIncrement(engine, plan.form)
                                              : WriteBase(engine, plan.form, plan.settings.incremental, callback);
   bar.Finish();

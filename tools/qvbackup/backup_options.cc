@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <thread>
 
 #include "report.h"
 
@@ -43,8 +44,10 @@ const char kUsage[] =
     "  --sfx                  make a self-extracting archive DIR/NAME.exe\n"
     "  --sfx-stub PATH        the self-extracting program to use (default: qvsfx.exe\n"
     "                         beside qvbackup)\n"
-    "  --threads N            worker threads, 1 to 64; accepted, and without\n"
-    "                         effect until the library works with threads\n"
+    "  --threads N            threads that compress and encrypt, 1 to 64\n"
+    "                         (default: one per processor core; 1 keeps all\n"
+    "                         the work on one thread). The archive is the same\n"
+    "                         whatever the number\n"
     "Common: --json --quiet --drive L=ROOT[,DEVICE] --password-file F\n"
     "        --password-env VAR (see 'qvbackup --help')\n"
     "\n"
@@ -181,6 +184,7 @@ bool ReadNumbers(const ParsedOptions& parsed, BackupSettings* settings, WString*
     }
     settings->blockSize = static_cast<DWORD>(size);
   }
+  settings->threads = std::clamp<DWORD>(std::thread::hardware_concurrency(), 1, 64);
   if (parsed.Has("threads")) {
     ULONGLONG threads = 0;
     if (!ParseNumber(parsed.Value("threads"), 1, 64, &threads)) {

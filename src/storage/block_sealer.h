@@ -1,0 +1,93 @@
+// Turning a caller's data into a block as it lies on disk: the checksum,
+// the compression (when it shrinks the data) and the encryption, behind the
+// 14-byte block header. The same code serves the caller's thread and the
+// worker threads, so that both write the same bytes.
+#ifndef QVBACKUP_STORAGE_BLOCK_SEALER_H_
+#define QVBACKUP_STORAGE_BLOCK_SEALER_H_
+
+#include <cstddef>
+#include <memory>
+
+#include "qvbackup/qvcrypto.h"
+#include "qvbackup/wintypes.h"
+#include "storage/archive_layout.h"
+
+namespace qv::storage {
+
+// A byte buffer that only grows and never clears what it holds: blocks are
+// copied and compressed into it many times over.
+class GrowableBuffer {
+ public:
+  // At least `size` bytes, their contents undefined; null when memory runs
+  // out (the buffer is then empty).
+  BYTE* Reserve(std::size_t size);
+  BYTE* Data() const { return bytes_.get(); }
+
+ private:
+  std::unique_ptr<BYTE[]> bytes_;
+  std::size_t capacity_ = 0;
+};
+
+// Key bytes, wiped on every way out.
+struct KeyBytes {
+  static constexpr DWORD kMax = 32;
+  BYTE bytes[kMax] = {};
+  KeyBytes() = default;
+  KeyBytes(const KeyBytes&) = delete;
+  KeyBytes& operator=(const KeyBytes&) = delete;
+  ~KeyBytes() {
+    volatile BYTE* wipe = bytes;
+    for (DWORD i = 0; i < kMax; ++i) wipe[i] = 0;
+  }
+};
+
+// How the blocks of one archive are sealed.
+struct SealSettings {
+  bool compress = false;      // the header's compression switch
+  bool encrypt = false;       // the archive has a password
+  DWORD keyBits = 0;          // the block key's size, when encrypting
+  const BYTE* key = nullptr;  // the block key (keyBits / 8 bytes), borrowed
+};
+
+// A sealed block: its header, and its payload, which is either the caller's
+// own data (stored as it is) or bytes in the sealing buffer. When
+// `contiguous`, the 14 bytes before `payload` hold the header, so the block
+// goes to disk in one write.
+struct SealedBlock {
+  BYTE header[block::kSize];
+  const BYTE* payload;
+  DWORD payloadLength;
+  bool contiguous;
+};
+
+// One sealer serves one thread at a time (it owns its crypto object).
+class BlockSealer {
+ public:
+  // Seals `length` bytes (1 to the block size) at `data` as a block of
+  // `kind`: QVS_BLOCK_STORE_PLAIN in `options` stores them unchanged;
+  // otherwise they are compressed when `settings` asks and that shrinks
+  // them, and encrypted when it asks. `buffer` receives the bytes of the
+  // payload when they are not the caller's. Returns 0, or the error that
+  // stopped it (the encryption's error, ERROR_OUTOFMEMORY); a block that
+  // cannot be encrypted is never stored in the clear.
+  DWORD Seal(const BYTE* data, DWORD length, DWORD options, WORD kind, const SealSettings& settings,
+             GrowableBuffer& buffer, SealedBlock* sealed);
+  // As above, into the sealer's own buffer: the block lives until the next
+  // call.
+  DWORD Seal(const BYTE* data, DWORD length, DWORD options, WORD kind, const SealSettings& settings,
+             SealedBlock* sealed) {
+    return Seal(data, length, options, kind, settings, own_, sealed);
+  }
+
+ private:
+  DWORD Encrypt(const BYTE* input, DWORD length, const SealSettings& settings, GrowableBuffer& buffer,
+                DWORD* outLength);
+
+  CQVCrypto crypto_;
+  GrowableBuffer scratch_;  // compressed data on its way to encryption
+  GrowableBuffer own_;
+};
+
+}  // namespace qv::storage
+
+#endif  // QVBACKUP_STORAGE_BLOCK_SEALER_H_

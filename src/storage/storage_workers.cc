@@ -1,0 +1,92 @@
+// Blocks sealed by worker threads: the calling thread queues them and
+// writes them back in their order, so the archive is the same stream as
+// without workers and every file operation stays on the calling thread.
+#include <algorithm>
+
+#include "storage/block_queue.h"
+#include "storage/block_sealer.h"
+#include "qvbackup/qvstorage.h"
+
+using namespace qv::storage;
+
+namespace {
+
+constexpr DWORD kMostWorkerThreads = 64;
+
+}  // namespace
+
+void CQVStorage::SetWorkerThreads(DWORD dwThreads) {
+  const DWORD threads = std::clamp<DWORD>(dwThreads, 1, kMostWorkerThreads);
+  if (threads == m_dwWorkerThreads) return;
+  // What is queued is written by the workers of the old count.
+  SettleQueue();
+  m_pBlockQueue.reset();
+  m_dwWorkerThreads = threads;
+}
+
+DWORD CQVStorage::GetWorkerThreads() const { return m_dwWorkerThreads; }
+
+BOOL CQVStorage::FlushBlocks() {
+  if (!SettleQueue()) return FALSE;
+  return m_dwQueueError != ERROR_SUCCESS ? Fail(m_dwQueueError) : Succeed();
+}
+
+// Starts the workers with the archive's settings; the block key is derived
+// once, here, on the calling thread. TRUE without a queue when the system
+// gives no thread.
+BOOL CQVStorage::StartQueue() {
+  SealSettings settings;
+  KeyBytes key;
+  if (!PrepareSealing(true, &settings, &key)) return FALSE;
+  m_pBlockQueue = std::make_unique<BlockQueue>(m_dwWorkerThreads, settings);
+  if (!m_pBlockQueue->Started()) m_pBlockQueue.reset();
+  return TRUE;
+}
+
+// Queues the block, then writes every block already sealed. A full queue
+// waits for its oldest block: that is what bounds the memory.
+BOOL CQVStorage::QueueBlock(const BYTE* pData, DWORD dwLength, DWORD dwOptions, ULONGLONG* pullOffset,
+                            WORD wKind) {
+  while (m_pBlockQueue->Full()) {
+    if (!WriteQueued(*m_pBlockQueue->Oldest(true))) return FALSE;
+  }
+  if (!m_pBlockQueue->Push(pData, dwLength, dwOptions, wKind, pullOffset)) return Fail(ERROR_OUTOFMEMORY);
+  for (QueuedBlock* ready = m_pBlockQueue->Oldest(false); ready != nullptr; ready = m_pBlockQueue->Oldest(false)) {
+    if (!WriteQueued(*ready)) return FALSE;
+  }
+  return Succeed();
+}
+
+BOOL CQVStorage::WriteQueued(QueuedBlock& block) {
+  if (block.error != ERROR_SUCCESS) return StopQueue(block.error);
+  const SealedBlock& sealed = block.sealed;
+  if (!WriteSealed(sealed.header, sealed.payload, sealed.payloadLength, sealed.contiguous, block.offsetOut)) {
+    return StopQueue(GetError());
+  }
+  m_pBlockQueue->PopOldest();
+  return TRUE;
+}
+
+// Writes every queued block, oldest first. FALSE with the error that
+// stopped them.
+BOOL CQVStorage::SettleQueue() {
+  if (!m_pBlockQueue) return TRUE;
+  for (QueuedBlock* oldest = m_pBlockQueue->Oldest(true); oldest != nullptr; oldest = m_pBlockQueue->Oldest(true)) {
+    if (!WriteQueued(*oldest)) return FALSE;
+  }
+  return TRUE;
+}
+
+// A block that cannot be sealed or written ends the queue: the blocks after
+// it are dropped, and every later block fails with the same error, as a
+// full disk would fail them.
+BOOL CQVStorage::StopQueue(DWORD dwError) {
+  m_dwQueueError = dwError;
+  m_pBlockQueue.reset();
+  return Fail(dwError);
+}
+
+void CQVStorage::DropQueue() {
+  m_pBlockQueue.reset();
+  m_dwQueueError = ERROR_SUCCESS;
+}
