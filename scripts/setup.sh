@@ -12,7 +12,7 @@ packages=(
   libdeflate-dev
   ntfs-3g sleuthkit mtools
   python3
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm-14
 )
 
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test of both targets: the Linux build,
 # the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and
-# the Windows build under Wine.
+# the Windows build under Wine; then each fuzz target for a short while over
+# its seed corpus (the crashes kept in fuzz/regressions/ are replayed by the
+# ordinary and sanitizer suites).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,3 +20,6 @@ for preset in default asan mingw; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+
+echo "=== fuzz ==="
+bash scripts/fuzz.sh "${QV_FUZZ_SECONDS:-30}"

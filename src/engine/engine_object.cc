@@ -134,6 +134,7 @@ void CQVBackupEngine::CopyFrom(const CQVBackupEngine& other) {
   m_pFilterManager = filters.release();
   m_qvbc.SetCallback(other.m_pCallBack);
   m_qvbc.SetRestoreRoot(other.GetRestoreRoot());
+  m_qvbc.SetWorkerThreads(other.GetWorkerThreads());
 }
 
 CQVBackupEngine::~CQVBackupEngine() { FilterManagerDeleter()(m_pFilterManager); }
@@ -144,6 +145,10 @@ void CQVBackupEngine::SetpCallBack(CQVEngineCallback* pCallBack) {
 }
 
 void CQVBackupEngine::SetRestoreRoot(LPCWSTR pszRoot) { m_qvbc.SetRestoreRoot(pszRoot); }
+
+void CQVBackupEngine::SetWorkerThreads(DWORD dwThreads) { m_qvbc.SetWorkerThreads(dwThreads); }
+
+DWORD CQVBackupEngine::GetWorkerThreads() const { return m_qvbc.GetWorkerThreads(); }
 
 CQVString CQVBackupEngine::GetRestoreRoot() const { return m_qvbc.GetRestoreRoot(); }
 
