@@ -85,8 +85,12 @@ export qvbackup src work
 for ((run = 1; run <= runs; run++)); do
   for i in "${!tools[@]}"; do
     rm -rf "$work/out" "$work/back"
+    # Each step starts with nothing left to write back: a fast step must not
+    # pay for the gigabytes the step before it left in the page cache.
+    sync
     measure "$work/backup.$i" bash -c "backup $i '$work/out'"
     du -sb "$work/out" | cut -f1 >> "$work/bytes.$i"
+    sync
     measure "$work/restore.$i" bash -c "restore $i '$work/out' '$work/back'"
     same "$(restored_tree "$i" "$work/back")" "${tools[$i]}"
   done
@@ -101,7 +105,8 @@ base_bytes=$(median < "$work/bytes.3")
   echo "# Backup and restore compared"
   echo
   echo "Corpus: $(echo "scale=1; $mb / 1" | bc) MB from bench/make_corpus.py $size (45% compressed media, 30% documents,"
-  echo "15% binaries, 10% small files), warm cache, $(nproc) cores, medians of $runs runs, $(date -u +%Y-%m-%d)."
+  echo "15% binaries, 10% small files), warm cache, nothing left to write back before each step, $(nproc) cores,"
+  echo "medians of $runs runs, $(date -u +%Y-%m-%d)."
   echo "Speed ratio and size ratio are against tar | gzip -6 in the same run."
   echo
   echo "| tool | backup MB/s | backup CPU s | output/input | peak MiB | restore MB/s | speed vs gzip | size vs gzip |"

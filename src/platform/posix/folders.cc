@@ -37,11 +37,14 @@ bool CreateFolderTree(const WCHAR* path) {
   if (path == nullptr || path[0] == 0) return FailWith(ERROR_INVALID_PARAMETER);
   posix::NativePath native;
   if (!posix::NativePathOf(path, &native)) return false;
+  // Restores ask for the same few folders thousands of times: one look at
+  // the whole path answers them, the chain is walked only when it is missing.
+  struct stat status;
+  if (::stat(native.path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return true;
   // The drive's root is never created: a drive whose folder is missing does
   // not exist, as on Windows.
   const WCHAR rootPath[] = {path[0], ':', '\\', 0};
   posix::NativePath root;
-  struct stat status;
   if (!posix::NativePathOf(rootPath, &root)) return false;
   if (::stat(root.path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return FailWith(ERROR_PATH_NOT_FOUND);
   // Both paths are absolute and clean ("/a/b"); each '/' past the root ends

@@ -51,6 +51,10 @@ bool CreateFolderTree(const WCHAR* path) {
   if (path == nullptr || path[0] == 0) return FailWith(ERROR_INVALID_PARAMETER);
   std::wstring full(path);
   while (full.size() > 1 && IsSeparator(full.back())) full.pop_back();
+  // Restores ask for the same few folders thousands of times: one look at
+  // the whole path answers them, the chain is walked only when it is missing.
+  DWORD existing = GetFileAttributesW(full.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
   std::size_t start = FirstCreatableOffset(full);
   if (start >= full.size()) {
     // Only a root: it exists or the drive does not.
