@@ -1,7 +1,8 @@
 // An archive volume as it is read back: opened (a password is offered when
 // the header asks for one), every block walked, the closing record and the
-// index loaded, and every file restored below a temporary restore root,
-// outside which nothing may appear. Input: the volume file "a.QVA".
+// index loaded, every file restored below a temporary restore root, and
+// every block offered as a file record as a salvage without the index
+// would; nothing may appear outside the root. Input: the volume file "a.QVA".
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -65,6 +66,35 @@ void Restore(const qvfuzz::WString& folder, const fs::path& restoreRoot) {
   control.EndRestore();
 }
 
+// As a host salvaging an archive whose index is lost: every block start
+// found by following the block headers is offered as a file record, with
+// the next block's data length as its content. What is no record, or holds
+// a path leaving the root, must be refused.
+void RestoreFromRecords(const qvfuzz::WString& folder, const fs::path& restoreRoot, const std::uint8_t* data,
+                        std::size_t size) {
+  constexpr std::size_t kFirstBlock = 246;  // after the header
+  constexpr std::size_t kBlockHeader = 14;
+  const auto le32 = [data](std::size_t at) {
+    return static_cast<DWORD>(data[at]) | static_cast<DWORD>(data[at + 1]) << 8 |
+           static_cast<DWORD>(data[at + 2]) << 16 | static_cast<DWORD>(data[at + 3]) << 24;
+  };
+  QVS_ARCHIVE_INFO info = Describe(folder);
+  CQVBackupControl control;
+  control.GetStorage().SetSleepProc(NoSleep);
+  if (!control.GetStorage().OpenArchive(&info)) return;
+  control.SetRestoreRoot(qvfuzz::DrivePath(restoreRoot).c_str());
+  std::size_t at = kFirstBlock;
+  for (int blocks = 0; blocks < kMaxBlocks && at < size && size - at >= kBlockHeader; ++blocks) {
+    const std::size_t stored = le32(at);
+    if (stored > size - at - kBlockHeader) break;
+    const std::size_t next = at + kBlockHeader + stored;
+    const DWORD content = size - next >= kBlockHeader ? le32(next + 6) : 0;
+    control.RestoreRecord(at, content);
+    at = next;
+  }
+  control.EndRestore();
+}
+
 // Restored files live in "Kelvar_<drive>" folders of the restore root;
 // the archive's folder keeps its one volume.
 void CheckNothingStrayed(const fs::path& archiveFolder, const fs::path& restoreRoot) {
@@ -93,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   WalkBlocks(folder);
   Restore(folder, restoreRoot);
+  RestoreFromRecords(folder, restoreRoot, data, size);
   CheckNothingStrayed(volumeFolder, restoreRoot);
   for (const fs::directory_entry& entry : fs::directory_iterator(run)) {
     qvfuzz::Require(entry.path() == volumeFolder || entry.path() == restoreRoot, "a restore wrote beside its root");

@@ -70,6 +70,11 @@ constexpr WORD kUnknownMarks = 0xC000;
 constexpr DWORD kEncryptionOverhead = 28;  // nonce and tag
 constexpr WORD kKindData = 1;              // file records, file content, the index image
 constexpr WORD kKindClosing = 0;
+// Written after the record and data of a file whose source failed part-way:
+// what precedes it since the record is not the file's whole content. Its
+// payload is the file's entry in the index image (4 bytes).
+constexpr WORD kKindAbandoned = 2;
+constexpr DWORD kAbandonedSize = 4;
 }  // namespace block
 
 namespace record {

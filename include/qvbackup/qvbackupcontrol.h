@@ -88,6 +88,21 @@ class QVBACKUP_API CQVBackupControl {
   // entry, a folder, a deleted entry, no content), ERROR_BAD_PATHNAME when
   // its path would leave the root, or RestoreFile's error.
   BOOL RestoreEntry(DWORD dwEntry);
+  // Restores, below the restore root, the file whose record block starts at
+  // `ullRecordOffset`, without its index entry: for a host bringing files
+  // back from an archive whose index is lost. The path is the record's full
+  // path, refused as RestoreEntry refuses one that would leave the root. The
+  // content is the first `ullContentBytes` bytes of the data blocks after the
+  // record, and must end where a block ends; the caller vouches that those
+  // blocks hold the file's whole content (qvbackup restore proves it from
+  // the blocks around them). The index kept the file's times and attributes:
+  // the file comes back with normal attributes and the times of its
+  // writing. Like RestoreFile, a failure leaves no half-written file. FALSE
+  // with the last error: ERROR_INVALID_DATA when the block is no file record
+  // or the content does not end at a block's end, ERROR_BAD_PATHNAME when
+  // the path would leave the root, else the error of reading the blocks or
+  // of writing the file.
+  BOOL RestoreRecord(ULONGLONG ullRecordOffset, ULONGLONG ullContentBytes);
   BOOL EndRestore();
 
  private:
@@ -101,10 +116,13 @@ class QVBACKUP_API CQVBackupControl {
   DWORD ReadRecord(QVBF_INTERNAL_DATA& data);
   DWORD FillNamingRecord(QVBF_INTERNAL_DATA& data);
   DWORD FillContent(QVBF_INTERNAL_DATA& data);
+  DWORD CheckRecordContentEnd(DWORD dwHandedBack);
+  BOOL RestoreBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, ULONGLONG ullFileBytes);
   void ReleaseRestoreBlock();
   void Notify(DWORD dwCode, ULONGLONG ullValue1 = 0, ULONGLONG ullValue2 = 0);
   BOOL FailLoading(const WCHAR* pszDetail);
   void ApplyWrittenOffsets(bool bAll);
+  void MarkAbandoned(DWORD dwError);
   BOOL FailEnding(const WCHAR* pszError);
 
   // A file handed to the archive whose record block may not be written yet
@@ -140,6 +158,8 @@ class QVBACKUP_API CQVBackupControl {
   DWORD m_dwProgress;
   DWORD m_dwCallbackError;
   CQVString m_strRestoreRoot;
+  bool m_bFromRecordOnly = false;     // restoring without an index entry (RestoreRecord)
+  ULONGLONG m_ullContentLeft = 0;     // the content RestoreRecord still hands back
   std::deque<SavedEntry> m_dqSavedEntries;  // oldest first; references stay valid as it grows
 };
 

@@ -118,6 +118,7 @@ BOOL CQVBackupControl::AddFileToArchive(LPCWSTR pszPath, ULONGLONG) {
   BOOL saved = m_dwCurrentEntry != 0 && file.BackupFile(BackupCallback, reinterpret_cast<std::uintptr_t>(this));
   DWORD error = GetLastError();
   file.Detach();
+  const bool recordQueued = m_dqSavedEntries.back().bRecordQueued;
   if (saved) {
     m_dqSavedEntries.back().ullFileBytes = m_ullFileBytes;
     m_dqSavedEntries.back().bSaved = true;
@@ -136,6 +137,7 @@ BOOL CQVBackupControl::AddFileToArchive(LPCWSTR pszPath, ULONGLONG) {
     SetLastError(ERROR_CANCELLED);
     return FALSE;
   }
+  if (recordQueued) MarkAbandoned(error);
   // The last error keeps the reason the file failed; when the entry cannot
   // be marked (invalid, chunk loading, a folder with live children) that
   // reason is told instead.
@@ -145,6 +147,19 @@ BOOL CQVBackupControl::AddFileToArchive(LPCWSTR pszPath, ULONGLONG) {
     SetLastError(m_dwCallbackError != 0 ? m_dwCallbackError : error);
   }
   return FALSE;
+}
+
+// The file's record, and maybe some of its data, are in the stream: a
+// marker after them tells a reader without the index that they are not a
+// whole file. The file's own failure stays the last error.
+void CQVBackupControl::MarkAbandoned(DWORD dwError) {
+  BYTE marker[qvlayout::block::kAbandonedSize] = {};
+  PutDword(marker, 0, m_dwCurrentEntry);
+  if (!m_qvStorage.CreateBlock(marker, sizeof(marker), 0, nullptr, kBlockKindAbandoned)) {
+    theLog.LogDetail(QVT("The marker of an abandoned file could not be written, error %d"),
+                     static_cast<int>(m_qvStorage.GetError()));
+  }
+  SetLastError(dwError);
 }
 
 DWORD CQVBackupControl::BackupCallback(QVBF_INTERNAL_DATA* pData) {

@@ -14,6 +14,12 @@ namespace closing = ::qvlayout::closing;
 
 constexpr WORD kBlockKindData = ::qvlayout::block::kKindData;
 constexpr WORD kBlockKindClosing = ::qvlayout::block::kKindClosing;
+constexpr WORD kBlockKindAbandoned = ::qvlayout::block::kKindAbandoned;
+
+// Whether the `length` bytes at `block` are laid out as a file record:
+// header size 27, the first name right after the header and the second
+// right after it, both terminated and within the block.
+bool IsWellFormedRecord(const BYTE* block, DWORD length);
 
 }  // namespace qv::control
 

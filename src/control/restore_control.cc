@@ -25,6 +25,17 @@ constexpr ULONGLONG kMostInflation = 1032;
 
 }  // namespace
 
+bool qv::control::IsWellFormedRecord(const BYTE* block, DWORD length) {
+  if (block == nullptr || length < record::kSize || GetDword(block, record::kHeaderSize) != record::kSize) {
+    return false;
+  }
+  const DWORD firstEnd = record::kSize + (GetWord(block, record::kFirstNameLength) + 1u) * 2;
+  const DWORD secondOffset = GetWord(block, record::kSecondNameOffset);
+  const DWORD secondEnd = secondOffset + (GetWord(block, record::kSecondNameLength) + 1u) * 2;
+  return secondOffset == firstEnd && secondEnd <= length && GetWord(block, firstEnd - 2) == 0 &&
+         GetWord(block, secondEnd - 2) == 0;
+}
+
 void CQVBackupControl::ReleaseRestoreBlock() {
   if (m_pRestoreBlock != nullptr) m_qvStorage.DeleteFoundBlockData(m_pRestoreBlock, m_dwRestoreBlockLength);
   if (m_pRecordBlock != nullptr) m_qvStorage.DeleteFoundBlockData(m_pRecordBlock, m_dwRecordBlockLength);
@@ -144,16 +155,8 @@ DWORD CQVBackupControl::ReadRecord(QVBF_INTERNAL_DATA& data) {
     return ERROR_CANCELLED;
   }
   const BYTE* block = m_pRecordBlock;
-  DWORD length = m_dwRecordBlockLength;
-  bool wellFormed = length >= record::kSize && GetDword(block, record::kHeaderSize) == record::kSize &&
-                    GetDword(block, record::kEntry) == m_dwCurrentEntry;
-  if (wellFormed) {
-    DWORD firstEnd = record::kSize + (GetWord(block, record::kFirstNameLength) + 1u) * 2;
-    DWORD secondOffset = GetWord(block, record::kSecondNameOffset);
-    DWORD secondEnd = secondOffset + (GetWord(block, record::kSecondNameLength) + 1u) * 2;
-    wellFormed = secondOffset == firstEnd && secondEnd <= length && GetWord(block, firstEnd - 2) == 0 &&
-                 GetWord(block, secondEnd - 2) == 0;
-  }
+  const bool wellFormed = IsWellFormedRecord(block, m_dwRecordBlockLength) &&
+                          GetDword(block, record::kEntry) == m_dwCurrentEntry;
   if (!wellFormed || data.pData == nullptr || data.dwLength < sizeof(QVBF_OPENING_RECORD)) {
     m_dwCallbackError = ERROR_INVALID_DATA;
     return ERROR_CANCELLED;
@@ -165,10 +168,17 @@ DWORD CQVBackupControl::ReadRecord(QVBF_INTERNAL_DATA& data) {
   return 0;
 }
 
+// Without an index entry (RestoreRecord) nothing says what the file's
+// times and attributes were: times 0 leave those of the writing, and the
+// size is the content handed back.
 DWORD CQVBackupControl::FillNamingRecord(QVBF_INTERNAL_DATA& data) {
   m_dwPhase = 2;
   _tagQVFA_FILEINFO info;
-  if (!m_qvfa.GetFileInfo(m_dwCurrentEntry, &info)) {
+  std::memset(&info, 0, sizeof(info));
+  if (m_bFromRecordOnly) {
+    info.dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    info.ullSize = m_ullContentLeft;
+  } else if (!m_qvfa.GetFileInfo(m_dwCurrentEntry, &info)) {
     m_dwCallbackError = ERROR_INVALID_PARAMETER;
     return ERROR_CANCELLED;
   }
@@ -210,6 +220,18 @@ DWORD CQVBackupControl::FillContent(QVBF_INTERNAL_DATA& data) {
     m_dwRestoreBlockPosition += count;
     filled += count;
   }
+  return m_bFromRecordOnly ? CheckRecordContentEnd(data.dwLength) : 0;
+}
+
+// The writer cuts a file's content into whole blocks: content from a record
+// alone that ends inside a block was measured wrong, and is refused before
+// the file is committed.
+DWORD CQVBackupControl::CheckRecordContentEnd(DWORD dwHandedBack) {
+  m_ullContentLeft -= std::min<ULONGLONG>(m_ullContentLeft, dwHandedBack);
+  if (m_ullContentLeft == 0 && m_dwRestoreBlockPosition != m_dwRestoreBlockLength) {
+    m_dwCallbackError = ERROR_INVALID_DATA;
+    return ERROR_CANCELLED;
+  }
   return 0;
 }
 
@@ -235,17 +257,25 @@ BOOL CQVBackupControl::RestoreEntry(DWORD dwEntry) {
     return FALSE;
   }
   CQVString path = m_qvfa.GetPathName(dwEntry);
+  m_ullRecordOffset = recordOffset;
+  m_dwCurrentEntry = dwEntry;
+  return RestoreBelowRoot(path, path.GetLength(), fileBytes);
+}
+
+// The file of the current record, restored where its stored path
+// `pszPath` leads below the root; a path that would lead elsewhere is
+// refused.
+BOOL CQVBackupControl::RestoreBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, ULONGLONG ullFileBytes) {
   qv::WString target;
   qv::WStringView root(m_strRestoreRoot, m_strRestoreRoot.GetLength());
-  if (!BuildRestoreTarget(root, qv::WStringView(path, path.GetLength()), &target)) {
-    theLog.LogDetail(QVT("Refused to restore %s: its path leaves the restore folder"), static_cast<LPCWSTR>(path));
+  if (!BuildRestoreTarget(root, qv::WStringView(pszPath, dwPathLength), &target)) {
+    const qv::WString path(pszPath, dwPathLength);
+    theLog.LogDetail(QVT("Refused to restore %s: its path leaves the restore folder"), path.c_str());
     SetLastError(ERROR_BAD_PATHNAME);
     return FALSE;
   }
-  m_ullRecordOffset = recordOffset;
-  m_dwCurrentEntry = dwEntry;
   theLog.LogDetail(QVT("Restoring file %s"), target.c_str());
-  if (!RestoreFile(target.c_str(), fileBytes)) {
+  if (!RestoreFile(target.c_str(), ullFileBytes)) {
     DWORD error = GetLastError();
     theLog.LogDetail(QVT("File failed to restore, with error %d"), static_cast<int>(error));
     SetLastError(error);

@@ -9,6 +9,7 @@
 #include "engine/engine_backup_test_util.h"
 #include "engine/engine_log_capture.h"
 #include "faults/faults_test_util.h"
+#include "qvbackup/qvarchivelayout.h"
 
 namespace {
 
@@ -37,6 +38,21 @@ class BackupFaultsTest : public ::testing::Test {
       engine.BackupControl(archive_.get());
     }
     return recorder.codes;
+  }
+
+  // The kinds of the archive's blocks, in stream order (one volume, no
+  // program in front).
+  std::vector<WORD> BlockKinds() const {
+    const std::vector<fs::path> volumes = FilesBelow(destination_.path());
+    EXPECT_EQ(volumes.size(), 1u);
+    const Bytes stream = volumes.empty() ? Bytes() : ReadAll(volumes[0]);
+    std::vector<WORD> kinds;
+    for (std::size_t at = qvlayout::header::kSize; at + qvlayout::block::kSize <= stream.size();) {
+      kinds.push_back(qvlayout::GetWord(stream.data(), static_cast<DWORD>(at + qvlayout::block::kKind)) &
+                      qvlayout::block::kKindMask);
+      at += qvlayout::block::kSize + qvlayout::GetDword(stream.data(), static_cast<DWORD>(at));
+    }
+    return kinds;
   }
 
   ULONGLONG ArchiveBytes() const {
@@ -124,10 +140,15 @@ TEST_F(BackupFaultsTest, WriteFailingInTheIndexOrClosingRecordFailsEndBackup) {
 }
 
 // A read error in one source file, at its first read and half-way through
-// it: that file is logged and left out of the index, the others come back.
+// it: that file is logged and left out of the index, the others come back,
+// and a marker after what was written of it tells a reader without the
+// index that it is no whole file.
 TEST_F(BackupFaultsTest, UnreadableSourceFileIsReportedAndSkipped) {
   WriteAll(files_[1], RandomBytes(QVBF_CHUNK_SIZE + 5000, 3));
   before_ = Snapshot(source_.path());
+  RunBackup(nullptr);
+  const std::vector<WORD> sound = BlockKinds();
+  EXPECT_EQ(std::count(sound.begin(), sound.end(), qvlayout::block::kKindAbandoned), 0);
   for (ULONGLONG nth : {1, 2}) {
     SCOPED_TRACE(nth);
     CapturedLog log;
@@ -143,6 +164,8 @@ TEST_F(BackupFaultsTest, UnreadableSourceFileIsReportedAndSkipped) {
     TempDir restored;
     std::map<std::string, DWORD> results = RestoreEach(archive_, restored);
     EXPECT_EQ(results["b.bin"], static_cast<DWORD>(ERROR_INVALID_PARAMETER));  // marked as not saved
+    const std::vector<WORD> kinds = BlockKinds();
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), qvlayout::block::kKindAbandoned), 1);
     ExpectRestored(restored.path(), {files_[0], files_[2], files_[3]});
     EXPECT_EQ(Snapshot(source_.path()), before_);
   }

@@ -48,6 +48,8 @@ TREE = {
     "e.txt": (b"", None),
     "sub/d.bin": (random.Random(8).randbytes(1500), None),
     "f.txt": (None, b"new in the increment\n" * 20),
+    # Saved last: a whole number of 1000-byte blocks right before the index.
+    "z.bin": (random.Random(10).randbytes(2000), None),
 }
 
 
@@ -129,11 +131,13 @@ class Member:
         self.data = b"".join(open(p, "rb").read() for p in paths)
         self.start = struct.unpack_from("<Q", self.data, 28)[0] if self.data[:2] == b"MZ" else 0
         self.blocks = []  # (offset, total length, kind)
+        self.lengths = []  # the data length of each block
         end = struct.unpack_from("<Q", self.data, self.start + 189)[0]
         at = self.start + HEADER
         while at < end:
-            stored, kind = struct.unpack_from("<IH", self.data, at)
+            stored, kind, length = struct.unpack_from("<IHI", self.data, at)
             self.blocks.append((at, BLOCK_HEADER + stored, kind))
+            self.lengths.append(length)
             at += BLOCK_HEADER + stored
         if at != end or not self.blocks or self.blocks[-1][2] & 0xFFF != 0:
             raise Failure(f"{paths[0]}: blocks do not end at the end of data")
@@ -203,6 +207,7 @@ class Driver:
         self.rounds = rounds
         self.cases = 0
         self.harmless = 0
+        self.salvaged = 0
         self.source = os.path.join(work, "src")
 
     def build(self, kind):
@@ -286,6 +291,7 @@ class Driver:
             return
         structural = self.touches_structure(members, number, damaged)
         if structural:
+            self.check_salvage(kind, members, number, damaged, restore, restored, where)
             return
         # Damage to file blocks only: exactly the files it touches fail.
         hit = {name for name, blocks in members[number].files.items()
@@ -301,6 +307,60 @@ class Driver:
             named = self.damaged_files(verify, where)
             if named != hit and not (header_only and failed <= named):
                 raise Failure(f"{where}: verify named {sorted(named)}, the damage hit {sorted(hit)}")
+
+    def check_salvage(self, kind, members, number, damaged, restore, restored, where):
+        """Damage that loses member `number`'s index (a cut, the index, the
+        closing record): restore brings back exactly the files whose blocks
+        prove their whole content and names every other file it finds."""
+        member = members[number]
+        if self.overlaps((0, member.start + HEADER), damaged):
+            return  # the header or the stub: the member may not even open
+        failed = self.failed_files(restore, where)
+        salvaged = json.loads(restore.stdout)["salvaged"]
+        if salvaged != (restore.returncode == 1 and b"its blocks prove whole" in restore.stderr):
+            raise Failure(f"{where}: salvaged {salvaged}, exit {restore.returncode}: {restore.stderr}")
+        if not salvaged:
+            if failed or set(restored) != set(self.expected(members, kind.tree)):
+                raise Failure(f"{where}: the index loaded, yet restore failed {sorted(failed)}")
+            return
+        intact = [not self.overlaps(member.span(b), damaged) for b in range(len(member.blocks))]
+        known, proven, all_seen = self.salvage_model(member, intact, kind.block_size)
+        view = {}  # name -> (member, restorable)
+        for at, other in enumerate(members):
+            if at == number:
+                if not all_seen:
+                    view = {name: (m, False) for name, (m, _) in view.items()}
+                view.update({name: (at, name in proven) for name in known})
+            else:
+                view.update({name: (at, True) for name in other.files})
+        wanted = {name for name, (_, ok) in view.items() if ok}
+        if set(restored) != wanted or failed != set(view) - wanted:
+            raise Failure(f"{where}: salvage restored {sorted(restored)} and named {sorted(failed)}, "
+                          f"expected {sorted(wanted)} and {sorted(set(view) - wanted)}")
+        self.salvaged += 1
+
+    @staticmethod
+    def salvage_model(member, intact, block_size):
+        """The files whose records the walk reads, those whose content is
+        proven whole, and whether every record before the index was read."""
+        first_index = member.index[0]
+        closing_read = intact[-1]
+        index_known = closing_read or intact[first_index]
+        full_seen = any(intact[b] and member.lengths[b] == block_size and member.blocks[b][2] & 0xFFF == 1
+                        for b in range(len(member.blocks)))
+        known, proven = set(), set()
+        for name, blocks in member.files.items():
+            if not intact[blocks[0]]:
+                continue
+            known.add(name)
+            following = blocks[-1] + 1
+            boundary = intact[following] or (following == first_index and closing_read)
+            size = sum(member.lengths[b] for b in blocks[1:])
+            short_end = full_seen and size % block_size != 0 and size < 65536
+            if all(intact[b] for b in blocks) and (boundary or short_end):
+                proven.add(name)
+        all_seen = index_known and all(intact[:first_index])
+        return known, proven, all_seen
 
     @staticmethod
     def overlaps(span, damaged):
@@ -420,6 +480,90 @@ def replace_block(data, offset, payload, stored=None):
     return data[:offset] + bytes(header) + payload + data[offset + BLOCK_HEADER + old_stored:]
 
 
+def escaping_record(member):
+    """The stream with esc.txt's record leading out of the restore folder
+    (each "up" of its path made "..", its checksum recomputed) and the
+    closing record damaged, so that restore reads the records alone."""
+    data = member.data
+    for number, (offset, _, _) in enumerate(member.blocks):
+        record = member.payload(number)
+        if len(record) < 27 or struct.unpack_from("<I", record, 6)[0] != 27:
+            continue
+        second, length = struct.unpack_from("<HH", record, 0)
+        path = record[second:second + 2 * length].decode("utf-16-le")
+        if path.endswith("\\esc.txt"):
+            escaping = "\\".join(".." if part == "up" else part for part in path.split("\\"))
+            record = record[:second] + escaping.encode("utf-16-le") + record[second + 2 * length:]
+            data = replace_block(data, offset, record)
+            break
+    else:
+        raise Failure("no record of esc.txt")
+    damaged = bytearray(data)
+    damaged[member.blocks[-1][0] + BLOCK_HEADER] ^= 0x01
+    return bytes(damaged)
+
+
+def chunked(tool, work):
+    """A file of more than 2 MiB is handed over in 1 MiB chunks, each cut
+    into 1000-byte blocks but its last: a short block in the middle of its
+    data ends a chunk, not the file. Without the index it comes back whole
+    when the next record follows, and is named, not cut short, when the
+    stream ends at a chunk's end."""
+    source = os.path.join(work, "chunked")
+    os.makedirs(source)
+    content = random.Random(11).randbytes((2 << 20) + 51424)
+    open(os.path.join(source, "big.bin"), "wb").write(content)
+    open(os.path.join(source, "small.txt"), "wb").write(b"after the big one\n")
+    folder = os.path.join(work, "chunked_archive")
+    done = tool.run("backup", source, "--to", folder, "--name", "big", "--no-compress", "--block-size", "1000",
+                    "--quiet")
+    if done.returncode != 0:
+        raise Failure(f"chunked backup: {done.stderr.decode(errors='replace')}")
+    path = os.path.join(folder, "big.QVA")
+    member = Member([path])
+    # Its short blocks: the ends of its two 1 MiB chunks, then its last.
+    first, second, last = [b for b in range(1, len(member.blocks)) if member.lengths[b] < 1000][:3]
+    if member.lengths[first] != (1 << 20) % 1000 or member.lengths[second] != member.lengths[first]:
+        raise Failure(f"chunked: short blocks {member.lengths[first]}, {member.lengths[second]}")
+    closing_lost = bytearray(member.data)
+    closing_lost[member.blocks[-1][0] + BLOCK_HEADER] ^= 0x01
+    # label, stream, whether big.bin comes back
+    cases = [("closing record", bytes(closing_lost), True),
+             ("cut at the first chunk's end", member.data[:member.span(first)[1]], False),
+             ("cut at the second chunk's end", member.data[:member.span(second)[1]], False),
+             ("cut after its last block", member.data[:member.span(last)[1]], True)]
+    for label, data, whole in cases:
+        open(path, "wb").write(data)
+        out = os.path.join(work, "chunked_out")
+        shutil.rmtree(out, ignore_errors=True)
+        restore = tool.run("restore", path, "--to", out, "--json", "--quiet")
+        restored = os.path.join(out, "Kelvar_C") + os.path.abspath(source) + "/big.bin"
+        failed = [f["path"] for f in json.loads(restore.stdout)["failed"]]
+        if restore.returncode != 1 or os.path.exists(restored) != whole:
+            raise Failure(f"chunked {label}: exit {restore.returncode}, failed {failed}")
+        if whole and open(restored, "rb").read() != content:
+            raise Failure(f"chunked {label}: big.bin restored with other bytes")
+        if not whole and not any(f.endswith("big.bin") for f in failed):
+            raise Failure(f"chunked {label}: big.bin not named: {failed}")
+    # The writer's marker after a file whose source failed part-way (here in
+    # place of the block after its second chunk): without the index, its
+    # chunks before the marker never pass for the whole file.
+    abandoned = bytearray(closing_lost)
+    kind_at = member.blocks[second + 1][0] + 4
+    struct.pack_into("<H", abandoned, kind_at, (struct.unpack_from("<H", abandoned, kind_at)[0] & ~0xFFF) | 2)
+    open(path, "wb").write(bytes(abandoned))
+    out = os.path.join(work, "chunked_out")
+    shutil.rmtree(out, ignore_errors=True)
+    restore = tool.run("restore", path, "--to", out, "--json", "--quiet")
+    failed = json.loads(restore.stdout)["failed"]
+    tree = os.path.join(out, "Kelvar_C") + os.path.abspath(source)
+    reasons = [f["reason"] for f in failed if f["path"].endswith("big.bin")]
+    if (restore.returncode != 1 or os.path.exists(os.path.join(tree, "big.bin")) or len(reasons) != 1
+            or "not saved whole" not in reasons[0]
+            or open(os.path.join(tree, "small.txt"), "rb").read() != b"after the big one\n"):
+        raise Failure(f"chunked abandoned: exit {restore.returncode}, failed {failed}")
+
+
 def crafted(tool, work):
     """Names in an index that leave the restore folder, and lengths that ask
     for more memory than the archive could hold: restore refuses them,
@@ -449,7 +593,9 @@ def crafted(tool, work):
     closing_at = member.blocks[-1][0]
     closing = bytearray(member.data[closing_at + BLOCK_HEADER:])
     struct.pack_into("<I", closing, 12, 0xFFFFFFF0)
-    cases.append(("image length", replace_block(member.data, closing_at, bytes(closing)), 0, 0))
+    # The index cannot be loaded: every file comes back from its record.
+    cases.append(("image length", replace_block(member.data, closing_at, bytes(closing)), 0, 5))
+    cases.append(("record path", escaping_record(member), 1, 4))
     huge = bytearray(member.data)
     struct.pack_into("<I", huge, 40, 0x20000000)  # the largest block size a header may give
     # abs.txt's record, its stored and data lengths both as large as that
@@ -490,11 +636,12 @@ def main():
         for kind in KINDS:
             driver.damage(kind)
         crafted(driver.tool, args.work)
+        chunked(driver.tool, args.work)
     except Failure as failure:
         print(f"archive damage: {failure}", file=sys.stderr)
         return 1
     print(f"archive damage: {driver.cases} damaged copies of {len(KINDS)} kinds, {driver.harmless} harmless, "
-          f"{driver.tool.runs} runs: all handled")
+          f"{driver.salvaged} restored without their index, {driver.tool.runs} runs: all handled")
     return 0
 
 

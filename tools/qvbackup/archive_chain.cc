@@ -15,17 +15,20 @@ bool ArchiveChain::OpenBase() {
   controls_.push_back(std::move(base));
   for (DWORD member = 1; member < members; ++member) controls_.push_back(std::make_unique<CQVBackupControl>());
   loaded_.assign(controls_.size(), false);
+  opened_.assign(controls_.size(), false);
+  opened_[0] = true;
   return true;
 }
 
 bool ArchiveChain::Load(DWORD member) {
   if (loaded_[member]) return true;
   CQVBackupControl& control = *controls_[member];
-  if (member != 0 && !opener_.Open(member, control.GetStorage())) {
+  if (!opened_[member] && !opener_.Open(member, control.GetStorage())) {
     error_ = opener_.error();
     reason_ = MemberName(member) + Widen(": ") + opener_.reason();
     return false;
   }
+  opened_[member] = true;
   if (!control.LoadArchiveIndex()) {
     error_ = GetLastError();
     reason_ = Widen("its index cannot be read: ") + ArchiveErrorText(error_);

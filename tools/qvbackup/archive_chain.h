@@ -24,8 +24,11 @@ class ArchiveChain {
   // Opens member `member` (< members()) and loads its index, once. False
   // with error() and reason() when either fails.
   bool Load(DWORD member);
-  // The control of a member Load succeeded for.
+  // The control of a member Load succeeded for, or (IndexLost) opened.
   CQVBackupControl& Control(DWORD member) { return *controls_[member]; }
+  // Whether the last Load of `member` opened it but could not load its
+  // index (damaged or cut short): its blocks can still be walked.
+  bool IndexLost(DWORD member) const { return opened_[member] && !loaded_[member]; }
 
   DWORD error() const { return error_; }
   const WString& reason() const { return reason_; }
@@ -34,6 +37,7 @@ class ArchiveChain {
   ArchiveOpener& opener_;
   std::vector<std::unique_ptr<CQVBackupControl>> controls_;
   std::vector<bool> loaded_;
+  std::vector<bool> opened_;
   DWORD error_ = 0;
   WString reason_;
 };

@@ -276,10 +276,15 @@ void MemberCheck::CheckRecordsWithoutIndex() {
       }
     }
     const ULONGLONG end = walk_.blocks()[at].offset + block::kSize + walk_.blocks()[at].stored;
+    if (reason.empty() && walk_.Follows(at) && walk_.blocks()[at + 1].kind == block::kKindAbandoned) {
+      reason = Widen("it was not saved whole: the file could not be read when it was backed up");
+    }
     if (reason.empty() && walk_.LostAt(end) != nullptr) {
       reason = Widen("its data is cut short at ") + Where(end) + LostReason(end);
     }
-    if (reason.empty()) reason = Widen("the index cannot be read, so it cannot be restored");
+    if (reason.empty()) {
+      reason = Widen("the index cannot be read: restore can bring it back from its blocks, without its saved times");
+    }
     Damaged(records_[r].second.path, reason);
   }
   findings_->files += records_.size();

@@ -53,7 +53,7 @@ bool SelectMembers(const ArchiveCommandLine& line, const ArchiveChain& chain, DW
 }
 
 bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vector<SavedFile>* view, DWORD* first,
-                   DWORD* last) {
+                   DWORD* last, const LostIndexHandler& onLostIndex) {
   if (!chain.OpenBase()) {
     FailBecause(line.location.typed, chain.reason());
     return false;
@@ -61,8 +61,12 @@ bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vec
   if (!SelectMembers(line, chain, first, last)) return false;
   for (DWORD member = *first; member <= *last; ++member) {
     if (!chain.Load(member)) {
-      FailBecause(line.location.typed, chain.reason());
-      return false;
+      const bool handled = onLostIndex && chain.IndexLost(member);
+      FailBecause(line.location.typed,
+                  chain.reason() + (handled ? Widen("; restoring the files its blocks prove whole") : WString()));
+      if (!handled) return false;
+      onLostIndex(member, view);
+      continue;
     }
     MergeNewerVersions(*view, SavedFilesOf(chain.Control(member).GetIndex(), member));
   }

@@ -4,6 +4,7 @@
 #ifndef QVBACKUP_TOOLS_ARCHIVE_COMMAND_H_
 #define QVBACKUP_TOOLS_ARCHIVE_COMMAND_H_
 
+#include <functional>
 #include <initializer_list>
 #include <vector>
 
@@ -38,9 +39,13 @@ bool SelectMembers(const ArchiveCommandLine& line, const ArchiveChain& chain, DW
 // members it selects (`first` to `last`), the newest saved version of each
 // file into `view`.
 // Without every selected member's index the newest version of a file is
-// unknown: false, after printing why.
+// unknown: false, after printing why. With `onLostIndex`, a member that
+// opens but whose index cannot be loaded is said so on standard error and
+// handed to it with the view so far, which it folds that member's files
+// into.
+using LostIndexHandler = std::function<void(DWORD member, std::vector<SavedFile>* view)>;
 bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vector<SavedFile>* view, DWORD* first,
-                   DWORD* last);
+                   DWORD* last, const LostIndexHandler& onLostIndex = nullptr);
 
 }  // namespace qvtool
 

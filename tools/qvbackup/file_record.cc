@@ -1,5 +1,7 @@
 #include "file_record.h"
 
+#include <algorithm>
+
 #include "archive_layout.h"
 
 namespace qvtool {
@@ -40,6 +42,15 @@ bool ParseFileRecord(const BYTE* data, DWORD length, FileRecord* parsed) {
   if (!ReadName(data, secondOffset, Word(data, record::kSecondNameLength), length, &parsed->path)) return false;
   parsed->entry = Dword(data, record::kEntry);
   return true;
+}
+
+bool ParseExactFileRecord(const BYTE* data, DWORD length, FileRecord* parsed) {
+  if (!ParseFileRecord(data, length, parsed) || parsed->entry == 0 || parsed->name.empty()) return false;
+  const DWORD end = Word(data, record::kSecondNameOffset) + (static_cast<DWORD>(parsed->path.size()) + 1) * 2;
+  const WString& path = parsed->path;
+  const std::size_t folderEnd = path.size() - std::min(path.size(), parsed->name.size());
+  return length == end && folderEnd > 0 && (path[folderEnd - 1] == '\\' || path[folderEnd - 1] == '/') &&
+         path.compare(folderEnd, WString::npos, parsed->name) == 0;
 }
 
 }  // namespace qvtool

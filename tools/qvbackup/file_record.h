@@ -22,6 +22,12 @@ struct FileRecord {
 // other than those of one file with one content stream.
 bool ParseFileRecord(const BYTE* data, DWORD length, FileRecord* record);
 
+// ParseFileRecord, and exactly as the writer lays a record out: the block
+// ends with the second name, the entry is not 0, and the first name is the
+// last component of the full path. Used where a record must be told from
+// file content that merely looks like one.
+bool ParseExactFileRecord(const BYTE* data, DWORD length, FileRecord* record);
+
 }  // namespace qvtool
 
 #endif  // QVBACKUP_TOOLS_FILE_RECORD_H_

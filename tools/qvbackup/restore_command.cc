@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "archive_command.h"
+#include "archive_salvage.h"
 #include "commands.h"
 #include "host_paths.h"
 #include "progress.h"
@@ -31,10 +32,25 @@ const char kUsage[] =
     "A file that cannot be restored is named on standard error and the others\n"
     "go on; the exit status is then 1.\n"
     "\n"
+    "A member whose index cannot be read (a damaged index or closing record, an\n"
+    "archive cut short) is said so on standard error, then its blocks are\n"
+    "walked: each file is found from its record, and restored only when its\n"
+    "data blocks are all read back whole and provably end where its content\n"
+    "ends (the next record or the index follows intact, or the last block is\n"
+    "one only a file's end can make). Such files come back with normal\n"
+    "attributes and the time of restoring (the index held the saved ones);\n"
+    "every other file found is named with the reason, files whose records\n"
+    "are lost cannot be named, and the exit status is 1. In a chain, a file\n"
+    "of an earlier member is restored past a damaged member only when every\n"
+    "record of that member could be read (a newer version may be lost\n"
+    "otherwise; --increment N restores member N's own versions). Increments\n"
+    "record no deletions, so a lost index loses none.\n"
+    "\n"
     "  --to DIR        the folder to restore below (made when missing)\n"
     "  --increment N   restore only what member N saved (0: the base archive)\n"
-    "  --json          {\"ok\", \"archive\", \"target\", \"members\", \"files\", \"bytes\",\n"
-    "                  \"failed\": [{\"path\", \"reason\"}]}\n"
+    "  --json          {\"ok\", \"archive\", \"target\", \"members\", \"salvaged\",\n"
+    "                  \"files\", \"bytes\", \"failed\": [{\"path\", \"reason\"}]};\n"
+    "                  \"salvaged\": whether a member was read without its index\n"
     "  --quiet         no progress bar\n"
     "  --password-file F, --password-env VAR   the password of an encrypted archive\n"
     "  --drive L=ROOT[,DEVICE]                 map a drive letter first\n";
@@ -48,6 +64,7 @@ struct Outcome {
   ULONGLONG files = 0;
   ULONGLONG bytes = 0;
   std::vector<Failure> failed;
+  bool salvaged = false;  // a member was read without its index
 };
 
 // DIR as a drive path; empty after printing why it cannot be restored to.
@@ -80,6 +97,7 @@ Outcome RestoreFiles(ArchiveChain& chain, const WString& target, const std::vect
   std::vector<std::vector<const SavedFile*>> byMember(last + 1);
   for (const SavedFile& file : files) byMember[file.member].push_back(&file);
   Outcome outcome;
+  for (DWORD member = first; member <= last; ++member) outcome.salvaged = outcome.salvaged || chain.IndexLost(member);
   ULONGLONG done = 0;
   for (DWORD member = first; member <= last; ++member) {
     std::vector<const SavedFile*>& saved = byMember[member];
@@ -89,7 +107,10 @@ Outcome RestoreFiles(ArchiveChain& chain, const WString& target, const std::vect
     CQVBackupControl& control = chain.Control(member);
     control.SetRestoreRoot(target.c_str());
     for (const SavedFile* file : saved) {
-      if (control.RestoreEntry(file->entry)) {
+      if (!file->lost.empty()) {
+        outcome.failed.push_back({file->path, file->lost});
+      } else if (file->fromRecord ? control.RestoreRecord(file->recordOffset, file->contentBytes)
+                                  : control.RestoreEntry(file->entry)) {
         ++outcome.files;
         outcome.bytes += file->size;
       } else {
@@ -105,7 +126,7 @@ Outcome RestoreFiles(ArchiveChain& chain, const WString& target, const std::vect
 
 int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome) {
   for (const Failure& failure : outcome.failed) FailBecause(failure.path, Widen("not restored: ") + failure.reason);
-  const bool ok = outcome.failed.empty();
+  const bool ok = outcome.failed.empty() && !outcome.salvaged;
   if (line.options.Has("json")) {
     std::vector<WString> failed;
     for (const Failure& failure : outcome.failed) {
@@ -116,6 +137,7 @@ int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome
                  .Add("archive", line.location.typed)
                  .Add("target", line.options.Value("to"))
                  .Add("members", static_cast<ULONGLONG>(members))
+                 .AddBool("salvaged", outcome.salvaged)
                  .Add("files", outcome.files)
                  .Add("bytes", outcome.bytes)
                  .AddRaw("failed", JsonArray(failed))
@@ -126,10 +148,29 @@ int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome
                    Number(outcome.bytes) + Widen(" bytes) from ") + line.location.typed;
     if (members > 1) text += Widen(" (") + Number(members) + Widen(" members)");
     text += Widen(" below ") + line.options.Value("to") + Widen("\n");
-    if (!ok) text += Number(outcome.failed.size()) + Widen(" not restored\n");
+    if (outcome.salvaged) text += Widen("damaged: files restored without their index have no saved times\n");
+    if (!outcome.failed.empty()) text += Number(outcome.failed.size()) + Widen(" not restored\n");
     WriteOut(text);
   }
   return ok ? kExitSuccess : kExitFailure;
+}
+
+// Files of members before `member` in `view` may have a newer version in
+// it that was lost with its index: none is restored as if it were newest.
+void MarkOlderVersionsUnsure(std::vector<SavedFile>& view, DWORD member) {
+  const WString reason = Widen("a newer version may be lost in the damaged ") + MemberName(member) +
+                         Widen(" (--increment N restores what member N saved)");
+  for (SavedFile& file : view) {
+    if (file.lost.empty()) file.lost = reason;
+  }
+}
+
+// Folds into `view` the files of `member`, whose index is lost, found
+// from their records.
+void SalvageInto(ArchiveChain& chain, DWORD member, std::vector<SavedFile>* view) {
+  SalvagedMember salvaged = SalvageMember(chain.Control(member).GetStorage(), member);
+  if (!salvaged.allRecordsSeen) MarkOlderVersionsUnsure(*view, member);
+  MergeNewerVersions(*view, std::move(salvaged.files));
 }
 
 }  // namespace
@@ -148,7 +189,8 @@ int RunRestore(const std::vector<WString>& arguments) {
   std::vector<SavedFile> view;
   DWORD first = 0;
   DWORD last = 0;
-  if (!ReadSavedView(line, chain, &view, &first, &last)) return kExitFailure;
+  const auto salvage = [&chain](DWORD member, std::vector<SavedFile>* files) { SalvageInto(chain, member, files); };
+  if (!ReadSavedView(line, chain, &view, &first, &last, salvage)) return kExitFailure;
   ProgressBar bar(StandardErrorIsTerminal() && !line.options.Has("quiet"), StoredBytes(view));
   const Outcome outcome = RestoreFiles(chain, target, view, first, last, bar);
   return Report(line, last - first + 1, outcome);

@@ -19,6 +19,11 @@ struct SavedFile {
   DWORD attributes = 0;
   ULONGLONG fileBytes = 0;   // what the backup stored for it, records included
   ULONGLONG recordOffset = 0;
+  // Found from its record alone, its member's index being lost: the content
+  // its data blocks hold, and why it cannot be restored ("" when it can).
+  bool fromRecord = false;
+  ULONGLONG contentBytes = 0;
+  WString lost;
 };
 
 // Every file of the loaded index `index` of member `member` that holds
