@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "fuzz_helpers.h"
+#include "qvbackup/qvarchivelayout.h"
 #include "qvbackup/qvbackupcontrol.h"
 #include "qvbackup/qvstorage.h"
 
@@ -72,23 +73,19 @@ void Restore(const qvfuzz::WString& folder, const fs::path& restoreRoot) {
 // a path leaving the root, must be refused.
 void RestoreFromRecords(const qvfuzz::WString& folder, const fs::path& restoreRoot, const std::uint8_t* data,
                         std::size_t size) {
-  constexpr std::size_t kFirstBlock = 246;  // after the header
-  constexpr std::size_t kBlockHeader = 14;
-  const auto le32 = [data](std::size_t at) {
-    return static_cast<DWORD>(data[at]) | static_cast<DWORD>(data[at + 1]) << 8 |
-           static_cast<DWORD>(data[at + 2]) << 16 | static_cast<DWORD>(data[at + 3]) << 24;
-  };
+  constexpr std::size_t kBlockHeader = qvlayout::block::kSize;
+  const auto le32 = [data](std::size_t at) { return qvlayout::GetDword(data, static_cast<DWORD>(at)); };
   QVS_ARCHIVE_INFO info = Describe(folder);
   CQVBackupControl control;
   control.GetStorage().SetSleepProc(NoSleep);
   if (!control.GetStorage().OpenArchive(&info)) return;
   control.SetRestoreRoot(qvfuzz::DrivePath(restoreRoot).c_str());
-  std::size_t at = kFirstBlock;
+  std::size_t at = qvlayout::header::kSize;
   for (int blocks = 0; blocks < kMaxBlocks && at < size && size - at >= kBlockHeader; ++blocks) {
     const std::size_t stored = le32(at);
     if (stored > size - at - kBlockHeader) break;
     const std::size_t next = at + kBlockHeader + stored;
-    const DWORD content = size - next >= kBlockHeader ? le32(next + 6) : 0;
+    const DWORD content = size - next >= kBlockHeader ? le32(next + qvlayout::block::kDataLength) : 0;
     control.RestoreRecord(at, content);
     at = next;
   }

@@ -92,6 +92,10 @@ constexpr DWORD kSize = 27;
 // (16 bytes) and its naming record (48 bytes and the terminated name).
 constexpr ULONGLONG kOpeningBytes = 16;
 constexpr ULONGLONG kNamingBytes = 48;
+// Both records of a file whose name has `nameLength` code units.
+constexpr ULONGLONG RecordBytes(DWORD nameLength) {
+  return kOpeningBytes + kNamingBytes + (static_cast<ULONGLONG>(nameLength) + 1) * 2;
+}
 }  // namespace record
 
 namespace userdata {

@@ -10,16 +10,6 @@ using namespace qv::control;
 using qv::storage::GetDword;
 using qv::storage::GetWord;
 
-namespace {
-
-// What the file service delivered besides the content of a file named with
-// `nameLength` code units: its opening and naming records.
-ULONGLONG RecordBytes(DWORD nameLength) {
-  return record::kOpeningBytes + record::kNamingBytes + (static_cast<ULONGLONG>(nameLength) + 1) * 2;
-}
-
-}  // namespace
-
 BOOL CQVBackupControl::RestoreRecord(ULONGLONG ullRecordOffset, ULONGLONG ullContentBytes) {
   theLog.Enter(QVT("CQVBackupControl::RestoreRecord()"));
   BYTE* block = nullptr;
@@ -33,7 +23,7 @@ BOOL CQVBackupControl::RestoreRecord(ULONGLONG ullRecordOffset, ULONGLONG ullCon
   }
   const bool wellFormed = IsWellFormedRecord(block, length);
   const DWORD nameLength = wellFormed ? GetWord(block, record::kFirstNameLength) : 0;
-  const ULONGLONG recordBytes = RecordBytes(nameLength);
+  const ULONGLONG recordBytes = record::RecordBytes(nameLength);
   qv::WString path;
   if (wellFormed) {
     const DWORD at = GetWord(block, record::kSecondNameOffset);

@@ -65,12 +65,7 @@ void MemberCheck::Run(Identifier* baseIdentifier, const std::function<void(doubl
 }
 
 bool MemberCheck::ReadHeader() {
-  const ULONGLONG offset = storage_.GetHeaderOffset();
-  if (offset == QVS_INVALID_OFFSET || !storage_.SetOriginalFilePointer(QVS_INVALID_OFFSET) ||
-      !storage_.ReadData(header_, header::kSize)) {
-    return false;
-  }
-  start_ = offset + header::kSize;
+  if (!ReadMemberHeader(storage_, header_, &start_)) return false;
   endOfData_ = Qword(header_, header::kEndOfData);
   if (endOfData_ < start_) {
     Error(Widen("its header puts the end of its data (") + Where(endOfData_) + Widen(") before its first block"));
@@ -277,7 +272,7 @@ void MemberCheck::CheckRecordsWithoutIndex() {
     }
     const ULONGLONG end = walk_.blocks()[at].offset + block::kSize + walk_.blocks()[at].stored;
     if (reason.empty() && walk_.Follows(at) && walk_.blocks()[at + 1].kind == block::kKindAbandoned) {
-      reason = Widen("it was not saved whole: the file could not be read when it was backed up");
+      reason = NotSavedWholeReason();
     }
     if (reason.empty() && walk_.LostAt(end) != nullptr) {
       reason = Widen("its data is cut short at ") + Where(end) + LostReason(end);

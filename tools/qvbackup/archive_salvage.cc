@@ -78,12 +78,7 @@ class MemberBlocks {
 
 bool MemberBlocks::ReadHeader() {
   BYTE bytes[header::kSize];
-  const ULONGLONG offset = storage_.GetHeaderOffset();
-  if (offset == QVS_INVALID_OFFSET || !storage_.SetOriginalFilePointer(QVS_INVALID_OFFSET) ||
-      !storage_.ReadData(bytes, header::kSize)) {
-    return false;
-  }
-  start_ = offset + header::kSize;
+  if (!ReadMemberHeader(storage_, bytes, &start_)) return false;
   endOfData_ = Qword(bytes, header::kEndOfData);
   // An archive never closed records no end: its volumes tell it.
   if (endOfData_ < start_) {
@@ -212,7 +207,7 @@ SavedFile MemberBlocks::FileAt(std::size_t recordBlock, const FileRecord& record
   file.size = file.contentBytes;
   file.fileBytes = record.RecordBytes() + file.contentBytes;
   if (walk_.Follows(last) && roles_[last + 1] == Role::kAbandoned) {
-    file.lost = Widen("it was not saved whole: the file could not be read when it was backed up");
+    file.lost = NotSavedWholeReason();
   } else if (!FitsChunking(lengths, blockSize_)) {
     file.lost = Widen("its data blocks are not cut as a file's content is, so its end cannot be proven");
   } else if (!EndsAtBoundary(last) && !(fullBlockSeen_ && EndsItsContent(lengths, blockSize_))) {

@@ -15,6 +15,16 @@ constexpr ULONGLONG kProgressStep = 1 << 20;
 
 }  // namespace
 
+bool ReadMemberHeader(CQVStorage& storage, BYTE* header, ULONGLONG* start) {
+  const ULONGLONG offset = storage.GetHeaderOffset();
+  if (offset == QVS_INVALID_OFFSET || !storage.SetOriginalFilePointer(QVS_INVALID_OFFSET) ||
+      !storage.ReadData(header, header::kSize)) {
+    return false;
+  }
+  *start = offset + header::kSize;
+  return true;
+}
+
 bool BlockWalk::Step(CQVStorage& storage, ULONGLONG at, ULONGLONG limit, DWORD blockSize, const Visitor& visit,
                      DWORD* error) {
   BYTE header[block::kSize];

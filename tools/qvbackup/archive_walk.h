@@ -31,6 +31,11 @@ struct LostStretch {
   DWORD error = 0;           // why the block at `start` could not be read
 };
 
+// Reads the 246-byte header of the member open in `storage` into `header`
+// and sets `*start` to the stream offset of its first block. False when it
+// cannot be read.
+bool ReadMemberHeader(CQVStorage& storage, BYTE* header, ULONGLONG* start);
+
 class BlockWalk {
  public:
   // Sees each block that reads back whole (blocks()[index]), with its data.

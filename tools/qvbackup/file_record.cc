@@ -26,7 +26,7 @@ bool ReadName(const BYTE* data, DWORD at, DWORD units, DWORD end, WString* name)
 }  // namespace
 
 ULONGLONG FileRecord::RecordBytes() const {
-  return record::kOpeningBytes + record::kNamingBytes + (static_cast<ULONGLONG>(name.size()) + 1) * 2;
+  return record::RecordBytes(static_cast<DWORD>(name.size()));
 }
 
 bool ParseFileRecord(const BYTE* data, DWORD length, FileRecord* parsed) {
@@ -51,6 +51,10 @@ bool ParseExactFileRecord(const BYTE* data, DWORD length, FileRecord* parsed) {
   const std::size_t folderEnd = path.size() - std::min(path.size(), parsed->name.size());
   return length == end && folderEnd > 0 && (path[folderEnd - 1] == '\\' || path[folderEnd - 1] == '/') &&
          path.compare(folderEnd, WString::npos, parsed->name) == 0;
+}
+
+WString NotSavedWholeReason() {
+  return Widen("it was not saved whole: the file could not be read when it was backed up");
 }
 
 }  // namespace qvtool

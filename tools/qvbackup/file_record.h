@@ -28,6 +28,9 @@ bool ParseFileRecord(const BYTE* data, DWORD length, FileRecord* record);
 // file content that merely looks like one.
 bool ParseExactFileRecord(const BYTE* data, DWORD length, FileRecord* record);
 
+// Why a file followed by the writer's abandoned-file marker is no whole file.
+WString NotSavedWholeReason();
+
 }  // namespace qvtool
 
 #endif  // QVBACKUP_TOOLS_FILE_RECORD_H_
