@@ -33,6 +33,10 @@ QVBACKUP_API DWORD QVGetDrivePath(LPCWSTR nativePath, LPWSTR buffer, DWORD cchBu
 QVBACKUP_API DWORD QVUtf8ToUtf16(const char* text, LPWSTR buffer, DWORD cchBuffer);
 QVBACKUP_API DWORD QVUtf16ToUtf8(LPCWSTR text, char* buffer, DWORD cchBuffer);
 
+// TRUE when two file names that differ only in letter case name the same
+// file (Windows); FALSE on POSIX, where they are two files.
+QVBACKUP_API BOOL QVFileNamesIgnoreCase(void);
+
 // Writes into `buffer` the system's English text for the Windows error
 // number `error` ("The system cannot find the file specified."), without a
 // trailing line break. Returns its length, or 0 with the last error:

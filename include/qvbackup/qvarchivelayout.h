@@ -8,7 +8,8 @@
 // Header (246 bytes):
 //   0 magic "SQVO" | 4 version 1 | 8 identifier (16) | 24 increment number
 //   28 reserved (4) | 32 flags | 36 compression | 40 block size | 44 volume size (8)
-//   52 encryption type (1) | 53 reserved (96) | 149 extension (6 UTF-16 units)
+//   52 encryption type (1) | 53 replaced archives: count (1), identifiers (5 x 16)
+//   134 reserved (15) | 149 extension (6 UTF-16 units)
 //   161 password check value (20) | 181 user data (8) | 189 end of data (8)
 //   197 reserved (49)
 // Block header (14 bytes):
@@ -44,8 +45,15 @@ constexpr DWORD kCompression = 36;
 constexpr DWORD kBlockSize = 40;
 constexpr DWORD kVolumeSize = 44;
 constexpr DWORD kEncryptionType = 52;
-constexpr DWORD kReserved2 = 53;
-constexpr DWORD kReserved2Size = 96;
+// A base archive that replaced others under its name lists their
+// identifiers, so that a member of theirs still beside it (the run that
+// wrote it was stopped while clearing them away) is known for a leftover,
+// never read as part of its chain. 0 to 5 of them; unused slots are 0.
+constexpr DWORD kReplacedCount = 53;
+constexpr DWORD kReplacedIdentifiers = 54;
+constexpr DWORD kMostReplaced = 5;
+constexpr DWORD kReserved2 = 134;
+constexpr DWORD kReserved2Size = 15;
 constexpr DWORD kExtension = 149;
 constexpr DWORD kExtensionUnits = 6;  // 5 characters and the terminator
 constexpr DWORD kCheckValue = 161;

@@ -14,6 +14,8 @@
 #define QVBACKUP_QVBACKUPCONTROL_H_
 
 #include <deque>
+#include <set>
+#include <string>
 
 #include "qvbackup/export.h"
 #include "qvbackup/qvbackupfile.h"
@@ -45,8 +47,8 @@ class QVBACKUP_API CQVBackupControl {
   void SetCancelFlag(const volatile BOOL* pbCancel);
   // Bytes the whole backup will read (for the progress percentage).
   void SetTotalBytes(ULONGLONG ullTotal);
-  // The archive's folder and name (for removing it when cancelled); taken
-  // from the description by BeginBackup when not set.
+  // The archive's folder and name; BeginBackup takes them from the
+  // description of the archive it begins.
   void SetArchiveLocation(LPCWSTR pszFolder, LPCWSTR pszName);
   // The folder below which restores recreate files; "c:\" by default.
   void SetRestoreRoot(LPCWSTR pszRoot);
@@ -64,13 +66,24 @@ class QVBACKUP_API CQVBackupControl {
   CQVFileArray& GetIndex() { return m_qvfa; }
 
   // ---- Backup ----------------------------------------------------------------
+  // Begins the archive (CQVStorage::BeginArchive: under temporary names and
+  // the archive's lock; an increment with the incremental flag). FALSE with
+  // the storage's error: ERROR_BUSY when another run writes the archive.
   BOOL BeginBackup(QVS_ARCHIVE_INFO* pInfo);
   // Saves one file: 1 when it was saved, 0 otherwise (the last error says
-  // why; a file that failed is marked deleted in the index).
+  // why; a file that failed is marked deleted in the index). A cancel
+  // request seen here gives the new archive up (ERROR_CANCELLED,
+  // ENGINE_MSG_CANCELLED): the archive it would have replaced is untouched.
   BOOL AddFileToArchive(LPCWSTR pszPath, ULONGLONG ullUnused = 0);
+  // Writes the index and the closing record and puts the archive in place
+  // (CQVStorage::CloseArchive); each file that removed is told to the
+  // callback (ENGINE_MSG_FILE_REMOVED). When anything fails the new archive
+  // is given up and the one it would have replaced stays.
   BOOL EndBackup();
-  // Deletes the volume files of archive `pszName` in `pszFolder` (every
-  // name the volume naming rules make for it, and nothing else).
+  // Deletes the files of archive `pszName` in `pszFolder`: every volume
+  // file its naming rules make (names as the file system compares them) and
+  // what a stopped run left of it, nothing else. Nothing is deleted while
+  // another run holds the archive's lock (logged as an error).
   void CleanArchive(LPCWSTR pszFolder, LPCWSTR pszName);
 
   // ---- Restore (after GetStorage().OpenArchive) --------------------------------
@@ -79,7 +92,10 @@ class QVBACKUP_API CQVBackupControl {
   BOOL RestoreFile(LPCWSTR pszTarget, ULONGLONG ullFileBytes);
   // Restores every saved file below the restore root; a file that fails is
   // logged and the others go on. Entries whose path would leave the root
-  // (empty, "." or ".." components) are refused.
+  // (empty, "." or ".." components) are refused. The cancel word stops it
+  // (checked before each file and each chunk of content): the file being
+  // written is removed, those restored stay, ENGINE_MSG_CANCELLED is sent
+  // and the result is FALSE with ERROR_CANCELLED.
   BOOL RestoreAllFiles(LPCWSTR pszUnused = nullptr);
   // Restores the one saved file of index entry `dwEntry` below the restore
   // root, as RestoreAllFiles does for each (a host walking the index itself
@@ -103,6 +119,12 @@ class QVBACKUP_API CQVBackupControl {
   // the path would leave the root, else the error of reading the blocks or
   // of writing the file.
   BOOL RestoreRecord(ULONGLONG ullRecordOffset, ULONGLONG ullContentBytes);
+  // Makes the files restored so far durable: each was synced before it
+  // took its name; this syncs the folders that received them (and those
+  // made on the way). EndRestore does it too. FALSE with the error of the
+  // first folder that could not be synced.
+  BOOL FlushRestoredFiles();
+  // Flushes the restored files and closes the archive.
   BOOL EndRestore();
 
  private:
@@ -124,6 +146,7 @@ class QVBACKUP_API CQVBackupControl {
   void ApplyWrittenOffsets(bool bAll);
   void MarkAbandoned(DWORD dwError);
   BOOL FailEnding(const WCHAR* pszError);
+  void ReportRemovedFiles();
 
   // A file handed to the archive whose record block may not be written yet
   // (with worker threads): its user data is set once the offset is known.
@@ -161,6 +184,7 @@ class QVBACKUP_API CQVBackupControl {
   bool m_bFromRecordOnly = false;     // restoring without an index entry (RestoreRecord)
   ULONGLONG m_ullContentLeft = 0;     // the content RestoreRecord still hands back
   std::deque<SavedEntry> m_dqSavedEntries;  // oldest first; references stay valid as it grows
+  std::set<std::basic_string<WCHAR>> m_setRestoredFolders;  // to sync (FlushRestoredFiles)
 };
 
 #endif  // QVBACKUP_QVBACKUPCONTROL_H_

@@ -106,7 +106,13 @@ class QVBACKUP_API CQVBackupEngine {
   DWORD ClearListofFileToBackup();
 
   // ---- Backup run ------------------------------------------------------------
+  // Writes every listed file into a new archive, which replaces an archive
+  // of that name only once it is whole (CQVStorage): a failed or cancelled
+  // run leaves the earlier one as it was.
   DWORD BackupControl(QVS_ARCHIVE_INFO* pInfo);
+  // Restores the whole archive below the restore root. m_bCancel stops it
+  // too (before each file and each chunk): the engine never clears it, so a
+  // host clears it after a cancelled run before it restores.
   DWORD RestoreFile(QVS_ARCHIVE_INFO* pInfo);
   BOOL CheckFreeSpace(CQVString strPath, LONGLONG llBytesNeeded);
   DWORD ShadowCopy();

@@ -14,7 +14,11 @@
 #define ENGINE_MSG_NO_SPACE 10         // 0, 0, 0, 0: not enough room at the destination
 #define ENGINE_MSG_CATEGORY_COUNT 18   // 0, &category, &file count, &byte count
 #define ENGINE_MSG_CREATE_FAILED 19    // 0, 0, 0, 0: the archive was not created, or not
-                                       // finished (a write failed) and removed
+                                       // finished (a write failed) and given up: the
+                                       // archive it would have replaced is as it was
+#define ENGINE_MSG_FILE_REMOVED 20     // reason (QVS_REMOVED_*), address of the file's
+                                       // path, 0, 0: a new archive in place, a file it
+                                       // replaced (or that a stopped run left) was removed
 
 class CQVEngineCallback {
  public:

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <memory>
 #include <unordered_set>
+#include <vector>
 
 #include "qvbackup/export.h"
 #include "qvbackup/qvcrypto.h"
@@ -30,6 +31,7 @@
 #include "qvbackup/wintypes.h"
 
 namespace qv::platform {
+class FileLock;
 class RandomAccessFile;
 }
 namespace qv::storage {
@@ -67,6 +69,19 @@ struct SealSettings;
 #define QVS_PROGRESS_VOLUME_MISSING 2
 #define QVS_VOLUME_PATH_CHARS 276
 
+// What a member of a chain is, as InspectChain finds it on disk.
+#define QVS_MEMBER_COMPLETE 0    // ended by its closing record, and of this chain
+#define QVS_MEMBER_INCOMPLETE 1  // its run never ended: the header was never finished
+#define QVS_MEMBER_DAMAGED 2     // ended, but its header or closing record cannot be read
+#define QVS_MEMBER_MISSING 3     // no first volume, though a later member has one
+#define QVS_MEMBER_FOREIGN 4     // another archive's identifier, or another member's number
+#define QVS_MEMBER_REPLACED 5    // left behind by an archive that the base replaced
+
+// Why CloseArchive removed a file when it put an archive in place.
+#define QVS_REMOVED_REPLACED 1    // of the chain the new base replaced, or past the new end
+#define QVS_REMOVED_UNFINISHED 2  // left by a run that did not end
+#define QVS_REMOVED_OUTSIDE 3     // of no chain: past a gap, another archive's, or left over
+
 #pragma pack(push, 1)
 
 // The description of an archive to create or open.
@@ -89,6 +104,13 @@ typedef struct _QVS_ARCHIVE_INFO {
 } QVS_ARCHIVE_INFO, *PQVS_ARCHIVE_INFO;
 
 #pragma pack(pop)
+
+// One member of a chain (InspectChain).
+typedef struct _QVS_MEMBER_STATE {
+  DWORD dwIncrement;                    // 0: the base
+  DWORD dwState;                        // QVS_MEMBER_*
+  WCHAR szPath[QVS_VOLUME_PATH_CHARS];  // its first volume file, NUL-terminated
+} QVS_MEMBER_STATE;
 
 static_assert(sizeof(QVS_ARCHIVE_INFO) == 180, "the archive description is 180 bytes");
 static_assert(offsetof(QVS_ARCHIVE_INFO, pszFolder) == 4, "folder at 4");
@@ -119,9 +141,13 @@ class QVBACKUP_API CQVStorage : public CQVObject {
 
   // Creates the archive described by `pInfo` and writes its header; blocks
   // follow. A busy first volume is tried again five times, a second apart.
-  // Errors: ERROR_INVALID_PARAMETER for a bad description (wrong size, no
-  // name, no such folder, bad key size), the system's error when volume 0
-  // cannot be created.
+  // With the incremental flag the archive becomes the chain's next member,
+  // or takes the place of a last member whose run never ended; a chain with
+  // a gap, another archive's member or a damaged member takes none
+  // (ERROR_INVALID_DATA, the log names the file). Errors:
+  // ERROR_INVALID_PARAMETER for a bad description (wrong size, no name, no
+  // such folder, bad key size), ERROR_BUSY when another run holds the
+  // archive's lock, the system's error when volume 0 cannot be created.
   BOOL BeginArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgress = nullptr,
                     ULONGLONG ullUserValue = 0);
   // As BeginArchive, as the next increment of the archive of that name.
@@ -137,8 +163,46 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   // Opens the archive stored behind the running program, read-only.
   BOOL OpenSFX(QVFA_PROGRESSPROC pfnProgress, ULONGLONG ullUserValue, LPCWSTR pszPassword);
   // Rewrites the header (with the end-of-data offset) and closes the volume;
-  // ERROR_INVALID_STATE when the archive is not open.
+  // ERROR_INVALID_STATE when the archive is not open. For an archive being
+  // created, this is where it takes its place (see the top of this file);
+  // when that fails the archive it would have replaced is as it was (or, if
+  // the failure comes once the new one is committed, the new one is whole
+  // and readable, and the next run finishes moving it). The lock that
+  // BeginArchive took is let go.
   BOOL CloseArchive();
+  // Gives up an archive being created: closes it and removes what was
+  // written of it; the archive it would have replaced is untouched. An
+  // archive opened for reading is closed without its header being
+  // rewritten. The lock that BeginArchive took is let go. TRUE also when
+  // nothing is open; the error holder keeps the error of what failed
+  // before, which says why the archive was given up.
+  BOOL AbandonArchive();
+
+  // ---- One writer, chains ----------------------------------------------------
+
+  // Takes the lock of the archive named by pInfo's folder and name (the file
+  // NAME.qvlock there) until UnlockArchive or the object's end, so that a
+  // run can read a chain and then write its next member with no other run
+  // in between; BeginArchive takes it itself otherwise. Another run holding
+  // it: ERROR_BUSY at once, and GetLockHolder tells who ("process 1234 on
+  // host, since ... UTC"). A lock whose holder died is simply taken.
+  BOOL LockArchive(QVS_ARCHIVE_INFO* pInfo);
+  BOOL UnlockArchive();
+  CQVString GetLockHolder() const;
+
+  // Examines, without the password, the chain of the archive pInfo
+  // describes (folder, name, extension, increment tag, split into volumes or
+  // not): the base and every increment up to the highest numbered one on
+  // disk. Writes at most dwCapacity states, in increment order, and returns
+  // how many members there are (0 when there is no member at all, or on
+  // failure with the error: ERROR_INVALID_PARAMETER for a bad description).
+  DWORD InspectChain(QVS_ARCHIVE_INFO* pInfo, QVS_MEMBER_STATE* pStates, DWORD dwCapacity);
+
+  // The files the last CloseArchive (or BeginArchive, which first clears
+  // what a run that died left) removed, and why (QVS_REMOVED_*); null past
+  // the end.
+  DWORD GetRemovedFileCount() const;
+  LPCWSTR GetRemovedFile(DWORD dwIndex, DWORD* pdwReason) const;
 
   // ---- Volumes, sizes, positions -----------------------------------------
 
@@ -191,7 +255,8 @@ class QVBACKUP_API CQVStorage : public CQVObject {
 
   // ---- Increments, self-extracting archives, user data --------------------
 
-  // The first increment number whose file for volume `dwVolume` is missing.
+  // The first increment number whose file for volume `dwVolume` is missing
+  // (only the files' names are looked at; InspectChain tells what they are).
   DWORD GetIncrementCount(DWORD dwVolume);
   WORD GetCurrentIncrement();
   CQVPathString GetIncrementBase();
@@ -264,6 +329,29 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   void CopyFrom(const CQVStorage& other);
   bool HasVolumeLimit() const;
   ULONGLONG VolumeLimit() const;
+  // Safe replacement (storage_commit.cc), the lock (storage_lock.cc) and
+  // chains (storage_chain.cc).
+  struct ChainMember;
+  struct RemovedFile {
+    CQVString path;
+    DWORD reason;
+  };
+  CQVPathString VolumeFilePath(DWORD dwVolume, DWORD dwIncrement = QVS_CURRENT_INCREMENT);
+  BOOL SyncVolume();
+  BOOL FinishArchive();
+  BOOL MoveIntoPlace(DWORD dwVolumes);
+  DWORD CountStagedVolumes();
+  void RemoveStagedVolumes();
+  void RemoveReplacedFiles(DWORD dwVolumes);
+  BOOL RecoverArchiveFiles();
+  BOOL PlanReplacement();
+  BOOL ChooseIncrement(QVS_ARCHIVE_INFO* pInfo, DWORD* pdwIncrement);
+  BOOL ExamineChain(const QVS_ARCHIVE_INFO& info, std::vector<ChainMember>* pMembers);
+  void ExamineMember(DWORD dwIncrement, const ChainMember* pBase, ChainMember* pMember);
+  BOOL PrepareForReading(QVS_ARCHIVE_INFO* pInfo);
+  BOOL TakeLock(LPCWSTR pszFolder, LPCWSTR pszName, BOOL bForBegin);
+  void ReleaseBeginLock();
+  void NoteRemoved(const WCHAR* pszPath, DWORD dwReason);
 
   CQVError m_error;
   qv::platform::RandomAccessFile* m_pVolume;  // the open volume file, owned
@@ -288,6 +376,16 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   std::unique_ptr<qv::storage::BlockSealer> m_pSealer;  // the calling thread's, made on first use
   std::unique_ptr<qv::storage::BlockQueue> m_pBlockQueue;  // while blocks go to workers
   DWORD m_dwQueueError;  // the write error that stopped the workers' blocks
+  BOOL m_bStaged = FALSE;        // being created, under temporary names
+  BOOL m_bReadMoving = FALSE;    // read while its volumes are still moved into place
+  BOOL m_bVolumeDirty = FALSE;   // the open volume holds writes not yet synced
+  DWORD m_dwSyncError = 0;       // a failed sync: nothing written since can be trusted
+  std::unique_ptr<qv::platform::FileLock> m_pLock;
+  BOOL m_bLockFromBegin = FALSE;  // taken by BeginArchive, let go when it ends
+  CQVString m_strLockPath;
+  CQVString m_strLockHolder;      // who held the lock a failed attempt met
+  std::vector<RemovedFile> m_vRemoved;
+  std::vector<RemovedFile> m_vDoomed;  // what the new archive replaces once in place
 };
 
 #endif  // QVBACKUP_QVSTORAGE_H_

@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "qvbackup/qvbackupcontrol.h"
 #include "storage/archive_layout.h"
+#include "storage/volume_names.h"
 
 using namespace qv::control;
 using qv::storage::GetDword;
@@ -96,7 +97,8 @@ BOOL CQVBackupControl::BeginBackup(QVS_ARCHIVE_INFO* pInfo) {
   if (!m_qvfa.RemoveAll()) SetLastError(ERROR_INVALID_STATE);
   m_ullDoneBytes = 0;
   m_dwProgress = 0;
-  if (pInfo != nullptr && pInfo->dwSize == sizeof(QVS_ARCHIVE_INFO) && m_Archivename.IsEmpty()) {
+  // The archive this backup writes, whatever an earlier one was.
+  if (pInfo != nullptr && pInfo->dwSize == sizeof(QVS_ARCHIVE_INFO)) {
     SetArchiveLocation(pInfo->pszFolder, pInfo->pszName);
   }
   if (!m_qvStorage.BeginArchive(pInfo)) {
@@ -257,33 +259,39 @@ DWORD CQVBackupControl::OnContent(const QVBF_INTERNAL_DATA& data) {
   return 0;
 }
 
-// The host asked to stop: the archive is finished, then its files removed.
-// A cancelled increment takes only its own volumes: the base and the
-// earlier increments hold the chain's saved files and stay.
+// The host asked to stop: what was written of the new archive goes, and the
+// archive it would have replaced (a base and its increments, or the chain
+// an increment was to join) stays exactly as it was.
 DWORD CQVBackupControl::Cancel() {
   theLog.LogDetail(QVT("bCancel = TRUE Cancelling"));
-  const WORD increment = m_qvStorage.GetCurrentIncrement();
-  EndBackup();
-  if (increment == 0) {
-    CleanArchive(m_ArchivePath, m_Archivename);
-  } else {
-    for (DWORD volume = 0, count = m_qvStorage.GetVolumeCount(); volume < count; ++volume) {
-      const CQVPathString path = m_qvStorage.GetArchiveVolumePath(volume, increment);
-      theLog.LogDetail(QVT("File to delete %s"), path.GetString());
-      if (!qv::platform::RemoveFile(path)) theLog.LogError(QVT("delete Failed"));
-    }
-  }
+  m_qvStorage.AbandonArchive();
+  ApplyWrittenOffsets(true);
+  m_qvfa.RemoveAll();
   Notify(ENGINE_MSG_CANCELLED);
   m_dwCallbackError = ERROR_CANCELLED;
   return ERROR_CANCELLED;
 }
 
-// Logs why the archive could not be ended; the last error says it too.
+// Logs why the archive could not be ended and gives it up: nothing
+// half-made is left to pass for an archive. The last error says why.
 BOOL CQVBackupControl::FailEnding(const WCHAR* pszError) {
-  SetLastError(m_qvStorage.GetError());
+  const DWORD error = m_qvStorage.GetError();
   theLog.LogError(pszError);
+  m_qvStorage.AbandonArchive();
+  m_qvfa.RemoveAll();
   theLog.Exit();
+  SetLastError(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
   return FALSE;
+}
+
+void CQVBackupControl::ReportRemovedFiles() {
+  for (DWORD i = 0, count = m_qvStorage.GetRemovedFileCount(); i < count; ++i) {
+    DWORD reason = 0;
+    LPCWSTR path = m_qvStorage.GetRemovedFile(i, &reason);
+    if (m_pCallback != nullptr && path != nullptr) {
+      m_pCallback->OnEngineMessage(ENGINE_MSG_FILE_REMOVED, reason, reinterpret_cast<std::uintptr_t>(path), 0, 0);
+    }
+  }
 }
 
 // Blocks still with the worker threads are written before the index is
@@ -298,11 +306,7 @@ BOOL CQVBackupControl::EndBackup() {
   BYTE closingRecord[closing::kSize] = {'S', 'Q', 'V', 'O'};
   DWORD length = 0;
   const BYTE* image = m_qvfa.GetRawData(&length);
-  if (image == nullptr || length == 0) {
-    theLog.LogError(QVT("GetRawData failed"));
-    theLog.Exit();
-    return FALSE;
-  }
+  if (image == nullptr || length == 0) return FailEnding(QVT("GetRawData failed"));
   PutDword(closingRecord, closing::kImageLength, length);
   DWORD blockSize = m_qvStorage.GetArchiveBlockSize();
   ULONGLONG indexOffset = 0;
@@ -325,15 +329,22 @@ BOOL CQVBackupControl::EndBackup() {
   m_qvStorage.SetEndOfArchive();
   m_qvStorage.SetUserData(closingOffset);
   theLog.Exit();
-  if (!m_qvStorage.CloseArchive()) {
-    SetLastError(m_qvStorage.GetError());
+  // The archive takes its place here: synced, moved over the one it
+  // replaces, which is removed with what it held.
+  const BOOL closed = m_qvStorage.CloseArchive();
+  const DWORD error = m_qvStorage.GetError();
+  ReportRemovedFiles();
+  if (!closed) {
+    theLog.LogError(QVT("The archive could not be put in place"));
+    SetLastError(error);
     return FALSE;
   }
   return TRUE;
 }
 
-// Removes the archive's own volume files, found by their names: a file that
-// merely starts with the archive's name is someone else's.
+// Removes the archive's own files, found by their names: a file that
+// merely starts with the archive's name is someone else's. Under the
+// archive's lock, so that it never pulls files from under a run writing it.
 void CQVBackupControl::CleanArchive(LPCWSTR pszFolder, LPCWSTR pszName) {
   theLog.Enter(QVT("CQVBackupControl::CleanArchive"));
   theLog.LogDetail(QVT("folderPath %s"), pszFolder);
@@ -344,10 +355,23 @@ void CQVBackupControl::CleanArchive(LPCWSTR pszFolder, LPCWSTR pszName) {
   }
   qv::WString folder(pszFolder);
   while (!folder.empty() && folder.back() == u'\\') folder.pop_back();
+  QVS_ARCHIVE_INFO lockInfo = {};
+  lockInfo.dwSize = sizeof(lockInfo);
+  lockInfo.pszFolder = folder.c_str();
+  lockInfo.pszName = pszName;
+  CQVStorage locker;
+  const bool ownLock = m_qvStorage.LockArchive(&lockInfo) != FALSE;
+  if (!ownLock && !locker.LockArchive(&lockInfo)) {
+    theLog.LogError(QVT("%s is in use by another run (%s): nothing is deleted"), pszName,
+                    locker.GetLockHolder().GetString());
+    theLog.Exit();
+    return;
+  }
   CQVPathString volumePath = m_qvStorage.GetArchiveVolumePath(0xFFFFFFFFu, 0);
   DWORD dot = 0;
   CQVString extension = volumePath.ReverseFind(u'.', &dot) ? volumePath.Right(volumePath.GetLength() - dot - 1)
                                                              : CQVString(QVT("QVA"));
+  if (extension.IsEmpty()) extension = QVT("QVA");
   qv::platform::DirectoryEnumerator listing;
   WIN32_FIND_DATAW item;
   qv::WString pattern = folder + QVT("\\*.*");
@@ -360,7 +384,9 @@ void CQVBackupControl::CleanArchive(LPCWSTR pszFolder, LPCWSTR pszName) {
       theLog.LogDetail(QVT("strFullPath %s"), fullPath.c_str());
       theLog.LogDetail(QVT("strFileName %s"), item.cFileName);
       theLog.LogDetail(QVT("ArchiveName %s"), pszName);
-      if (IsArchiveVolumeName(name, pszName, qv::WStringView(extension, extension.GetLength()))) {
+      qv::storage::VolumeName parsed;
+      if (qv::storage::ParseVolumeName(name, pszName, qv::WStringView(),
+                                       qv::WStringView(extension, extension.GetLength()), &parsed)) {
         doomed.push_back(fullPath);
       }
     } while (listing.Next(&item));
@@ -371,5 +397,7 @@ void CQVBackupControl::CleanArchive(LPCWSTR pszFolder, LPCWSTR pszName) {
     qv::platform::MakeWritable(path.c_str());
     if (!qv::platform::RemoveFile(path.c_str())) theLog.LogError(QVT("delete Failed"));
   }
+  if (!doomed.empty()) qv::platform::SyncFolder(folder.c_str());
+  if (ownLock) m_qvStorage.UnlockArchive();
   theLog.Exit();
 }

@@ -10,6 +10,7 @@
 #include "control/control_records.h"
 #include "control/restore_target.h"
 #include "log/qv_log.h"
+#include "platform/file_ops.h"
 #include "platform/file_system.h"
 #include "qvbackup/qvbackupcontrol.h"
 #include "storage/archive_layout.h"
@@ -203,7 +204,12 @@ DWORD CQVBackupControl::FillNamingRecord(QVBF_INTERNAL_DATA& data) {
 }
 
 // Hands back the file's content from the data blocks that follow its record.
+// A cancel request stops the file: the service then removes what it wrote.
 DWORD CQVBackupControl::FillContent(QVBF_INTERNAL_DATA& data) {
+  if (IsCancelRequested()) {
+    m_dwCallbackError = ERROR_CANCELLED;
+    return ERROR_CANCELLED;
+  }
   for (DWORD filled = 0; filled < data.dwLength;) {
     if (m_pRestoreBlock == nullptr || m_dwRestoreBlockPosition == m_dwRestoreBlockLength) {
       if (m_pRestoreBlock != nullptr) m_qvStorage.DeleteFoundBlockData(m_pRestoreBlock, m_dwRestoreBlockLength);
@@ -281,7 +287,30 @@ BOOL CQVBackupControl::RestoreBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, ULO
     SetLastError(error);
     return FALSE;
   }
+  // Its folder, and the folders made on the way to it, are synced by
+  // FlushRestoredFiles: once for all the files restored into each.
+  std::size_t rootLength = root.size();
+  while (rootLength > 3 && (root[rootLength - 1] == u'\\' || root[rootLength - 1] == u'/')) --rootLength;
+  for (std::size_t cut = target.rfind(u'\\'); cut != qv::WString::npos && cut >= rootLength;
+       cut = cut == 0 ? qv::WString::npos : target.rfind(u'\\', cut - 1)) {
+    if (!m_setRestoredFolders.insert(target.substr(0, cut)).second) break;
+  }
   return TRUE;
+}
+
+BOOL CQVBackupControl::FlushRestoredFiles() {
+  BOOL flushed = TRUE;
+  DWORD error = ERROR_SUCCESS;
+  // Deepest first: a folder's own entry lives in its parent.
+  for (auto folder = m_setRestoredFolders.rbegin(); folder != m_setRestoredFolders.rend(); ++folder) {
+    if (!qv::platform::SyncFolder(folder->c_str()) && flushed) {
+      flushed = FALSE;
+      error = GetLastError();
+    }
+  }
+  m_setRestoredFolders.clear();
+  if (!flushed) SetLastError(error);
+  return flushed;
 }
 
 BOOL CQVBackupControl::RestoreAllFiles(LPCWSTR) {
@@ -297,12 +326,30 @@ BOOL CQVBackupControl::RestoreAllFiles(LPCWSTR) {
     theLog.Exit();
     return FALSE;
   }
+  bool cancelled = false;
   do {
     ULONGLONG fileBytes = 0;
     ULONGLONG recordOffset = 0;
-    if (SavedFile(m_qvfa, entry, &fileBytes, &recordOffset)) RestoreEntry(entry);
+    if (IsCancelRequested()) {
+      cancelled = true;
+      break;
+    }
+    if (SavedFile(m_qvfa, entry, &fileBytes, &recordOffset) && !RestoreEntry(entry) &&
+        GetLastError() == ERROR_CANCELLED && IsCancelRequested()) {
+      cancelled = true;
+      break;
+    }
   } while (m_qvfa.FindNextFileW(search, entry));
   m_qvfa.FindClose(search);
+  if (cancelled) {
+    // What was restored stays, synced; the file being written is gone.
+    theLog.LogDetail(QVT("bCancel = TRUE Cancelling"));
+    FlushRestoredFiles();
+    Notify(ENGINE_MSG_CANCELLED);
+    SetLastError(ERROR_CANCELLED);
+    theLog.Exit();
+    return FALSE;
+  }
   theLog.Exit();
   return TRUE;
 }
@@ -310,8 +357,11 @@ BOOL CQVBackupControl::RestoreAllFiles(LPCWSTR) {
 BOOL CQVBackupControl::EndRestore() {
   theLog.Enter(QVT("CQVBackupControl::EndRestore()"));
   ReleaseRestoreBlock();
+  const BOOL flushed = FlushRestoredFiles();
+  const DWORD flushError = GetLastError();
   BOOL closed = m_qvStorage.CloseArchive();
   if (!closed) SetLastError(m_qvStorage.GetError());
   theLog.Exit();
-  return closed;
+  if (closed && !flushed) SetLastError(flushError);
+  return closed && flushed;
 }

@@ -13,11 +13,6 @@ namespace qv::control {
 // not empty, ".", "..", and hold no '/' or ':'.
 bool BuildRestoreTarget(WStringView root, WStringView path, WString* target);
 
-// Whether `name`, a file in the folder of archive `archiveName` with volume
-// extension `extension`, is one of that archive's volume files:
-// name.[tag k.][v.]ext or name.[tag k.][v.]exe, compared ignoring case.
-bool IsArchiveVolumeName(WStringView name, WStringView archiveName, WStringView extension);
-
 }  // namespace qv::control
 
 #endif  // QVBACKUP_CONTROL_RESTORE_TARGET_H_

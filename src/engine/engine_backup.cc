@@ -73,28 +73,6 @@ bool SaveListedFiles(CQVBackupControl& control, const std::set<CQVString>& files
   return false;
 }
 
-// A backup whose index or closing record did not reach the disk (it
-// filled up, a write failed) leaves an archive no restore can read: it is
-// closed and its volumes removed, as a cancelled one's are: a base archive
-// by its name, an increment by its own volumes only. The last error is the
-// archive's reason for failing.
-void RemoveUnfinishedArchive(CQVBackupControl& control, const WCHAR* folder, const WCHAR* name) {
-  CQVStorage& archive = control.GetStorage();
-  const DWORD error = archive.GetError();
-  theLog.LogError(QVT("The archive could not be finished, it is removed"));
-  const WORD increment = archive.GetCurrentIncrement();
-  const DWORD volumes = archive.GetVolumeCount(0);
-  archive.CloseArchive();
-  if (increment == 0) {
-    control.CleanArchive(folder, name);
-  } else {
-    for (DWORD volume = 0; volume < volumes; ++volume) {
-      qv::platform::RemoveFile(archive.GetArchiveVolumePath(volume, increment));
-    }
-  }
-  SetLastError(error);
-}
-
 }  // namespace
 
 DWORD CQVBackupEngine::BackupControl(QVS_ARCHIVE_INFO* pInfo) {
@@ -123,18 +101,21 @@ DWORD CQVBackupEngine::BackupControl(QVS_ARCHIVE_INFO* pInfo) {
     } else if (SaveListedFiles(m_qvbc, m_setFileToBackup, m_bCancel)) {
       // The control finished, removed and reported the cancelled archive.
     } else if (!CancelRequested(m_bCancel)) {
+      // A backup whose index, closing record or move into place failed (the
+      // disk filled up, a write failed) was given up by the control: the
+      // archive it would have replaced is as it was.
       if (!m_qvbc.EndBackup()) {
-        RemoveUnfinishedArchive(m_qvbc, folder, name);
+        const DWORD error = GetLastError();
+        theLog.LogError(QVT("The archive could not be finished, it is given up"));
         Notify(ENGINE_MSG_CREATE_FAILED);
+        SetLastError(error);
       }
     } else {
       // The cancel word came after the control's last look at it (during
-      // the last file's last block): the archive is still open and would
-      // stay behind without its index. It goes the way the control ends a
-      // cancelled one: finished, its files removed, the host told.
+      // the last file's last block): the new archive is given up as the
+      // control gives up a cancelled one, and the host told.
       theLog.LogDetail(QVT("bCancel = TRUE Cancelling"));
-      m_qvbc.EndBackup();
-      m_qvbc.CleanArchive(folder, name);
+      m_qvbc.GetStorage().AbandonArchive();
       Notify(ENGINE_MSG_CANCELLED);
     }
   }
@@ -147,6 +128,8 @@ DWORD CQVBackupEngine::BackupControl(QVS_ARCHIVE_INFO* pInfo) {
 // the control's index would otherwise still describe an earlier archive.
 DWORD CQVBackupEngine::RestoreFile(QVS_ARCHIVE_INFO* pInfo) {
   CQVStorage& archive = m_qvbc.GetStorage();
+  m_qvbc.SetCallback(m_pCallBack);
+  m_qvbc.SetCancelFlag(&m_bCancel);
   if (!archive.OpenArchive(pInfo, nullptr, 0)) {
     SetLastError(archive.GetError());
     theLog.LogError(QVT("CQVBackupEngine::RestoreFile : the archive cannot be opened"));

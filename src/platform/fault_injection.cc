@@ -46,6 +46,7 @@ class FaultyFile final : public RandomAccessFile {
   bool Tell(ULONGLONG* offset) override { return inner_->Tell(offset); }
   bool Size(ULONGLONG* size) override { return inner_->Size(size); }
   bool Truncate() override { return !Fails(FaultOp::kTruncate) && inner_->Truncate(); }
+  bool Sync() override { return !Fails(FaultOp::kSync) && inner_->Sync(); }
 
  private:
   bool Fails(FaultOp op) {
@@ -107,8 +108,20 @@ ULONGLONG FaultPlan::Injected() const {
   return injected_;
 }
 
-bool FaultPlan::ShouldFail(FaultOp op, WStringView path) {
+FaultPlan& FaultPlan::Record() {
   std::lock_guard<std::mutex> lock(mutex_);
+  recording_ = true;
+  return *this;
+}
+
+std::vector<FaultCall> FaultPlan::Calls() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_;
+}
+
+bool FaultPlan::ShouldFail(FaultOp op, WStringView path, WStringView target) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (recording_) calls_.push_back(FaultCall{op, WString(path), WString(target)});
   for (Rule& rule : rules_) {
     if (rule.op != op || !Contains(path, rule.pathPart)) continue;
     ++rule.seen;
@@ -171,8 +184,14 @@ bool RemoveFile(const WCHAR* path) {
 
 bool RenameFile(const WCHAR* from, const WCHAR* to) {
   FaultPlan* plan = ActiveFaultPlan();
-  if (plan != nullptr && plan->ShouldFail(FaultOp::kRename, ViewOf(from))) return false;
+  if (plan != nullptr && plan->ShouldFail(FaultOp::kRename, ViewOf(from), ViewOf(to))) return false;
   return RenameSystemFile(from, to);
+}
+
+bool SyncFolder(const WCHAR* folder) {
+  FaultPlan* plan = ActiveFaultPlan();
+  if (plan != nullptr && plan->ShouldFail(FaultOp::kSync, ViewOf(folder))) return false;
+  return SyncSystemFolder(folder);
 }
 
 }  // namespace qv::platform

@@ -4,13 +4,15 @@
 //
 // The library always carries this code but it stays inert until a plan is
 // installed: the hooked operations (OpenFile, CreateWritableFile,
-// RemoveFile, RenameFile) then cost one atomic load more, and files opened
-// while no plan is installed are the system's own, unwrapped.
+// RemoveFile, RenameFile, SyncFolder) then cost one atomic load more, and
+// files opened while no plan is installed are the system's own, unwrapped.
 //
 // While a plan is installed, every file that OpenFile or CreateWritableFile
 // opens comes wrapped: its reads, writes, seeks and truncations are checked
 // against the plan before they reach the system. A failing operation sets
 // the thread's last error to the rule's Windows error and changes nothing.
+// A plan may also record every hooked call in order, so that a test can
+// tell that data was synced before the file holding it was renamed.
 #ifndef QVBACKUP_PLATFORM_FAULT_INJECTION_H_
 #define QVBACKUP_PLATFORM_FAULT_INJECTION_H_
 
@@ -33,6 +35,14 @@ enum class FaultOp {
   kTruncate,  // RandomAccessFile::Truncate
   kRename,    // RenameFile, matched on the source path
   kDelete,    // RemoveFile
+  kSync,      // RandomAccessFile::Sync and SyncFolder (on the folder's path)
+};
+
+// One hooked call, as a recording plan keeps it.
+struct FaultCall {
+  FaultOp op;
+  WString path;    // the file (or folder) operated on; a rename's source
+  WString target;  // a rename's new name; empty otherwise
 };
 
 class FaultPlan {
@@ -59,9 +69,16 @@ class FaultPlan {
   // can tell its fault was reached.
   ULONGLONG Injected() const;
 
+  // From now on keeps every hooked call (opens, reads, writes, seeks,
+  // truncations, renames, removals, syncs), failed or not, in order.
+  FaultPlan& Record();
+  // The calls kept since Record.
+  std::vector<FaultCall> Calls() const;
+
   // Used by the hooks. True when the call of `op` on `path` is to fail; the
-  // last error is then set to the rule's error.
-  bool ShouldFail(FaultOp op, WStringView path);
+  // last error is then set to the rule's error. `target`: a rename's new
+  // name, for the record.
+  bool ShouldFail(FaultOp op, WStringView path, WStringView target = WStringView());
 
   // Used by the hooks. How many of `size` bytes may be written when a
   // write makes a file grow by `growth` of them; fewer than `size` means the
@@ -84,6 +101,8 @@ class FaultPlan {
   ULONGLONG budget_ = 0;
   bool partial_ = true;
   ULONGLONG injected_ = 0;
+  bool recording_ = false;
+  std::vector<FaultCall> calls_;
 };
 
 // Installs `plan` for the whole process while the guard lives, and puts
@@ -104,12 +123,13 @@ class ScopedFaultInjection {
 FaultPlan* ActiveFaultPlan();
 
 // The operating system's own operations behind the hooks, one per
-// platform, with the contracts of OpenFile, CreateWritableFile, RemoveFile
-// and RenameFile.
+// platform, with the contracts of OpenFile, CreateWritableFile, RemoveFile,
+// RenameFile and SyncFolder.
 std::unique_ptr<RandomAccessFile> OpenSystemFile(const WCHAR* path, OpenMode mode, Sharing sharing);
 std::unique_ptr<WritableFile> CreateSystemWritableFile(const WCHAR* path);
 bool RemoveSystemFile(const WCHAR* path);
 bool RenameSystemFile(const WCHAR* from, const WCHAR* to);
+bool SyncSystemFolder(const WCHAR* folder);
 
 }  // namespace qv::platform
 

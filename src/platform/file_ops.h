@@ -44,9 +44,18 @@ bool CanOpenForReadWrite(const WCHAR* path);
 // DeleteFileW: removes the file `path` (never a folder, ERROR_ACCESS_DENIED).
 bool RemoveFile(const WCHAR* path);
 
-// MoveFileExW with MOVEFILE_REPLACE_EXISTING: renames the file `from` to
-// `to` on the same volume, replacing a file already named `to`.
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH:
+// renames the file `from` to `to` on the same volume, replacing a file
+// already named `to` in one step (POSIX: rename), so that `to` is always
+// either the old file or the new one.
 bool RenameFile(const WCHAR* from, const WCHAR* to);
+
+// Makes the creations, renames and removals of files in the folder `folder`
+// durable: after it returns they survive a power loss. POSIX: fsync of the
+// folder (a file system that cannot sync folders counts as synced).
+// Windows: nothing to do, its file systems log their folders' changes, and
+// RenameFile writes through.
+bool SyncFolder(const WCHAR* folder);
 
 // SetFileAttributesW(FILE_ATTRIBUTE_NORMAL): clears the read-only (and on
 // Windows hidden and system) attributes of `path` so that it can be deleted

@@ -53,6 +53,10 @@ bool IsDirectory(const WCHAR* path);
 // for a path that is not a folder or cannot be listed.
 bool IsDirectoryEmpty(const WCHAR* path);
 
+// Whether two file names that differ only in letter case name the same
+// file: true on Windows, false on POSIX, where they are two files.
+bool FileNamesIgnoreCase();
+
 // The full drive path of the running program's executable file.
 bool GetExecutablePath(WString* path);
 

@@ -1,6 +1,7 @@
 // The host's text conversions, the same on every platform.
 #include <cstring>
 
+#include "platform/file_system.h"
 #include "platform/host_buffer.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
@@ -28,6 +29,8 @@ QVBACKUP_API DWORD QVUtf16ToUtf8(LPCWSTR text, char* buffer, DWORD cchBuffer) {
   if (!ArgumentsValid(text, buffer, cchBuffer)) return 0;
   return qv::platform::CopyOutToHost(qv::platform::Utf16ToUtf8(qv::WStringView(text)), buffer, cchBuffer);
 }
+
+QVBACKUP_API BOOL QVFileNamesIgnoreCase(void) { return qv::platform::FileNamesIgnoreCase() ? TRUE : FALSE; }
 
 QVBACKUP_API DWORD QVGetErrorText(DWORD error, LPWSTR buffer, DWORD cchBuffer) {
   if (buffer == nullptr && cchBuffer != 0) {

@@ -46,6 +46,10 @@ class RandomAccessFile {
   virtual bool Size(ULONGLONG* size) = 0;
   // SetEndOfFile: cuts (or extends) the file at the current position.
   virtual bool Truncate() = 0;
+  // FlushFileBuffers: what was written, and the file's size, reach stable
+  // storage before it returns (POSIX: fdatasync). The file's name in its
+  // folder is made durable by SyncFolder.
+  virtual bool Sync() = 0;
 };
 
 // CreateFileW with the mode and sharing given. Null with the system's error

@@ -68,7 +68,9 @@ bool ReplacementFile::Create(const WCHAR* target) {
 }
 
 bool ReplacementFile::Commit(const FileDescription& description) {
-  if (!file_->Truncate()) return false;
+  // The content reaches the disk before the name does: a crash never
+  // leaves the target replaced by a file whose data was not written.
+  if (!file_->Truncate() || !file_->Sync()) return false;
   file_.reset();
   if (!platform::SetFileTimes(temporary_.c_str(), description.creationTime, description.lastAccessTime,
                               description.lastWriteTime)) {

@@ -30,7 +30,7 @@ class ReplacementFile {
   // The new file, positioned after what was written. Only after Create.
   platform::RandomAccessFile& File() { return *file_; }
 
-  // Cuts the new file at its position, closes it, gives it the times and
+  // Cuts the new file at its position, syncs it, closes it, gives it the times and
   // attributes of `description` and renames it over the target (an existing
   // read-only, hidden or system target is made writable first, and gets its
   // attributes back when the rename fails). False with the system's error;

@@ -6,6 +6,7 @@
 #include "storage/archive_layout.h"
 #include "storage/block_queue.h"
 #include "storage/block_sealer.h"
+#include "storage/volume_names.h"
 #include "qvbackup/qvstorage.h"
 
 using namespace qv::storage;
@@ -27,7 +28,7 @@ bool IsExe(const CQVString& extension) {
 // archive, or a new (emptied) file. A file another program holds open is
 // tried again a few times.
 BOOL CQVStorage::OpenFirstVolumeForCreate(BOOL bExisting) {
-  CQVPathString path = GetArchiveVolumePath(0);
+  CQVPathString path = VolumeFilePath(0);
   OpenMode mode = bExisting ? OpenMode::kReadWriteExisting : OpenMode::kReadWriteTruncate;
   DWORD error = ERROR_SUCCESS;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
@@ -35,6 +36,7 @@ BOOL CQVStorage::OpenFirstVolumeForCreate(BOOL bExisting) {
     auto file = qv::platform::OpenFile(path, mode, Sharing::kRead);
     if (file) {
       m_pVolume = file.release();
+      m_bVolumeDirty = FALSE;
       m_dwCurrentVolume = 0;
       m_dwCurrentVolumeIncrement = GetDword(m_pHeader, header::kIncrement);
       return TRUE;
@@ -53,24 +55,36 @@ BOOL CQVStorage::BeginArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProg
   m_bSFXReadMode = FALSE;
   m_bReadOnly = FALSE;
   m_bReading = FALSE;
+  m_bReadMoving = FALSE;
+  m_dwSyncError = ERROR_SUCCESS;
+  m_vRemoved.clear();
+  m_vDoomed.clear();
   if (!UpdateInternalInfo(pInfo)) return Fail(ERROR_INVALID_PARAMETER);
   m_pfnProgress = pfnProgress;
   m_ullProgressUserValue = ullUserValue;
+  // Nothing is touched before the lock is had: another run writing this
+  // archive makes this one fail at once.
+  if (!TakeLock(m_strFolder, m_strName, TRUE)) return FALSE;
+  const auto fail = [this](DWORD error) {
+    AbandonArchive();
+    return Fail(error);
+  };
+  if (!RecoverArchiveFiles()) return fail(GetError());
   if (GetDword(m_pHeader, header::kFlags) & QVS_FLAG_INCREMENTAL) {
-    PutDword(m_pHeader, header::kIncrement, GetIncrementCount(0));
+    DWORD increment = 0;
+    if (!ChooseIncrement(pInfo, &increment)) return fail(GetLastError());
+    PutDword(m_pHeader, header::kIncrement, increment);
   }
+  if (!PlanReplacement()) return fail(GetError());
+  m_bStaged = TRUE;
   BOOL copied = CreateSFX(pInfo);
   if (!copied && !(pInfo->pszSFXStub == nullptr || pInfo->pszSFXStub[0] == 0)) {
     // A self-extracting archive was asked for but its program could not be
     // put in place: an archive without it would not run.
-    return Fail(GetError() != ERROR_SUCCESS ? GetError() : ERROR_FILE_NOT_FOUND);
+    return fail(GetError() != ERROR_SUCCESS ? GetError() : ERROR_FILE_NOT_FOUND);
   }
-  if (!OpenFirstVolumeForCreate(copied)) return FALSE;
-  if (!HeaderCreate() || !HeaderWrite()) {
-    DWORD error = GetError();
-    CloseVolume();
-    return Fail(error);
-  }
+  if (!OpenFirstVolumeForCreate(copied)) return fail(GetError());
+  if (!HeaderCreate() || !HeaderWrite()) return fail(GetError());
   return Succeed();
 }
 
@@ -91,6 +105,7 @@ BOOL CQVStorage::HeaderCreate() {
     if (HasVolumeLimit() && stubSize > VolumeLimit()) return FailClosed(ERROR_INVALID_PARAMETER);
     BYTE marker[8];
     PutQword(marker, 0, stubSize);
+    m_bVolumeDirty = TRUE;
     if (!m_pVolume->Seek(kStubMarkerOffset) || !m_pVolume->Write(marker, sizeof(marker))) {
       return FailClosed(GetLastError());
     }
@@ -164,13 +179,19 @@ BOOL CQVStorage::OpenArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgr
   m_bSFXReadMode = FALSE;
   m_bReadOnly = FALSE;
   m_bReading = TRUE;
+  m_bStaged = FALSE;
   UpdateInternalInfo(pInfo);
   if (IsExe(m_strExtension)) {
     PutDword(m_pHeader, header::kFlags, GetDword(m_pHeader, header::kFlags) | QVS_FLAG_SELFEXTRACTING);
   }
   PutDword(m_pHeader, header::kIncrement, pInfo->dwIncrementToOpen);
 
-  CQVPathString path = GetArchiveVolumePath(0);
+  // A member a run had committed but not yet moved into place is read from
+  // its ".qvnew" files.
+  m_bReadMoving = FALSE;
+  CQVPathString finalPath = GetArchiveVolumePath(0);
+  m_bReadMoving = qv::platform::FileExists(finalPath + qv::storage::kMovingSuffix) ? TRUE : FALSE;
+  CQVPathString path = VolumeFilePath(0);
   auto file = qv::platform::OpenFile(path, OpenMode::kReadWriteExisting, Sharing::kRead);
   if (!file) {
     // An archive on read-only media or in a read-only file is still read.
@@ -181,6 +202,7 @@ BOOL CQVStorage::OpenArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgr
     m_bReadOnly = TRUE;
   }
   m_pVolume = file.release();
+  m_bVolumeDirty = FALSE;
   m_dwCurrentVolume = 0;
   m_dwCurrentVolumeIncrement = pInfo->dwIncrementToOpen;
   m_pfnProgress = pfnProgress;
@@ -199,6 +221,7 @@ BOOL CQVStorage::OpenArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgr
 // still writes the header and closes the volume.
 BOOL CQVStorage::CloseArchive() {
   if (!IsOpen()) return Fail(ERROR_INVALID_STATE);
+  if (m_bStaged) return FinishArchive();
   const BOOL settled = SettleQueue();
   const DWORD settleError = GetError();
   DropQueue();

@@ -63,7 +63,9 @@ BOOL CQVStorage::CreateSFX(QVS_ARCHIVE_INFO* pInfo) {
     return FALSE;
   }
   PutDword(m_pHeader, header::kFlags, flags | QVS_FLAG_SELFEXTRACTING);
-  CQVPathString target = GetArchiveVolumePath(0);
+  // The copy is the new archive's first volume, under its temporary name
+  // while the archive is written: an archive of that name stays as it is.
+  CQVPathString target = VolumeFilePath(0);
   if (qv::platform::FileExists(target)) {
     qv::platform::MakeWritable(target);
     qv::platform::RemoveFile(target);
@@ -142,6 +144,7 @@ BOOL CQVStorage::OpenRunningProgram() {
   auto file = qv::platform::OpenFile(program, OpenMode::kReadExisting, Sharing::kRead);
   if (!file) return Fail(GetLastError());
   m_pVolume = file.release();
+  m_bVolumeDirty = FALSE;
   m_dwCurrentVolume = 0;
   m_dwCurrentVolumeIncrement = 0;
   return TRUE;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/file_lock.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/random_access_file.h"
@@ -44,7 +45,10 @@ CQVStorage::CQVStorage(const CQVStorage& other) : CQVStorage() { CopyFrom(other)
 
 CQVStorage& CQVStorage::operator=(const CQVStorage& other) {
   if (this != &other) {
-    CloseVolume();
+    // An archive this object was writing is given up, as at its end.
+    AbandonArchive();
+    m_pLock.reset();
+    m_bLockFromBegin = FALSE;
     CopyFrom(other);
   }
   return *this;
@@ -69,6 +73,7 @@ void CQVStorage::CopyFrom(const CQVStorage& other) {
   m_ullProgressUserValue = other.m_ullProgressUserValue;
   m_bReadOnly = other.m_bReadOnly;
   m_bReading = other.m_bReading;
+  m_bReadMoving = other.m_bReadMoving;
   m_pfnSleep = other.m_pfnSleep;
   // Blocks queued by the source stay the source's.
   m_pBlockQueue.reset();
@@ -76,7 +81,10 @@ void CQVStorage::CopyFrom(const CQVStorage& other) {
   m_dwWorkerThreads = other.m_dwWorkerThreads;
 }
 
+// An archive still being written is given up: what was written of it goes,
+// the archive it would have replaced stays.
 CQVStorage::~CQVStorage() {
+  if (m_bStaged) AbandonArchive();
   CloseVolume();
   for (const void* cursor : m_setBlockSearches) delete static_cast<const ULONGLONG*>(cursor);
   if (m_pHeader != nullptr) std::memset(m_pHeader, 0, QVS_HEADER_SIZE);

@@ -20,7 +20,7 @@ BOOL CQVStorage::OpenVolume(DWORD dwVolume) {
     return TRUE;
   }
   WCHAR path[QVS_VOLUME_PATH_CHARS];
-  CQVPathString computed = GetArchiveVolumePath(dwVolume);
+  CQVPathString computed = VolumeFilePath(dwVolume);
   DWORD length = std::min<DWORD>(computed.GetLength(), QVS_VOLUME_PATH_CHARS - 1);
   std::memcpy(path, static_cast<const WCHAR*>(computed), length * sizeof(WCHAR));
   path[length] = 0;
@@ -37,9 +37,12 @@ BOOL CQVStorage::OpenVolume(DWORD dwVolume) {
     auto file = qv::platform::OpenFile(path, mode, Sharing::kRead);
     if (file) {
       // The volume in use is let go only now: when the next one cannot be
-      // had, the archive stays open and its other volumes readable.
+      // had, the archive stays open and its other volumes readable. What
+      // was written to it reaches the disk first.
+      if (!SyncVolume()) return FALSE;
       CloseVolume();
       m_pVolume = file.release();
+      m_bVolumeDirty = FALSE;
       m_dwCurrentVolume = dwVolume;
       m_dwCurrentVolumeIncrement = increment;
       return TRUE;
@@ -75,7 +78,7 @@ ULONGLONG CQVStorage::LastVolumeOf(ULONGLONG ullEndOfData) const {
   ULONGLONG last = ullEndOfData / VolumeLimit();
   if (last > 0 && ullEndOfData % VolumeLimit() == 0) {
     CQVStorage* self = const_cast<CQVStorage*>(this);
-    if (!qv::platform::FileExists(self->GetArchiveVolumePath(static_cast<DWORD>(last)))) --last;
+    if (!qv::platform::FileExists(self->VolumeFilePath(static_cast<DWORD>(last)))) --last;
   }
   return last;
 }
@@ -110,7 +113,7 @@ ULONGLONG CQVStorage::Seek(ULONGLONG ullOffset, DWORD dwOrigin, BOOL bMove) {
     case 2: {
       ULONGLONG last = LastVolumeOf(GetQword(m_pHeader, header::kEndOfData));
       ULONGLONG size = 0;
-      if (!qv::platform::GetFileSizeOf(GetArchiveVolumePath(static_cast<DWORD>(last)), &size)) {
+      if (!qv::platform::GetFileSizeOf(VolumeFilePath(static_cast<DWORD>(last)), &size)) {
         Fail(GetLastError());
         return QVS_INVALID_OFFSET;
       }
@@ -138,9 +141,11 @@ ULONGLONG CQVStorage::Seek(ULONGLONG ullOffset, DWORD dwOrigin, BOOL bMove) {
 BOOL CQVStorage::Transfer(BYTE* pBuffer, DWORD dwLength, bool bWrite, DWORD* pdwDone) {
   *pdwDone = 0;
   if (m_pVolume == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (bWrite && m_dwSyncError != ERROR_SUCCESS) return Fail(m_dwSyncError);
   auto transferHere = [&](DWORD count) -> BOOL {
     if (count == 0) return TRUE;
     if (bWrite) {
+      m_bVolumeDirty = TRUE;
       if (!m_pVolume->Write(pBuffer + *pdwDone, count)) return Fail(GetLastError());
       *pdwDone += count;
       return TRUE;
@@ -217,7 +222,7 @@ ULONGLONG CQVStorage::GetArchiveSize(DWORD dwSelector) {
   if (dwSelector == 0 && increment != 0) --increment;
   ULONGLONG last = LastVolumeOf(GetQword(m_pHeader, header::kEndOfData));
   ULONGLONG size = 0;
-  if (!qv::platform::GetFileSizeOf(GetArchiveVolumePath(static_cast<DWORD>(last), increment), &size)) {
+  if (!qv::platform::GetFileSizeOf(VolumeFilePath(static_cast<DWORD>(last), increment), &size)) {
     Fail(GetLastError());
     return QVS_INVALID_OFFSET;
   }
@@ -233,11 +238,12 @@ BOOL CQVStorage::SetEndOfArchive() {
   if (!SettleQueue()) return FALSE;
   ULONGLONG offset = CurrentOffset();
   if (offset == QVS_INVALID_OFFSET) return FALSE;
+  m_bVolumeDirty = TRUE;
   if (!m_pVolume->Truncate()) return Fail(GetLastError());
   if (GetQword(m_pHeader, header::kEndOfData) > offset) PutQword(m_pHeader, header::kEndOfData, offset);
   if (!HasVolumeLimit()) return Succeed();
   for (DWORD volume = m_dwCurrentVolume + 1; volume != 0; ++volume) {
-    CQVPathString path = GetArchiveVolumePath(volume);
+    CQVPathString path = VolumeFilePath(volume);
     if (!qv::platform::FileExists(path)) return Succeed();
     qv::platform::MakeWritable(path);
     if (!qv::platform::RemoveFile(path)) return Fail(GetLastError());

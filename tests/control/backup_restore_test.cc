@@ -88,13 +88,21 @@ TEST_F(ControlTest, BigFileIsSplitIntoBlocksWithProgress) {
   EXPECT_GE(dataBlocks, 1 + 3 + 1 + 1);
 }
 
-TEST_F(ControlTest, CancelRemovesOnlyThisArchivesFiles) {
+// Cancelling a full backup over an existing chain: the new archive goes,
+// the chain stays byte for byte (its base and increments).
+TEST_F(ControlTest, CancelKeepsTheArchiveItWouldHaveReplaced) {
   std::vector<fs::path> files = {sources_.WriteFile("1.bin", 5000), sources_.WriteFile("2.bin", 5000),
                                  sources_.WriteFile("3.bin", 5000)};
-  fs::path neighbour = archives_.path() / "homework.docx";
-  WriteAll(neighbour, TextBytes(100));
-  WriteAll(archives_.path() / "home.I2.QVA", TextBytes(10));  // an increment of this archive
-  WriteAll(archives_.path() / "home.QVA.txt", TextBytes(10));  // not a volume name
+  CQVBackupControl first;
+  Backup({files[0]}, desc_, first);
+  desc_.get()->dwFlags |= QVS_FLAG_INCREMENTAL;
+  Backup({files[1]}, desc_, first);
+  desc_.get()->dwFlags &= ~static_cast<DWORD>(QVS_FLAG_INCREMENTAL);
+  const std::vector<fs::path> before = FilesIn(archives_.path());
+  ASSERT_EQ(before, (std::vector<fs::path>{"home.I1.QVA", "home.QVA"}));
+  const Bytes base = ReadAll(archives_.path() / "home.QVA");
+  const Bytes increment = ReadAll(archives_.path() / "home.I1.QVA");
+
   volatile DWORD cancel = 0;
   MessageLog messages;
   CQVBackupControl control(&messages);
@@ -106,12 +114,48 @@ TEST_F(ControlTest, CancelRemovesOnlyThisArchivesFiles) {
   EXPECT_FALSE(control.AddFileToArchive(DrivePathOf(files[2]).c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
   EXPECT_EQ(messages.codes.back(), static_cast<DWORD>(ENGINE_MSG_CANCELLED));
-  EXPECT_FALSE(fs::exists(archives_.path() / "home.QVA"));
-  EXPECT_FALSE(fs::exists(archives_.path() / "home.I2.QVA"));
-  EXPECT_TRUE(fs::exists(neighbour));
-  EXPECT_TRUE(fs::exists(archives_.path() / "home.QVA.txt"));
-  // The archive is closed: later files fail.
+  EXPECT_EQ(FilesIn(archives_.path()), before) << "nothing of the new archive is left";
+  EXPECT_EQ(ReadAll(archives_.path() / "home.QVA"), base);
+  EXPECT_EQ(ReadAll(archives_.path() / "home.I1.QVA"), increment);
+  // The archive is given up: later files fail.
   EXPECT_FALSE(control.AddFileToArchive(DrivePathOf(files[0]).c_str()));
+  Restore(desc_);
+  EXPECT_EQ(ReadAll(Restored(files[0])), ReadAll(files[0]));
+}
+
+// One control, two archives: cancelling the second leaves the first whole.
+TEST_F(ControlTest, ReusedControlCancelsOnlyTheArchiveItIsWriting) {
+  std::vector<fs::path> files = {sources_.WriteFile("1.bin", 5000), sources_.WriteFile("2.bin", 5000)};
+  volatile DWORD cancel = 0;
+  CQVBackupControl control;
+  control.SetCancelFlag(&cancel);
+  Backup(files, desc_, control);
+  const Bytes first = ReadAll(archives_.path() / "home.QVA");
+  ArchiveDescription second(archives_.DrivePath());
+  second.name = W("other");
+  ASSERT_TRUE(control.BeginBackup(second.get()));
+  EXPECT_TRUE(control.AddFileToArchive(DrivePathOf(files[0]).c_str()));
+  cancel = 1;
+  EXPECT_FALSE(control.AddFileToArchive(DrivePathOf(files[1]).c_str()));
+  EXPECT_EQ(FilesIn(archives_.path()), (std::vector<fs::path>{"home.QVA"}));
+  EXPECT_EQ(ReadAll(archives_.path() / "home.QVA"), first);
+}
+
+// CleanArchive takes the archive's volumes and what a stopped run left of
+// it, nothing that merely starts with its name.
+TEST_F(ControlTest, CleanArchiveRemovesOnlyThisArchivesFiles) {
+  fs::path file = sources_.WriteFile("1.bin", 5000);
+  CQVBackupControl control;
+  Backup({file}, desc_, control);
+  for (const char* name : {"home.I2.QVA", "home.3.QVA", "home.I1.2.QVA.qvtmp", "home.exe.qvnew"}) {
+    WriteAll(archives_.path() / name, TextBytes(10));
+  }
+  for (const char* name : {"homework.docx", "home.QVA.txt", "home.txt", "home.qvlock.bak"}) {
+    WriteAll(archives_.path() / name, TextBytes(10));
+  }
+  control.CleanArchive(archives_.DrivePath().c_str(), W("home").c_str());
+  EXPECT_EQ(FilesIn(archives_.path()),
+            (std::vector<fs::path>{"home.QVA.txt", "home.qvlock.bak", "home.txt", "homework.docx"}));
 }
 
 TEST_F(ControlTest, CancelledIncrementRemovesItselfAndLeavesTheChain) {
@@ -132,7 +176,7 @@ TEST_F(ControlTest, CancelledIncrementRemovesItselfAndLeavesTheChain) {
   EXPECT_TRUE(control.AddFileToArchive(DrivePathOf(files[0]).c_str()));
   cancel = 1;
   EXPECT_FALSE(control.AddFileToArchive(DrivePathOf(files[1]).c_str()));
-  EXPECT_EQ(FilesIn(archives_.path()), before) << "only the increment's volumes go";
+  EXPECT_EQ(FilesIn(archives_.path()), before) << "nothing of the increment is left";
   desc_.get()->dwFlags &= ~static_cast<DWORD>(QVS_FLAG_INCREMENTAL);
   Restore(desc_);
   for (const fs::path& file : files) EXPECT_EQ(ReadAll(Restored(file)), ReadAll(file));

@@ -156,7 +156,7 @@ TEST_F(BackupRunTest, VanishedFileIsLoggedAndTheOthersAreSaved) {
   ExpectRestored(restored_.path(), {files[0], files[2]});
 }
 
-TEST_F(BackupRunTest, CancelDuringAFileEndsTheBackupAndRemovesTheArchive) {
+TEST_F(BackupRunTest, CancelDuringAFileGivesTheArchiveUp) {
   // The first file comes in two chunks; the control looks at the cancel
   // word before the second.
   std::vector<fs::path> files = ListFiles({{"a.bin", QVBF_CHUNK_SIZE + 10}, {"b.bin", 3 * 4096}});
@@ -165,8 +165,9 @@ TEST_F(BackupRunTest, CancelDuringAFileEndsTheBackupAndRemovesTheArchive) {
   ASSERT_EQ(recorder_.Count(ENGINE_MSG_CANCELLED), 1);
   EXPECT_EQ(recorder_.codes.back(), static_cast<DWORD>(ENGINE_MSG_CANCELLED));
   std::vector<WString> lines = Lines();
-  // The control finished the archive once; the engine did not again.
-  EXPECT_EQ(LinesEndingWith(lines, "ENTER CQVBackupControl::EndBackup()"), 1);
+  // The control gave the archive up: it is never finished, by it or by the
+  // engine.
+  EXPECT_EQ(LinesEndingWith(lines, "ENTER CQVBackupControl::EndBackup()"), 0);
   EXPECT_EQ(LinesEndingWith(lines, "bCancel = TRUE Cancelling"), 1);
   // The second file is not tried against the closed archive.
   EXPECT_EQ(LinesHolding(lines, "Echec of BackupFile"), 1);
@@ -175,13 +176,35 @@ TEST_F(BackupRunTest, CancelDuringAFileEndsTheBackupAndRemovesTheArchive) {
   EXPECT_TRUE(engine_.m_bCancel);  // never reset by the engine
 }
 
-TEST_F(BackupRunTest, CancelAfterTheLastBlockStillEndsTheBackup) {
+TEST_F(BackupRunTest, CancelAfterTheLastBlockStillGivesTheArchiveUp) {
   ListFiles({{"only.txt", 100}});
   recorder_.cancelAtProgress = 1;
   engine_.BackupControl(archive_.get());
   EXPECT_EQ(recorder_.codes, (std::vector<DWORD>{ENGINE_MSG_PROGRESS, ENGINE_MSG_CANCELLED}));
-  EXPECT_EQ(LinesEndingWith(Lines(), "ENTER CQVBackupControl::EndBackup()"), 1);
+  EXPECT_EQ(LinesEndingWith(Lines(), "ENTER CQVBackupControl::EndBackup()"), 0);
   EXPECT_TRUE(FilesBelow(destination_.path()).empty());
+}
+
+// A cancelled run over an earlier archive of the same name leaves it as it
+// was, and it still restores.
+TEST_F(BackupRunTest, CancelledRunKeepsTheEarlierArchive) {
+  std::vector<fs::path> files = ListFiles({{"a.bin", QVBF_CHUNK_SIZE + 10}, {"b.bin", 3 * 4096}});
+  engine_.BackupControl(archive_.get());
+  ASSERT_EQ(recorder_.Count(ENGINE_MSG_CANCELLED), 0);
+  const std::vector<fs::path> before = FilesBelow(destination_.path());
+  ASSERT_EQ(before.size(), 1u);
+  const Bytes earlier = ReadAll(before[0]);
+  recorder_.codes.clear();
+  recorder_.percentages.clear();
+  recorder_.cancelAtProgress = 1;
+  engine_.BackupControl(archive_.get());
+  ASSERT_EQ(recorder_.Count(ENGINE_MSG_CANCELLED), 1);
+  EXPECT_EQ(FilesBelow(destination_.path()), before);
+  EXPECT_EQ(ReadAll(before[0]), earlier);
+  engine_.m_bCancel = FALSE;
+  engine_.SetRestoreRoot(restored_.DrivePath().c_str());
+  engine_.RestoreFile(archive_.get());
+  for (const fs::path& file : files) EXPECT_EQ(ReadAll(RestoredFile(restored_.path(), DrivePathOf(file))), ReadAll(file));
 }
 
 TEST_F(BackupRunTest, FolderTreeComesBackByteForByteBelowTheRestoreRoot) {

@@ -70,41 +70,152 @@ class BackupFaultsTest : public ::testing::Test {
 };
 
 // The disk fills up at every stage of the archive: the header, a record,
-// the data, the index, the closing record, its last byte. The host hears of
-// the failure, what is left cannot pass for a whole archive, the source is
-// untouched, and the engine can back up again.
-TEST_F(BackupFaultsTest, DestinationFillingUpFailsTheRunAndLeavesNoSoundArchive) {
+// the data, the index, the closing record, the header rewritten at the
+// end. The host hears of the failure, nothing of the new archive is left,
+// the archive it would have replaced is byte for byte as it was, the source
+// is untouched, and the engine can back up again.
+TEST_F(BackupFaultsTest, DestinationFillingUpFailsTheRunAndKeepsThePreviousArchive) {
   archive_.info.dwBlockSize = 1000;
-  // The first backup reads the new files and so moves their access times,
-  // which the index holds: the size is measured once they have settled.
   RunBackup(nullptr);
-  for (const fs::path& file : FilesBelow(destination_.path())) fs::remove(file);
-  RunBackup(nullptr);
-  const ULONGLONG full = ArchiveBytes();
+  const std::vector<fs::path> kept = FilesBelow(destination_.path());
+  ASSERT_EQ(kept.size(), 1u);
+  Bytes previous = ReadAll(kept[0]);
+  const ULONGLONG full = previous.size();
   ASSERT_GT(full, 30000u);
-  for (const fs::path& file : FilesBelow(destination_.path())) fs::remove(file);
-
-  for (ULONGLONG budget : {ULONGLONG{0}, ULONGLONG{100}, ULONGLONG{300}, full / 4, full / 2, full - 1500, full - 40,
-                           full - 20, full - 1}) {
-    SCOPED_TRACE(budget);
-    FaultPlan plan;
-    plan.LimitWrites(budget, destination_.DrivePath());
+  const auto expectFailedAndKept = [&](FaultPlan& plan) {
     std::vector<DWORD> codes = RunBackup(&plan);
     EXPECT_GE(plan.Injected(), 1u);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), ENGINE_MSG_CREATE_FAILED), 1);
-    EXPECT_TRUE(FilesBelow(destination_.path()).empty() || !LoadsAsSound(archive_));
+    EXPECT_EQ(FilesBelow(destination_.path()), kept);
+    EXPECT_EQ(ReadAll(kept[0]), previous);
     EXPECT_EQ(Snapshot(source_.path()), before_);
-    for (const fs::path& file : FilesBelow(destination_.path())) fs::remove(file);
+  };
+  // By bytes, up to well inside the index.
+  for (ULONGLONG budget : {ULONGLONG{0}, ULONGLONG{100}, ULONGLONG{300}, full / 4, full / 2, full - 1500}) {
+    SCOPED_TRACE(budget);
+    FaultPlan plan;
+    plan.LimitWrites(budget, destination_.DrivePath());
+    expectFailedAndKept(plan);
   }
-  // With room for all of it (the index, holding access times, may compress
-  // to a few bytes more), the same run writes a whole archive.
+  // The last writes by their number: their place in bytes moves by a byte
+  // with the folder times the index holds (other programs touch the temp
+  // folder), their number does not. Counted on a whole run first.
+  FaultPlan counter;
+  counter.Record();
+  std::vector<DWORD> codes = RunBackup(&counter);
+  ASSERT_EQ(std::count(codes.begin(), codes.end(), ENGINE_MSG_CREATE_FAILED), 0);
+  const std::vector<FaultCall> calls = counter.Calls();
+  const auto writes = static_cast<ULONGLONG>(std::count_if(calls.begin(), calls.end(), [&](const FaultCall& call) {
+    return call.op == FaultOp::kWrite && call.path.find(destination_.DrivePath()) == 0;
+  }));
+  ASSERT_GT(writes, 10u);
+  previous = ReadAll(kept[0]);
+  for (ULONGLONG back : {0, 1, 2, 3}) {
+    SCOPED_TRACE(back);
+    FaultPlan plan;
+    plan.Fail(FaultOp::kWrite, destination_.DrivePath(), ERROR_DISK_FULL, writes - back);
+    expectFailedAndKept(plan);
+  }
   FaultPlan roomy;
   roomy.LimitWrites(full + 4096, destination_.DrivePath());
-  std::vector<DWORD> codes = RunBackup(&roomy);
+  codes = RunBackup(&roomy);
   EXPECT_EQ(std::count(codes.begin(), codes.end(), ENGINE_MSG_CREATE_FAILED), 0);
   EXPECT_EQ(roomy.Injected(), 0u);
   RestoreAll(archive_, restored_);
   ExpectRestored(restored_.path(), files_);
+}
+
+// A sync that fails (the disk reports an error when data is to reach it)
+// fails the run like a failed write: nothing new is left, the previous
+// archive stays. Each sync of the run in turn, from the first volume's to
+// the folder's once the archive is in place.
+TEST_F(BackupFaultsTest, FailingSyncFailsTheRunAndKeepsThePreviousArchive) {
+  archive_.info.dwBlockSize = 1000;
+  archive_.info.ullVolumeSize = 8000;
+  RunBackup(nullptr);
+  std::vector<fs::path> kept = FilesBelow(destination_.path());
+  ASSERT_GT(kept.size(), 2u);
+  std::map<fs::path, Bytes> previous;
+  for (const fs::path& file : kept) previous[file] = ReadAll(file);
+  int failedRuns = 0;
+  for (ULONGLONG nth = 1;; ++nth) {
+    SCOPED_TRACE(nth);
+    ASSERT_LT(nth, 40u);
+    FaultPlan plan;
+    plan.Fail(FaultOp::kSync, destination_.DrivePath(), ERROR_IO_DEVICE, nth);
+    std::vector<DWORD> codes = RunBackup(&plan);
+    if (plan.Injected() == 0) break;  // past the run's last sync
+    ++failedRuns;
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), ENGINE_MSG_CREATE_FAILED), 1);
+    // Until the new archive is committed the old one stays as it was; a
+    // failure after that (a folder's sync) leaves the new one, whole and in
+    // place. Never anything half-made.
+    const std::vector<fs::path> left = FilesBelow(destination_.path());
+    bool old = left == kept;
+    for (const fs::path& file : left) {
+      EXPECT_EQ(file.string().find(".qv"), std::string::npos) << file;
+      old = old && previous.count(file) != 0 && ReadAll(file) == previous[file];
+    }
+    EXPECT_TRUE(old || LoadsAsSound(archive_));
+    if (!old) {
+      // The new archive replaced the old one: it is what later runs replace.
+      kept = left;
+      previous.clear();
+      for (const fs::path& file : kept) previous[file] = ReadAll(file);
+    }
+  }
+  // One per volume, the header's, and the folder's around the renames.
+  EXPECT_GE(failedRuns, 3 + 2);
+  RestoreAll(archive_, restored_);
+  ExpectRestored(restored_.path(), files_);
+}
+
+// The order that makes a run durable, as the platform layer sees it: each
+// volume is synced after its last write and before it is renamed, the
+// volume holding the header last; the folder is synced after the renames
+// that put the archive in place, and again after the old files go.
+TEST_F(BackupFaultsTest, VolumesAreSyncedBeforeTheyAreRenamedIntoPlace) {
+  archive_.info.dwBlockSize = 1000;
+  archive_.info.ullVolumeSize = 8000;
+  RunBackup(nullptr);  // an archive to replace
+  FaultPlan plan;
+  plan.Record();
+  RunBackup(&plan);
+  const std::vector<FaultCall> calls = plan.Calls();
+  const WString folder = destination_.DrivePath();
+  const auto last = [&](FaultOp op, const WString& path) {
+    std::ptrdiff_t at = -1;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      if (calls[i].op == op && calls[i].path == path) at = static_cast<std::ptrdiff_t>(i);
+    }
+    return at;
+  };
+  std::vector<std::ptrdiff_t> renames;
+  std::ptrdiff_t firstRename = -1;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].op == FaultOp::kRename && firstRename < 0) firstRename = static_cast<std::ptrdiff_t>(i);
+  }
+  ASSERT_GE(firstRename, 0);
+  int volumes = 0;
+  for (const fs::path& file : FilesBelow(destination_.path())) {
+    const WString staged = DrivePathOf(file) + W(".qvtmp");
+    SCOPED_TRACE(U8(staged));
+    const std::ptrdiff_t wrote = last(FaultOp::kWrite, staged);
+    const std::ptrdiff_t synced = last(FaultOp::kSync, staged);
+    ASSERT_GE(wrote, 0);
+    EXPECT_GT(synced, wrote);
+    EXPECT_LT(synced, firstRename);
+    ++volumes;
+  }
+  EXPECT_GE(volumes, 3);
+  // The first volume, holding the header, takes its final name last.
+  std::ptrdiff_t lastRename = -1;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].op == FaultOp::kRename) lastRename = static_cast<std::ptrdiff_t>(i);
+  }
+  EXPECT_EQ(U8(calls[static_cast<std::size_t>(lastRename)].target), U8(folder + W("\\home.1.QVA")));
+  const std::ptrdiff_t folderSynced = last(FaultOp::kSync, folder);
+  EXPECT_GT(folderSynced, lastRename);
 }
 
 // EndBackup's writes, one failing at a time: each index block's header and
@@ -132,10 +243,9 @@ TEST_F(BackupFaultsTest, WriteFailingInTheIndexOrClosingRecordFailsEndBackup) {
     ++failures;
     EXPECT_FALSE(ended);
     // The error line EndBackup writes clears the last error: the archive
-    // keeps the reason.
+    // keeps the reason. What was written is gone.
     EXPECT_EQ(control.GetStorage().GetError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
-    control.GetStorage().CloseArchive();
-    EXPECT_FALSE(LoadsAsSound(archive_));
+    EXPECT_TRUE(FilesBelow(destination_.path()).empty());
   }
   // Two index blocks or more, the closing record, the header: one write each.
   EXPECT_GE(failures, 4);

@@ -16,6 +16,7 @@
 
 namespace qvtest {
 
+using qv::platform::FaultCall;
 using qv::platform::FaultOp;
 using qv::platform::FaultPlan;
 using qv::platform::ScopedFaultInjection;

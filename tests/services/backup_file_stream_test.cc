@@ -45,6 +45,7 @@ class FaultyFile : public qv::platform::RandomAccessFile {
   bool Tell(ULONGLONG*) override { return false; }
   bool Size(ULONGLONG*) override { return false; }
   bool Truncate() override { return false; }
+  bool Sync() override { return false; }
 
  private:
   int reads_ = 0;

@@ -174,13 +174,19 @@ TEST_F(ContainerTest, CuttingInTheSecondOfFourVolumesDeletesTheLastTwo) {
   ASSERT_TRUE(storage.BeginArchive(&desc_.info));
   Bytes data = RandomBytes(3500, 1);
   ASSERT_TRUE(storage.WriteData(data.data(), 3500));
-  ASSERT_TRUE(fs::exists(Volume("home.4.QVA")));
+  // Written under temporary names until the archive is closed.
+  ASSERT_TRUE(fs::exists(Volume("home.4.QVA.qvtmp")));
+  ASSERT_FALSE(fs::exists(Volume("home.4.QVA")));
   ASSERT_NE(storage.Seek(1500, 0, TRUE), QVS_INVALID_OFFSET);
   ASSERT_TRUE(storage.SetEndOfArchive());
-  EXPECT_EQ(fs::file_size(Volume("home.2.QVA")), 500u);
-  EXPECT_FALSE(fs::exists(Volume("home.3.QVA")));
-  EXPECT_FALSE(fs::exists(Volume("home.4.QVA")));
+  EXPECT_EQ(fs::file_size(Volume("home.2.QVA.qvtmp")), 500u);
+  EXPECT_FALSE(fs::exists(Volume("home.3.QVA.qvtmp")));
+  EXPECT_FALSE(fs::exists(Volume("home.4.QVA.qvtmp")));
   EXPECT_TRUE(storage.CloseArchive());
+  EXPECT_EQ(fs::file_size(Volume("home.2.QVA")), 500u);
+  EXPECT_TRUE(fs::exists(Volume("home.1.QVA")));
+  EXPECT_FALSE(fs::exists(Volume("home.3.QVA")));
+  EXPECT_FALSE(fs::exists(Volume("home.2.QVA.qvtmp")));
   CQVStorage closed;
   EXPECT_FALSE(closed.SetEndOfArchive());
   EXPECT_EQ(closed.GetError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
@@ -190,8 +196,8 @@ int g_sleeps = 0;
 void CountSleep(DWORD) { ++g_sleeps; }
 
 TEST_F(ContainerTest, BusyFirstVolumeIsTriedFiveMoreTimes) {
-  // A folder where the first volume should go cannot be opened as a file.
-  fs::create_directory(Volume("home.QVA"));
+  // A folder where the first volume is written cannot be opened as a file.
+  fs::create_directory(Volume("home.QVA.qvtmp"));
   CQVStorage storage;
   storage.SetSleepProc(CountSleep);
   g_sleeps = 0;

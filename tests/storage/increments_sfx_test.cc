@@ -22,6 +22,7 @@ class IncrementTest : public ::testing::Test {
     ASSERT_TRUE(incremental ? storage.BeginIncrementalArchive(info) : storage.BeginArchive(info));
     Bytes data = TextBytes(100);
     ASSERT_TRUE(storage.CreateBlock(data.data(), 100, 0));
+    ASSERT_TRUE(EndWithClosingRecord(storage));
     ASSERT_TRUE(storage.CloseArchive());
   }
   TempDir temp_;
@@ -37,19 +38,28 @@ TEST_F(IncrementTest, IncrementsAreNumberedAfterTheFirstMissingFile) {
   ArchiveDescription desc(temp_.DrivePath());
   ASSERT_TRUE(probe.BeginIncrementalArchive(desc.get()));
   EXPECT_EQ(probe.GetCurrentIncrement(), 3);
-  EXPECT_EQ(probe.GetIncrementCount(0), 4u);  // I3 now exists too
+  EXPECT_EQ(probe.GetIncrementCount(0), 3u);  // written under a temporary name until it is whole
+  ASSERT_TRUE(EndWithClosingRecord(probe));
   ASSERT_TRUE(probe.CloseArchive());
+  EXPECT_EQ(probe.GetIncrementCount(0), 4u);
   Bytes base = IdentifierOf(temp_.path() / "home.QVA");
   EXPECT_EQ(IdentifierOf(temp_.path() / "home.I3.QVA"), base);
   EXPECT_EQ(IdentifierOf(temp_.path() / "home.I1.QVA"), base);
   EXPECT_EQ(Dword(ReadAll(temp_.path() / "home.I3.QVA"), 24), 3u);
   EXPECT_EQ(Dword(ReadAll(temp_.path() / "home.I3.QVA"), 32) & QVS_FLAG_INCREMENTAL, QVS_FLAG_INCREMENTAL);
 
+  // A gap: the first missing name is 1 again, but I2 and I3 were made on
+  // top of the lost I1, so the chain takes no new member (a new I1 would
+  // be restored under them), and nothing is written or removed.
   fs::remove(temp_.path() / "home.I1.QVA");
   CQVStorage again;
-  ASSERT_TRUE(again.BeginIncrementalArchive(desc.get()));
-  EXPECT_EQ(again.GetCurrentIncrement(), 1);
-  again.CloseArchive();
+  EXPECT_FALSE(again.BeginIncrementalArchive(desc.get()));
+  EXPECT_EQ(again.GetError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  EXPECT_EQ(again.GetIncrementCount(0), 1u);
+  EXPECT_FALSE(fs::exists(temp_.path() / "home.I1.QVA"));
+  EXPECT_FALSE(fs::exists(temp_.path() / "home.I1.QVA.qvtmp"));
+  EXPECT_TRUE(fs::exists(temp_.path() / "home.I2.QVA"));
+  EXPECT_TRUE(fs::exists(temp_.path() / "home.I3.QVA"));
 }
 
 TEST_F(IncrementTest, IncrementsOpenByNumberAndBaseHasNoIncrementFlag) {

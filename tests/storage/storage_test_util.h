@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/test_util.h"
+#include "qvbackup/qvarchivelayout.h"
 #include "qvbackup/qvstorage.h"
 
 namespace qvtest {
@@ -87,6 +88,19 @@ inline Bytes BlockAt(CQVStorage& storage, ULONGLONG offset) {
   Bytes copy(data, data + length);
   storage.DeleteFoundBlockData(data, length);
   return copy;
+}
+
+// Ends an open archive the way a backup does before it is closed: a
+// closing record (stored plain) pointing at the first block after the
+// header, and the header's user data pointing at the record. Only members
+// ended so count in a chain.
+inline bool EndWithClosingRecord(CQVStorage& storage, ULONGLONG firstBlock = QVS_HEADER_SIZE) {
+  BYTE closing[qvlayout::closing::kSize] = {'S', 'Q', 'V', 'O'};
+  for (int i = 0; i < 8; ++i) closing[4 + i] = static_cast<BYTE>(firstBlock >> (8 * i));
+  closing[12] = 2;
+  ULONGLONG offset = 0;
+  return storage.CreateBlock(closing, sizeof(closing), QVS_BLOCK_STORE_PLAIN, &offset, 0) &&
+         storage.FlushBlocks() && storage.SetUserData(offset);
 }
 
 }  // namespace qvtest

@@ -79,14 +79,30 @@ set -e
   fail "password: $code $code2 $(cat "$work/err")"
 [[ $(names) == "home.I1.QVA home.I2.QVA home.QVA " ]] || fail "after refusals: $(names)"
 
-# A gap: the next increment takes the missing number, and those beyond it
-# (no longer part of the chain) go.
+# A gap: I2 was made on top of the lost I1. Readers say so, naming the
+# file, and use the base only; the next increment is refused, touching
+# nothing; a full backup replaces the chain and says what it removed.
 rm "$work/arch/home.I1.QVA"
-increment
-[[ $(names) == "home.I1.QVA home.QVA " && $(field increment) == 1 ]] || fail "after a gap: $(names)"
+set +e
+"$qvbackup" list "$work/arch/home.QVA" "${pw[@]}" > "$work/list" 2> "$work/err"; code=$?
+"$qvbackup" verify "$work/arch/home.QVA" "${pw[@]}" > /dev/null 2>> "$work/err"; code2=$?
+"$qvbackup" restore "$work/arch/home.QVA" --to "$work/gap" "${pw[@]}" > /dev/null 2>> "$work/err"; code3=$?
+set -e
+[[ $code == 1 && $code2 == 1 && $code3 == 1 ]] || fail "readers of a gap: $code $code2 $code3 $(cat "$work/err")"
+[[ $(grep -c "increment 1 (home.I1.QVA) is missing: home.I2.QVA and the increments after it cannot be used" "$work/err") == 3 ]] ||
+  fail "gap message: $(cat "$work/err")"
+! grep -q "b.txt v1 and more" -r "$work/gap" || fail "restore applied the increment past the gap"
+before=$(names)
+set +e
+"$qvbackup" backup "$work/src" --to "$work/arch" --name home --incremental "${pw[@]}" --quiet > /dev/null 2> "$work/err"
+code=$?
+set -e
+[[ $code == 1 && $(names) == "$before" ]] && grep -q "home.I1.QVA) is missing" "$work/err" && grep -q "make a full backup" "$work/err" ||
+  fail "increment over a gap: $code $(names) $(cat "$work/err")"
 # A full backup of the name replaces the chain.
-"$qvbackup" backup "$work/src" --to "$work/arch" --name home "${pw[@]}" --quiet > /dev/null
+"$qvbackup" backup "$work/src" --to "$work/arch" --name home "${pw[@]}" --quiet > /dev/null 2> "$work/err"
 [[ $(names) == "home.QVA " ]] || fail "full backup left: $(names)"
+grep -q "removed .*home.I2.QVA, not part of the archive's chain" "$work/err" || fail "removal not told: $(cat "$work/err")"
 
 # A split chain: increments are split as the base is, with its volume size
 # unless given; a chain in one file cannot take split increments.

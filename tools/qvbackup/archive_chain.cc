@@ -11,7 +11,8 @@ bool ArchiveChain::OpenBase() {
     reason_ = opener_.reason();
     return false;
   }
-  const DWORD members = opener_.CountMembers(base->GetStorage());
+  verdict_ = opener_.JudgeMembers();
+  const DWORD members = ArchiveOpener::MembersToRead(verdict_);
   controls_.push_back(std::move(base));
   for (DWORD member = 1; member < members; ++member) controls_.push_back(std::make_unique<CQVBackupControl>());
   loaded_.assign(controls_.size(), false);

@@ -32,6 +32,8 @@ class ArchiveChain {
 
   DWORD error() const { return error_; }
   const WString& reason() const { return reason_; }
+  // What OpenBase found of the chain on disk.
+  const ChainVerdict& verdict() const { return verdict_; }
 
  private:
   ArchiveOpener& opener_;
@@ -40,6 +42,7 @@ class ArchiveChain {
   std::vector<bool> opened_;
   DWORD error_ = 0;
   WString reason_;
+  ChainVerdict verdict_;
 };
 
 // "the base archive" or "increment K", for messages about one member.

@@ -83,6 +83,16 @@ void MemberCheck::CheckHeader(Identifier* baseIdentifier) {
             Number(range.at + range.size - 1) + Widen(") that are not zero"));
     }
   }
+  // The archives a base replaced: at most five identifiers, the unused
+  // slots zero; an increment replaces nothing.
+  const DWORD replaced = header_[header::kReplacedCount];
+  const DWORD slots = std::min<DWORD>(replaced, header::kMostReplaced);
+  if (replaced > header::kMostReplaced || (member_ != 0 && replaced != 0) ||
+      !AllZero(header_, header::kReplacedIdentifiers + slots * header::kIdentifierSize,
+               (header::kMostReplaced - slots) * header::kIdentifierSize)) {
+    Error(Widen("its header's list of replaced archives (bytes ") + Number(header::kReplacedCount) + Widen(" to ") +
+          Number(header::kReserved2 - 1) + Widen(") is not well formed"));
+  }
   const DWORD increment = Dword(header_, header::kIncrement);
   if (increment != member_) Error(Widen("its header gives increment number ") + Number(increment));
   if (member_ != 0 && (Dword(header_, header::kFlags) & QVS_FLAG_INCREMENTAL) == 0) {

@@ -37,6 +37,13 @@ int ReadArchiveCommandLine(const char* command, const char* usage, const std::ve
   return -1;
 }
 
+bool TellChainVerdict(const WString& typed, const ChainVerdict& verdict) {
+  for (const WString& note : verdict.notes) WriteError(Widen("qvbackup: ") + typed + Widen(": ") + note + Widen("\n"));
+  if (verdict.error.empty()) return false;
+  WriteError(Widen("qvbackup: ") + typed + Widen(": ") + verdict.error + Widen("\n"));
+  return true;
+}
+
 bool SelectMembers(const ArchiveCommandLine& line, const ArchiveChain& chain, DWORD* first, DWORD* last) {
   if (!line.oneMember) {
     *first = 0;
@@ -58,6 +65,7 @@ bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vec
     FailBecause(line.location.typed, chain.reason());
     return false;
   }
+  TellChainVerdict(line.location.typed, chain.verdict());
   if (!SelectMembers(line, chain, first, last)) return false;
   for (DWORD member = *first; member <= *last; ++member) {
     if (!chain.Load(member)) {

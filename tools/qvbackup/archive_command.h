@@ -30,12 +30,18 @@ struct ArchiveCommandLine {
 int ReadArchiveCommandLine(const char* command, const char* usage, const std::vector<WString>& arguments,
                            std::initializer_list<OptionRule> rules, ArchiveCommandLine* line);
 
+// Says on standard error what `verdict` tells of the chain of `typed`:
+// its notes, and why members past the usable ones are not used. True when
+// that is an error (a gap, a member of another archive, an unfinished
+// member others follow).
+bool TellChainVerdict(const WString& typed, const ChainVerdict& verdict);
+
 // The members the command works on: all of the chain, or the one
 // --increment names. False, after printing why, when the chain has no such
 // member.
 bool SelectMembers(const ArchiveCommandLine& line, const ArchiveChain& chain, DWORD* first, DWORD* last);
 
-// Opens the chain of the command line's archive and gathers, from the
+// Opens the chain of the command line's archive (telling its verdict) and gathers, from the
 // members it selects (`first` to `last`), the newest saved version of each
 // file into `view`.
 // Without every selected member's index the newest version of a file is

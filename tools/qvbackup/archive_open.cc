@@ -131,7 +131,19 @@ bool ArchiveOpener::Open(DWORD increment, CQVStorage& storage) {
   return true;
 }
 
-DWORD ArchiveOpener::CountMembers(CQVStorage& base) { return base.GetIncrementCount(0); }
+ChainVerdict ArchiveOpener::JudgeMembers() {
+  QVS_ARCHIVE_INFO info = {};
+  info.dwSize = sizeof(info);
+  info.pszFolder = location_.folder.c_str();
+  info.pszName = location_.name.c_str();
+  info.pszExtension = location_.extension.c_str();
+  info.dwCompression = 1;
+  info.dwBlockSize = QVS_DEFAULT_BLOCK_SIZE;
+  info.ullVolumeSize = location_.split ? kSplitNamingHint : QVS_NO_VOLUME_LIMIT;
+  return JudgeChain(InspectMembers(info));
+}
+
+DWORD ArchiveOpener::MembersToRead(const ChainVerdict& verdict) { return verdict.usable == 0 ? 1 : verdict.usable; }
 
 WString ArchiveErrorText(DWORD error) {
   switch (error) {

@@ -5,6 +5,7 @@
 #ifndef QVBACKUP_TOOLS_ARCHIVE_OPEN_H_
 #define QVBACKUP_TOOLS_ARCHIVE_OPEN_H_
 
+#include "archive_members.h"
 #include "console.h"
 #include "options.h"
 #include "qvbackup/qvstorage.h"
@@ -41,9 +42,12 @@ class ArchiveOpener {
   // volume.
   bool Open(DWORD increment, CQVStorage& storage);
 
-  // The members of the chain whose base is open in `base`: 1 for an archive
-  // without increments.
-  DWORD CountMembers(CQVStorage& base);
+  // What the chain of the opened base is on disk (read without the
+  // password): the members that can be used, and what to say of the rest.
+  ChainVerdict JudgeMembers();
+  // The members to read: the usable ones, at least the base (a base whose
+  // run never ended is read without its index).
+  static DWORD MembersToRead(const ChainVerdict& verdict);
 
   const ArchiveLocation& location() const { return location_; }
   DWORD error() const { return error_; }

@@ -2,9 +2,11 @@
 // next increment of one.
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <system_error>
 #include <vector>
 
+#include "archive_members.h"
 #include "backup_increment.h"
 #include "backup_options.h"
 #include "backup_report.h"
@@ -23,16 +25,6 @@ namespace qvtool {
 namespace {
 
 const WCHAR kStubName[] = QVT("qvsfx.exe");
-
-// Ctrl-C raises the engine's cancel word while the backup runs.
-class InterruptGuard {
- public:
-  explicit InterruptGuard(BOOL* flag) { OnInterrupt(flag); }
-  ~InterruptGuard() { Release(); }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-  void Release() { OnInterrupt(nullptr); }
-};
 
 // Everything the run needs besides the engine.
 struct Plan {
@@ -98,15 +90,6 @@ int Prepare(const std::vector<WString>& arguments, const CQVBackupEngine& engine
   if (status < 0) status = ReadSources(settings.sources, &plan->sources);
   if (status < 0) status = CheckFolder(settings.targetFolder, settings.targetDrivePath);
   if (status >= 0) return status;
-  plan->chain = DescribeChain(ListVolumes(settings.targetFolder, settings.name));
-  plan->addIncrement = settings.incremental && plan->chain.hasBase;
-  if (plan->addIncrement && IsSelfExtracting(plan->chain.naming)) {
-    return FailBecause(Widen("backup: ") + settings.name, Widen("a self-extracting archive takes no increments"));
-  }
-  if (plan->addIncrement && settings.volumeSizeGiven && plan->chain.naming == VolumeNaming::kSingle) {
-    return FailBecause(Widen("backup: ") + settings.name,
-                       Widen("its base is one file: its increments cannot be split into volumes"));
-  }
   ArchiveForm& form = plan->form;
   form.folder = settings.targetDrivePath;
   form.name = settings.name;
@@ -116,6 +99,63 @@ int Prepare(const std::vector<WString>& arguments, const CQVBackupEngine& engine
   form.compress = settings.compress;
   if (settings.selfExtracting && (status = FindStub(engine, plan)) >= 0) return status;
   return ReadPasswordFor(plan, settings.keyBitsGiven);
+}
+
+// Takes the archive's lock for the whole run (reading the chain, writing
+// the member): another run writing it makes this one stop at once,
+// touching nothing.
+int LockArchive(CQVBackupEngine& engine, const Plan& plan) {
+  QVS_ARCHIVE_INFO info = plan.form.Describe();
+  CQVStorage& storage = engine.m_qvbc.GetStorage();
+  if (storage.LockArchive(&info)) return -1;
+  const DWORD error = storage.GetError();
+  if (error != ERROR_BUSY) return Fail(Widen("backup: cannot lock the archive ") + plan.settings.name, error);
+  const CQVString holder = storage.GetLockHolder();
+  WriteError(Widen("qvbackup: ") + plan.settings.name + Widen(": the archive is in use by another run (") +
+             (holder.IsEmpty() ? Widen("its holder is starting") : WString(holder.GetString())) + Widen(")\n"));
+  return kExitBusy;
+}
+
+// What the chain on disk allows: an increment on the members that ended,
+// in the place of a last one whose run never ended; a new base when the
+// base never ended; nothing when the chain is broken before its end.
+int PlanChain(Plan* plan) {
+  const BackupSettings& settings = plan->settings;
+  plan->chain = DescribeChain(ListVolumes(settings.targetFolder, settings.name));
+  plan->addIncrement = settings.incremental && plan->chain.hasBase;
+  if (!plan->addIncrement) return -1;
+  const WString what = Widen("backup: ") + settings.name;
+  if (IsSelfExtracting(plan->chain.naming)) return FailBecause(what, Widen("a self-extracting archive takes no increments"));
+  if (settings.volumeSizeGiven && plan->chain.naming == VolumeNaming::kSingle) {
+    return FailBecause(what, Widen("its base is one file: its increments cannot be split into volumes"));
+  }
+  ArchiveForm naming = plan->form;
+  naming.volumeSize = plan->chain.naming == VolumeNaming::kSplit ? QVS_NO_VOLUME_LIMIT - 1 : QVS_NO_VOLUME_LIMIT;
+  const std::vector<MemberState> members = InspectMembers(naming.Describe());
+  const ChainVerdict verdict = JudgeChain(members);
+  const WString advice = Widen("; restore what you need from it, then make a full backup (without --incremental)");
+  if (verdict.usable == 0) {
+    if (!members.empty() && members[0].state == QVS_MEMBER_INCOMPLETE) {
+      WriteError(Widen("qvbackup: ") + what + Widen(": its base ") + members[0].fileName +
+                 Widen(" was never finished (its backup was interrupted): a full backup takes its place\n"));
+      plan->addIncrement = false;
+      return -1;
+    }
+    return FailBecause(what, Widen("its base cannot be read") + advice);
+  }
+  if (verdict.damaged != 0xFFFFFFFFu) {
+    const MemberState& damaged = members[verdict.damaged];
+    return FailBecause(what, damaged.fileName + Widen(" is damaged (qvbackup verify tells how)") + advice);
+  }
+  if (!verdict.error.empty()) return FailBecause(what, verdict.error + advice);
+  for (const WString& note : verdict.notes) {
+    WriteError(Widen("qvbackup: ") + what + Widen(": ") + note +
+               (verdict.unfinishedLast && &note == &verdict.notes.back() ? Widen("; the new increment takes its place")
+                                                                         : WString()) +
+               Widen("\n"));
+  }
+  plan->chain.members = verdict.usable;
+  return -1;
 }
 
 // The chain's saved versions; the increment takes the chain's volume size
@@ -155,30 +195,27 @@ VolumeNaming NamingWritten(const Plan& plan) {
   return split ? VolumeNaming::kSplit : VolumeNaming::kSingle;
 }
 
-// After a new base, the earlier chain's volumes are stale: its increments
-// would be restored over the new base. After an increment, those numbered
-// beyond it (left behind a gap) would be.
-void RemoveStaleVolumes(const Plan& plan, DWORD increment, const std::vector<VolumeFile>& all,
-                        const std::vector<VolumeFile>& written) {
-  for (const VolumeFile& volume : all) {
-    bool keep = increment == 0 ? false : volume.increment <= increment;
-    for (const VolumeFile& own : written) keep = keep || own.fileName == volume.fileName;
-    WString why;
-    if (!keep && !RemoveVolumeFile(plan.settings.targetFolder, volume.fileName, &why)) {
-      WriteError(Widen("qvbackup: backup: cannot remove the stale volume ") + volume.fileName + Widen(": ") + why +
-                 Widen("\n"));
+// Files the library removed once the new member was in place: those of
+// the chain a new base replaced go without a word; the others are told.
+void ReportRemoved(const ToolCallback& callback, const WString& name, BackupReport* report) {
+  for (const auto& [reason, path] : callback.removed) {
+    WString why = Widen("replaced by the new archive");
+    if (reason == QVS_REMOVED_UNFINISHED) why = Widen("left by a backup that did not end");
+    if (reason == QVS_REMOVED_OUTSIDE) why = Widen("not part of the archive's chain (past a gap, or another archive's)");
+    report->removed.push_back({path, why});
+    if (reason != QVS_REMOVED_REPLACED) {
+      WriteError(Widen("qvbackup: backup: ") + name + Widen(": removed ") + path + Widen(", ") + why + Widen("\n"));
     }
   }
 }
 
-int ReportWritten(const Plan& plan, CQVBackupEngine& engine, const RunResult& result, BackupReport* report) {
+int ReportWritten(const Plan& plan, const std::set<CQVString>& listed, const RunResult& result,
+                  const ToolCallback& callback, BackupReport* report) {
   report->increment = result.increment;
-  if (!ReadBackMember(plan.form, result.increment, engine.m_setFileToBackup, report)) {
-    const DWORD error = GetLastError();
-    const WString member =
-        result.increment == 0 ? plan.form.name : IncrementArchiveName(plan.form.name, result.increment);
-    engine.m_qvbc.CleanArchive(plan.form.folder.c_str(), member.c_str());
-    return Fail(Widen("backup: the archive just written cannot be read back, and was removed"), error);
+  ReportRemoved(callback, plan.settings.name, report);
+  if (!ReadBackMember(plan.form, result.increment, listed, report)) {
+    return Fail(Widen("backup: the archive just written cannot be read back (qvbackup verify tells why)"),
+                GetLastError());
   }
   const std::vector<VolumeFile> all = ListVolumes(plan.settings.targetFolder, plan.settings.name);
   const std::vector<VolumeFile> written = MemberVolumes(all, result.increment, NamingWritten(plan));
@@ -187,7 +224,6 @@ int ReportWritten(const Plan& plan, CQVBackupEngine& engine, const RunResult& re
   }
   report->volumes = static_cast<DWORD>(written.size());
   if (!written.empty()) report->archive = JoinPath(plan.settings.targetFolder, written.front().fileName);
-  RemoveStaleVolumes(plan, result.increment, all, written);
   PrintReport(*report, plan.settings.name, plan.settings.json);
   return report->skipped.empty() ? kExitSuccess : kExitFailure;
 }
@@ -197,14 +233,16 @@ WString CancelledText(const Plan& plan, const RunResult& result) {
   if (plan.addIncrement) {
     return Widen("interrupted: the unfinished increment was removed; ") + plan.settings.name + Widen(" is as it was");
   }
-  return Widen("interrupted: what was written of ") + plan.settings.name + Widen(" was removed");
+  return Widen("interrupted: what was written of the new archive was removed; ") + plan.settings.name +
+         Widen(" is as it was");
 }
 
-int Conclude(const Plan& plan, CQVBackupEngine& engine, const RunResult& result, BackupReport* report) {
+int Conclude(const Plan& plan, CQVBackupEngine& engine, const RunResult& result, const ToolCallback& callback,
+             BackupReport* report) {
   const WString name = plan.settings.name;
   switch (result.end) {
     case RunEnd::kWritten:
-      return ReportWritten(plan, engine, result, report);
+      return ReportWritten(plan, engine.m_setFileToBackup, result, callback, report);
     case RunEnd::kNothingToSave:
       if (plan.addIncrement) {
         PrintReport(*report, name, plan.settings.json);
@@ -223,7 +261,9 @@ int Conclude(const Plan& plan, CQVBackupEngine& engine, const RunResult& result,
     case RunEnd::kFailed:
       break;
   }
-  return Fail(Widen("backup: the archive ") + name + Widen(" could not be finished"), result.error);
+  return Fail(Widen("backup: the archive ") + name + Widen(" could not be finished (") + name +
+                  Widen(" is as it was)"),
+              result.error);
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -238,6 +278,8 @@ int RunBackup(const std::vector<WString>& arguments) {
   CQVBackupEngine engine;
   Plan plan;
   if (int status = Prepare(arguments, engine, &plan); status >= 0) return status;
+  if (int status = LockArchive(engine, plan); status >= 0) return status;
+  if (int status = PlanChain(&plan); status >= 0) return status;
   InterruptGuard interrupt(&engine.m_bCancel);
   const auto start = std::chrono::steady_clock::now();
   WString error;
@@ -258,7 +300,7 @@ int RunBackup(const std::vector<WString>& arguments) {
   bar.Finish();
   interrupt.Release();
   report.seconds = SecondsSince(start);
-  return Conclude(plan, engine, result, &report);
+  return Conclude(plan, engine, result, callback, &report);
 }
 
 }  // namespace qvtool

@@ -61,7 +61,11 @@ void PrintJson(const BackupReport& report) {
   } else {
     json.Add("archive", report.archive).Add("increment", report.increment);
   }
-  json.Add("volumes", report.volumes).Add("unchanged", report.unchanged);
+  std::vector<WString> removed;
+  for (const SkippedFile& file : report.removed) {
+    removed.push_back(JsonObject().Add("path", file.path).Add("reason", file.reason).Text());
+  }
+  json.Add("volumes", report.volumes).Add("unchanged", report.unchanged).AddRaw("removed", JsonArray(removed));
   WriteOut(json.Text() + Widen("\n"));
 }
 

@@ -29,6 +29,7 @@ struct BackupReport {
   WString archive;             // the member's first volume (native path); empty: nothing written
   DWORD increment = 0;         // the member written: 0 the base
   ULONGLONG unchanged = 0;     // files left out of an increment as saved before
+  std::vector<SkippedFile> removed;  // files of the name removed once the member was in place
 };
 
 // Reads back the index of member `increment` just written and fills in

@@ -28,10 +28,6 @@ RunResult NotBegun() {
 
 }  // namespace
 
-WString IncrementArchiveName(const WString& name, DWORD increment) {
-  return name + Widen(".I" + std::to_string(increment));
-}
-
 RunResult WriteBase(CQVBackupEngine& engine, const ArchiveForm& form, bool chainBase, ToolCallback& callback) {
   if (CancelRequested(engine)) return NotBegun();
   QVS_ARCHIVE_INFO info = form.Describe();
@@ -58,9 +54,9 @@ RunResult WriteBase(CQVBackupEngine& engine, const ArchiveForm& form, bool chain
   }
 }
 
-// The control removes a cancelled archive by its name: naming the
-// increment "NAME.I<k>" there makes it remove that increment's volumes and
-// nothing else.
+// The next member of the chain, through the backup control: the library
+// numbers it (the next one, or the place of one whose run never ended) and
+// gives it up when it is cancelled or cannot be finished.
 RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveForm& form) {
   if (CancelRequested(engine)) return NotBegun();
   if (engine.m_setFileToBackup.empty()) return Ended(RunEnd::kNothingToSave);
@@ -72,33 +68,23 @@ RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveForm& form) {
   control.SetCancelFlag(&engine.m_bCancel);
   QVS_ARCHIVE_INFO info = form.Describe();
   info.dwFlags |= QVS_FLAG_INCREMENTAL;  // as BeginIncrementalArchive does: the next member
-  control.SetArchiveLocation(folder, IncrementArchiveName(form.name, 1).c_str());
   if (!control.BeginBackup(&info)) return Ended(RunEnd::kNotCreated, GetLastError());
   const DWORD increment = control.GetStorage().GetCurrentIncrement();
-  const WString member = IncrementArchiveName(form.name, increment);
-  control.SetArchiveLocation(folder, member.c_str());
 
   for (const CQVString& path : engine.m_setFileToBackup) {
     if (CancelRequested(engine)) break;
     // A file that fails is marked in the member's index; the report reads
     // the index back and tells which ones and why.
     if (!control.AddFileToArchive(path, 0) && GetLastError() == ERROR_CANCELLED && CancelRequested(engine)) {
-      return Ended(RunEnd::kCancelled);  // the control finished and removed the member
+      return Ended(RunEnd::kCancelled);  // the control gave the member up
     }
   }
   if (CancelRequested(engine)) {
-    // Seen after the control's last look at the word: the member is still
-    // open and goes the way the control ends a cancelled one.
-    control.EndBackup();
-    control.CleanArchive(folder, member.c_str());
+    // Seen after the control's last look at the word: given up the same way.
+    control.GetStorage().AbandonArchive();
     return Ended(RunEnd::kCancelled);
   }
-  if (!control.EndBackup()) {
-    // A member without its index would break every restore of the chain.
-    const DWORD error = GetLastError();
-    control.CleanArchive(folder, member.c_str());
-    return Ended(RunEnd::kFailed, error, increment);
-  }
+  if (!control.EndBackup()) return Ended(RunEnd::kFailed, GetLastError(), increment);
   return Ended(RunEnd::kWritten, ERROR_SUCCESS, increment);
 }
 

@@ -1,7 +1,8 @@
 // Writing the engine's file list into the archive: a base archive through
 // the engine's backup run, or the next increment of a chain through the
 // backup control. Either stops on the engine's cancel word and then leaves
-// nothing of what it was writing.
+// nothing of what it was writing, and the archive it would have replaced
+// as it was.
 #ifndef QVBACKUP_TOOLS_BACKUP_RUN_H_
 #define QVBACKUP_TOOLS_BACKUP_RUN_H_
 
@@ -17,7 +18,7 @@ enum class RunEnd {
   kNoSpace,        // the destination has less room than the files: nothing written
   kNotCreated,     // the member could not be created (error)
   kCancelled,      // stopped on the cancel word; what was written is removed
-  kFailed,         // the member could not be finished (error); it is removed
+  kFailed,         // the member could not be finished (error); what was written is removed
 };
 
 struct RunResult {
@@ -33,13 +34,8 @@ struct RunResult {
 RunResult WriteBase(CQVBackupEngine& engine, const ArchiveForm& form, bool chainBase, ToolCallback& callback);
 
 // Writes the list as the next increment of the chain whose base `form`
-// describes (same naming of volumes). A cancelled increment removes its
-// own volumes only, never the base's or the earlier increments'.
+// describes (same naming of volumes).
 RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveForm& form);
-
-// The name whose volume names are exactly those of increment `increment`
-// of archive `name`: "NAME.I<k>".
-WString IncrementArchiveName(const WString& name, DWORD increment);
 
 }  // namespace qvtool
 

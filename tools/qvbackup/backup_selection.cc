@@ -58,14 +58,13 @@ bool SameFolder(const WString& a, const WString& b) {
 }
 
 // A backup into a folder it saves must not read the volumes it is
-// rewriting.
+// rewriting, nor the files the library keeps beside them.
 void DropOwnVolumes(CQVBackupEngine& engine, const BackupSettings& settings) {
   for (auto it = engine.m_setFileToBackup.begin(); it != engine.m_setFileToBackup.end();) {
     const WString path = it->GetString();
     const std::size_t slash = path.rfind('\\');
-    VolumeFile volume;
     const bool own = slash != WString::npos && SameFolder(path.substr(0, slash + 1), settings.targetDrivePath) &&
-                     ParseVolumeName(path.substr(slash + 1), settings.name, &volume);
+                     IsArchiveFile(path.substr(slash + 1), settings.name);
     it = own ? engine.m_setFileToBackup.erase(it) : std::next(it);
   }
 }

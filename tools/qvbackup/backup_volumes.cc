@@ -18,8 +18,10 @@ constexpr DWORD kLargestNumber = 999999999;
 
 WCHAR UpperAscii(WCHAR c) { return c >= 'a' && c <= 'z' ? static_cast<WCHAR>(c - 32) : c; }
 
+// Names as the file system compares them: exactly on POSIX.
 bool EqualNoCase(const WString& a, const WString& b) {
   if (a.size() != b.size()) return false;
+  if (!QVFileNamesIgnoreCase()) return a == b;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
   }
@@ -40,7 +42,7 @@ bool ReadNumber(const WString& digits, DWORD* number) {
 
 // "I<k>": the increment part of a volume name.
 bool ReadIncrement(const WString& part, DWORD* increment) {
-  return part.size() > 1 && UpperAscii(part[0]) == 'I' && ReadNumber(part.substr(1), increment);
+  return part.size() > 1 && EqualNoCase(part.substr(0, 1), Widen("I")) && ReadNumber(part.substr(1), increment);
 }
 
 std::vector<WString> SplitAtDots(const WString& text) {
@@ -116,6 +118,19 @@ bool ParseVolumeName(const WString& fileName, const WString& name, VolumeFile* v
   }
   *volume = found;
   return true;
+}
+
+bool IsArchiveFile(const WString& fileName, const WString& name) {
+  VolumeFile volume;
+  if (EqualNoCase(fileName, name + Widen(".qvlock"))) return true;
+  for (const char* stage : {".qvtmp", ".qvnew"}) {
+    const WString suffix = Widen(stage);
+    if (fileName.size() > suffix.size() && EqualNoCase(fileName.substr(fileName.size() - suffix.size()), suffix) &&
+        ParseVolumeName(fileName.substr(0, fileName.size() - suffix.size()), name, &volume)) {
+      return true;
+    }
+  }
+  return ParseVolumeName(fileName, name, &volume);
 }
 
 std::vector<VolumeFile> ListVolumes(const WString& folder, const WString& name) {

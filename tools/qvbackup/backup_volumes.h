@@ -32,9 +32,15 @@ struct ChainOnDisk {
   DWORD members = 0;  // the base and the increments 1, 2... up to the first missing one
 };
 
-// Reads `fileName` as a volume of archive `name` (letter case ignored, as
-// Windows does); false when it is not one.
+// Reads `fileName` as a volume of archive `name` (names compared as the
+// file system compares them: ignoring case on Windows only); false when it
+// is not one.
 bool ParseVolumeName(const WString& fileName, const WString& name, VolumeFile* volume);
+
+// Whether `fileName` is any file the library keeps for archive `name`: a
+// volume file, one being written or moved into place (".qvtmp", ".qvnew"),
+// or its lock (NAME.qvlock).
+bool IsArchiveFile(const WString& fileName, const WString& name);
 
 // Every volume file of archive `name` in `folder` (a native path, as
 // typed), in no particular order; none when the folder cannot be listed.

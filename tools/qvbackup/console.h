@@ -35,6 +35,16 @@ bool ReadHiddenLine(const WString& prompt, WString* line);
 // gives the interrupt back to the system. `flag` must stay valid until then.
 void OnInterrupt(volatile BOOL* flag);
 
+// Ctrl-C raises `*flag` while the guard lives.
+class InterruptGuard {
+ public:
+  explicit InterruptGuard(volatile BOOL* flag) { OnInterrupt(flag); }
+  ~InterruptGuard() { Release(); }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+  void Release() { OnInterrupt(nullptr); }
+};
+
 // UTF-16 from UTF-8 text (for literals and numbers).
 WString Widen(const std::string& text);
 

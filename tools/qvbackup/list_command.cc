@@ -76,7 +76,7 @@ int RunList(const std::vector<WString>& arguments) {
   } else {
     PrintText(view);
   }
-  return kExitSuccess;
+  return chain.verdict().error.empty() ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace qvtool

@@ -14,6 +14,7 @@ namespace qvtool {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;  // the work failed, or damage was found
 inline constexpr int kExitUsage = 2;    // the command line was wrong
+inline constexpr int kExitBusy = 3;     // another run is writing the archive: nothing was done
 
 // "qvbackup: WHAT: WHY" where WHY is the system's text for `error` (its
 // number when there is none); returns kExitFailure.

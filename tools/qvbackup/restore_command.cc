@@ -48,7 +48,7 @@ const char kUsage[] =
     "\n"
     "  --to DIR        the folder to restore below (made when missing)\n"
     "  --increment N   restore only what member N saved (0: the base archive)\n"
-    "  --json          {\"ok\", \"archive\", \"target\", \"members\", \"salvaged\",\n"
+    "  --json          {\"ok\", \"archive\", \"target\", \"members\", \"salvaged\", \"interrupted\",\n"
     "                  \"files\", \"bytes\", \"failed\": [{\"path\", \"reason\"}]};\n"
     "                  \"salvaged\": whether a member was read without its index\n"
     "  --quiet         no progress bar\n"
@@ -64,7 +64,10 @@ struct Outcome {
   ULONGLONG files = 0;
   ULONGLONG bytes = 0;
   std::vector<Failure> failed;
-  bool salvaged = false;  // a member was read without its index
+  bool salvaged = false;     // a member was read without its index
+  bool interrupted = false;  // Ctrl-C: the file being written was removed, the rest not tried
+  bool brokenChain = false;  // members past a break in the chain were not restored
+  WString unsynced;          // why the restored files may not have reached the disk
 };
 
 // DIR as a drive path; empty after printing why it cannot be restored to.
@@ -92,7 +95,7 @@ ULONGLONG StoredBytes(const std::vector<SavedFile>& files) {
 // Restores `files` (the view of members first..last) member by member, in
 // the order each member saved them.
 Outcome RestoreFiles(ArchiveChain& chain, const WString& target, const std::vector<SavedFile>& files, DWORD first,
-                     DWORD last, ProgressBar& bar) {
+                     DWORD last, ProgressBar& bar, const volatile BOOL& interrupted) {
   const ULONGLONG total = StoredBytes(files);
   std::vector<std::vector<const SavedFile*>> byMember(last + 1);
   for (const SavedFile& file : files) byMember[file.member].push_back(&file);
@@ -106,19 +109,30 @@ Outcome RestoreFiles(ArchiveChain& chain, const WString& target, const std::vect
               [](const SavedFile* a, const SavedFile* b) { return a->recordOffset < b->recordOffset; });
     CQVBackupControl& control = chain.Control(member);
     control.SetRestoreRoot(target.c_str());
+    control.SetCancelFlag(&interrupted);
     for (const SavedFile* file : saved) {
+      if (interrupted) {
+        outcome.interrupted = true;
+        break;
+      }
       if (!file->lost.empty()) {
         outcome.failed.push_back({file->path, file->lost});
       } else if (file->fromRecord ? control.RestoreRecord(file->recordOffset, file->contentBytes)
                                   : control.RestoreEntry(file->entry)) {
         ++outcome.files;
         outcome.bytes += file->size;
+      } else if (GetLastError() == ERROR_CANCELLED && interrupted) {
+        outcome.interrupted = true;
+        break;
       } else {
         outcome.failed.push_back({file->path, ArchiveErrorText(GetLastError())});
       }
       done += file->fileBytes;
       bar.Update(total == 0 ? 100 : static_cast<DWORD>(done * 100 / total));
     }
+    // What was restored reaches the disk before the run says so.
+    if (!control.FlushRestoredFiles() && outcome.unsynced.empty()) outcome.unsynced = ErrorText(GetLastError());
+    if (outcome.interrupted) break;
   }
   bar.Finish();
   return outcome;
@@ -126,7 +140,15 @@ Outcome RestoreFiles(ArchiveChain& chain, const WString& target, const std::vect
 
 int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome) {
   for (const Failure& failure : outcome.failed) FailBecause(failure.path, Widen("not restored: ") + failure.reason);
-  const bool ok = outcome.failed.empty() && !outcome.salvaged;
+  if (!outcome.unsynced.empty()) {
+    FailBecause(line.options.Value("to"), Widen("the restored files may not have reached the disk: ") + outcome.unsynced);
+  }
+  if (outcome.interrupted) {
+    FailBecause(Widen("restore"), Widen("interrupted: the file being restored was removed; ") +
+                                      Number(outcome.files) + Widen(" restored before it are in place"));
+  }
+  const bool ok = outcome.failed.empty() && !outcome.salvaged && !outcome.interrupted && !outcome.brokenChain &&
+                  outcome.unsynced.empty();
   if (line.options.Has("json")) {
     std::vector<WString> failed;
     for (const Failure& failure : outcome.failed) {
@@ -138,6 +160,7 @@ int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome
                  .Add("target", line.options.Value("to"))
                  .Add("members", static_cast<ULONGLONG>(members))
                  .AddBool("salvaged", outcome.salvaged)
+                 .AddBool("interrupted", outcome.interrupted)
                  .Add("files", outcome.files)
                  .Add("bytes", outcome.bytes)
                  .AddRaw("failed", JsonArray(failed))
@@ -192,7 +215,11 @@ int RunRestore(const std::vector<WString>& arguments) {
   const auto salvage = [&chain](DWORD member, std::vector<SavedFile>* files) { SalvageInto(chain, member, files); };
   if (!ReadSavedView(line, chain, &view, &first, &last, salvage)) return kExitFailure;
   ProgressBar bar(StandardErrorIsTerminal() && !line.options.Has("quiet"), StoredBytes(view));
-  const Outcome outcome = RestoreFiles(chain, target, view, first, last, bar);
+  volatile BOOL interrupted = FALSE;
+  InterruptGuard interrupt(&interrupted);
+  Outcome outcome = RestoreFiles(chain, target, view, first, last, bar, interrupted);
+  interrupt.Release();
+  outcome.brokenChain = !chain.verdict().error.empty();
   return Report(line, last - first + 1, outcome);
 }
 

@@ -4,6 +4,10 @@
 #define QVBACKUP_TOOLS_TOOL_CALLBACK_H_
 
 #include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "console.h"
 
 #include "progress.h"
 #include "qvbackup/qvenginecallback.h"
@@ -19,6 +23,11 @@ class ToolCallback : public CQVEngineCallback {
     if (dwCode == ENGINE_MSG_PROGRESS && ullValue1 == 2 && ullValue2 != 0) {
       percent = *reinterpret_cast<const DWORD*>(static_cast<std::uintptr_t>(ullValue2));
       if (bar_ != nullptr) bar_->Update(percent);
+    } else if (dwCode == ENGINE_MSG_FILE_REMOVED) {
+      if (ullValue2 != 0) {
+        removed.emplace_back(static_cast<DWORD>(ullValue1),
+                             WString(reinterpret_cast<const WCHAR*>(static_cast<std::uintptr_t>(ullValue2))));
+      }
     } else if (dwCode != ENGINE_MSG_SCAN_BEGIN) {
       outcome = dwCode;
     }
@@ -26,6 +35,8 @@ class ToolCallback : public CQVEngineCallback {
 
   DWORD outcome = 0;  // 0 while nothing has ended the run
   DWORD percent = 0;
+  // Files removed once the new archive was in place: reason, drive path.
+  std::vector<std::pair<DWORD, WString>> removed;
 
  private:
   ProgressBar* bar_;

@@ -102,7 +102,13 @@ int RunVerify(const std::vector<WString>& arguments) {
     findings.errors.push_back(opener.reason());
     return Report(line, findings);
   }
-  const DWORD members = opener.CountMembers(base->GetStorage());
+  const ChainVerdict verdict = opener.JudgeMembers();
+  TellChainVerdict(line.location.typed, verdict);
+  // A member that never ended, or one past a break in the chain, is not
+  // sound whatever the members before it are.
+  if (!verdict.error.empty()) findings.errors.push_back(verdict.error);
+  if (verdict.unfinishedLast) findings.errors.push_back(verdict.notes.back());
+  const DWORD members = ArchiveOpener::MembersToRead(verdict);
   if (line.oneMember && line.member >= members) {
     return FailBecause(line.location.typed, Widen("no increment ") + Number(line.member) + Widen(" (the chain holds ") +
                                                Number(members) + Widen(members == 1 ? " member)" : " members)"));

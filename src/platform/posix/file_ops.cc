@@ -104,6 +104,21 @@ bool RenameSystemFile(const WCHAR* from, const WCHAR* to) {
   return std::rename(nativeFrom.c_str(), nativeTo.c_str()) == 0 || FailMissingOr(nativeFrom, errno);
 }
 
+bool SyncSystemFolder(const WCHAR* folder) {
+  std::string native;
+  if (!ResolvePath(folder, &native)) return false;
+  if (native.empty()) native = "/";
+  int descriptor = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return FailMissingOr(native, errno);
+  int result = fsync(descriptor);
+  int error = errno;
+  close(descriptor);
+  // Some file systems (and FUSE mounts) cannot sync a folder: their own
+  // guarantees are all there is.
+  if (result != 0 && error != EINVAL && error != ENOTSUP && error != EROFS) return FailWithErrno(error);
+  return true;
+}
+
 bool MakeWritable(const WCHAR* path) {
   std::string native;
   if (!ResolvePath(path, &native)) return false;

@@ -118,6 +118,8 @@ bool IsDirectoryEmpty(const WCHAR* path) {
   return true;
 }
 
+bool FileNamesIgnoreCase() { return false; }
+
 bool GetExecutablePath(WString* path) {
   if (path == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   std::vector<char> buffer(256);

@@ -59,7 +59,14 @@ bool RemoveSystemFile(const WCHAR* path) {
 
 bool RenameSystemFile(const WCHAR* from, const WCHAR* to) {
   if (from == nullptr || to == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
-  return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
+  return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+// NTFS and the other file systems Windows writes archives to log their
+// folders' changes; renames write through.
+bool SyncSystemFolder(const WCHAR* folder) {
+  if (folder == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  return true;
 }
 
 bool MakeWritable(const WCHAR* path) {

@@ -39,6 +39,8 @@ bool IsDirectory(const WCHAR* path) { return path != nullptr && PathIsDirectoryW
 
 bool IsDirectoryEmpty(const WCHAR* path) { return path != nullptr && PathIsDirectoryEmptyW(path); }
 
+bool FileNamesIgnoreCase() { return true; }
+
 bool GetExecutablePath(WString* path) {
   if (path == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   std::vector<WCHAR> buffer(MAX_PATH);

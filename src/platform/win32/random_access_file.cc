@@ -67,6 +67,7 @@ class Win32File final : public RandomAccessFile {
   }
 
   bool Truncate() override { return ::SetEndOfFile(handle_) != 0; }
+  bool Sync() override { return ::FlushFileBuffers(handle_) != 0; }
 
  private:
   HANDLE handle_;
