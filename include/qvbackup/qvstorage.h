@@ -198,6 +198,14 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   // failure with the error: ERROR_INVALID_PARAMETER for a bad description).
   DWORD InspectChain(QVS_ARCHIVE_INFO* pInfo, QVS_MEMBER_STATE* pStates, DWORD dwCapacity);
 
+  // Clears away what runs that died left of the archive pInfo describes
+  // (BeginArchive does it too): finishes moving a member they had
+  // committed, removes what they had not, and the leftovers of archives a
+  // base here replaced. Under the archive's lock (held, or taken for the
+  // call: ERROR_BUSY when another run holds it). GetRemovedFile tells what
+  // went.
+  BOOL ClearLeftovers(QVS_ARCHIVE_INFO* pInfo);
+
   // The files the last CloseArchive (or BeginArchive, which first clears
   // what a run that died left) removed, and why (QVS_REMOVED_*); null past
   // the end.

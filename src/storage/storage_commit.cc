@@ -15,6 +15,7 @@
 
 #include "log/last_error_keeper.h"
 #include "log/qv_log.h"
+#include "platform/file_lock.h"
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
@@ -152,6 +153,19 @@ BOOL CQVStorage::RecoverArchiveFiles() {
   }
   if (changed && !qv::platform::SyncFolder(m_strFolder)) return Fail(GetLastError());
   return TRUE;
+}
+
+BOOL CQVStorage::ClearLeftovers(QVS_ARCHIVE_INFO* pInfo) {
+  if (pInfo == nullptr || pInfo->dwSize != sizeof(QVS_ARCHIVE_INFO)) return Fail(ERROR_INVALID_PARAMETER);
+  if (m_bStaged) return Fail(ERROR_INVALID_STATE);
+  const bool held = m_pLock != nullptr;
+  if (!TakeLock(pInfo->pszFolder, pInfo->pszName, FALSE)) return FALSE;
+  CQVStorage probe;
+  BOOL cleared = probe.PrepareForReading(pInfo) && probe.RecoverArchiveFiles();
+  const DWORD error = probe.GetError();
+  m_vRemoved = probe.m_vRemoved;
+  if (!held) m_pLock.reset();
+  return cleared ? Succeed() : Fail(error);
 }
 
 // What the new archive replaces, to be removed once it is in place; a new

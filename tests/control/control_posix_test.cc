@@ -2,6 +2,8 @@
 // files: every good file still comes back with its own bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "control/control_test_util.h"
 
 namespace qvtest {
@@ -27,6 +29,20 @@ TEST(ControlPosixTest, FileFailingHalfWayLeavesTheOthersTheirOwnBytes) {
   EXPECT_EQ(ReadAll(RestoredPath(restored.path(), DrivePathOf(first))), ReadAll(first));
   EXPECT_EQ(ReadAll(RestoredPath(restored.path(), DrivePathOf(last))), ReadAll(last));
   EXPECT_FALSE(fs::exists(restored.path() / "Kelvar_C" / "proc"));
+}
+
+// "work" and "Work" are two archives here: cleaning one leaves the other.
+TEST(ControlPosixTest, CleanArchiveTakesOnlyTheNameAsSpelled) {
+  TempDir archives;
+  for (const char* name : {"Work.QVA", "Work.I1.QVA", "work.QVA", "work.I1.QVA", "WORK.2.QVA"}) {
+    WriteAll(archives.path() / name, TextBytes(10));
+  }
+  CQVBackupControl control;
+  control.CleanArchive(archives.DrivePath().c_str(), W("work").c_str());
+  std::vector<std::string> left;
+  for (const auto& item : fs::directory_iterator(archives.path())) left.push_back(item.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"WORK.2.QVA", "Work.I1.QVA", "Work.QVA"}));
 }
 
 }  // namespace

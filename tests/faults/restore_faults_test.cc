@@ -134,4 +134,86 @@ TEST_F(RestoreFaultsTest, DestinationFillingUpKeepsWhatWasRestored) {
   ExpectOnlyWholeFiles(restored.path());
 }
 
+// A restored file is synced before it takes its name, and the folders that
+// received files are synced before the restore ends.
+TEST_F(RestoreFaultsTest, RestoredFilesAreSyncedBeforeTheirRenameAndTheirFoldersAfter) {
+  TempDir root;
+  FaultPlan plan;
+  plan.Record();
+  {
+    ScopedFaultInjection guard(plan);
+    RestoreAll(archive_, root);
+  }
+  const std::vector<FaultCall> calls = plan.Calls();
+  int renamed = 0;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].op != FaultOp::kRename || calls[i].path.find(W("~qv")) == WString::npos) continue;
+    ++renamed;
+    bool synced = false;
+    for (std::size_t j = 0; j < i; ++j) synced = synced || (calls[j].op == FaultOp::kSync && calls[j].path == calls[i].path);
+    EXPECT_TRUE(synced) << U8(calls[i].path);
+    const WString folder = calls[i].target.substr(0, calls[i].target.rfind(u'\\'));
+    bool folderSynced = false;
+    for (std::size_t j = i + 1; j < calls.size(); ++j) {
+      folderSynced = folderSynced || (calls[j].op == FaultOp::kSync && calls[j].path == folder);
+    }
+    EXPECT_TRUE(folderSynced) << U8(folder);
+  }
+  EXPECT_EQ(renamed, static_cast<int>(files_.size()));
+  ExpectRestored(root.path(), files_);
+}
+
+// The cancel word stops a restore inside a file: that file's temporary
+// copy is removed, the files restored before it stay whole, the rest are
+// not tried.
+TEST_F(RestoreFaultsTest, CancelledRestoreRemovesTheFileBeingWrittenAndKeepsTheOthers) {
+  TempDir root;
+  volatile BOOL cancel = FALSE;
+  MessageLog messages;
+  CQVBackupControl restorer(&messages);
+  ASSERT_TRUE(restorer.GetStorage().OpenArchive(archive_.get()));
+  ASSERT_TRUE(restorer.LoadArchiveIndex());
+  restorer.SetRestoreRoot(root.DrivePath().c_str());
+  restorer.SetCancelFlag(&cancel);
+  FaultPlan plan;
+  plan.Record();
+  BOOL restored = TRUE;
+  {
+    ScopedFaultInjection guard(plan);
+    // The first file restored, then the cancel word raised for the second.
+    CQVFileArray& index = restorer.GetIndex();
+    std::vector<DWORD> entries;
+    DWORD entry = 0;
+    HANDLE search = index.FindFirstFileW(entry, nullptr);
+    ASSERT_NE(search, nullptr);
+    do {
+      if (!index.IsDirectory(entry)) entries.push_back(entry);
+    } while (index.FindNextFileW(search, entry));
+    index.FindClose(search);
+    ASSERT_TRUE(restorer.RestoreEntry(entries[0]));
+    cancel = TRUE;
+    EXPECT_FALSE(restorer.RestoreEntry(entries[1]));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+    restored = restorer.RestoreAllFiles();
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+  }
+  EXPECT_FALSE(restored);
+  EXPECT_EQ(messages.codes.back(), static_cast<DWORD>(ENGINE_MSG_CANCELLED));
+  ExpectOnlyWholeFiles(root.path());
+  const std::vector<fs::path> left = FilesBelow(root.path());
+  ASSERT_EQ(left.size(), 1u);
+  for (const fs::path& file : files_) {
+    if (file.filename() == left[0].filename()) {
+      EXPECT_EQ(ReadAll(left[0]), ReadAll(file));
+    }
+  }
+  bool createdTemporary = false;
+  for (const FaultCall& call : plan.Calls()) {
+    createdTemporary = createdTemporary || (call.op == FaultOp::kOpen && call.path.find(W("~qv")) != WString::npos);
+  }
+  EXPECT_TRUE(createdTemporary);
+  restorer.EndRestore();
+}
+
 }  // namespace
+

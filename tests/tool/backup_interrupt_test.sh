@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Ctrl-C during qvbackup backup: the run stops, says so, exits 1 and leaves
 # no volume of the archive it was writing (split into volumes or not); an
-# interrupted increment leaves the base as it was. And the progress bar:
+# interrupted full backup leaves the archive it would have replaced, an
+# interrupted increment the base, as they were. And the progress bar:
 # drawn on a terminal, not with --quiet.
 #   backup_interrupt_test.sh QVBACKUP
 source "$(dirname "$0")/common.sh"
@@ -46,6 +47,18 @@ grep -q "^qvbackup: backup: interrupted" "$work/err" || fail "stderr: $(cat "$wo
 
 interrupt 'split.*' "$work/big" --to "$work/arch" --name split --volume-size 2M
 [[ $code == 1 && -z $(ls -A "$work/arch") ]] || fail "split: exit $code, left $(ls "$work/arch")"
+
+# A full backup over an earlier archive of the name, interrupted: the
+# earlier one stays byte for byte, and still restores.
+"$qvbackup" backup "$work/small" --to "$work/arch" --name keep --password-env QV_TEST_PASSWORD --quiet > /dev/null
+kept=$(md5sum < "$work/arch/keep.QVA")
+interrupt 'keep.*.qvtmp' "$work/big" --to "$work/arch" --name keep
+[[ $code == 1 && $(ls "$work/arch") == keep.QVA && $(md5sum < "$work/arch/keep.QVA") == "$kept" ]] ||
+  fail "full backup over an archive: exit $code, left $(ls "$work/arch")"
+grep -q "keep is as it was" "$work/err" || fail "over an archive, stderr: $(cat "$work/err")"
+"$qvbackup" restore "$work/arch/keep.QVA" --to "$work/kept" --password-env QV_TEST_PASSWORD > /dev/null ||
+  fail "the earlier archive does not restore"
+rm -f "$work/arch"/*
 
 # An increment interrupted: its own volumes go, the base stays untouched.
 "$qvbackup" backup "$work/small" --to "$work/arch" --name chain --incremental --password-env QV_TEST_PASSWORD \

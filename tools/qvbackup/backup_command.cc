@@ -107,7 +107,22 @@ int Prepare(const std::vector<WString>& arguments, const CQVBackupEngine& engine
 int LockArchive(CQVBackupEngine& engine, const Plan& plan) {
   QVS_ARCHIVE_INFO info = plan.form.Describe();
   CQVStorage& storage = engine.m_qvbc.GetStorage();
-  if (storage.LockArchive(&info)) return -1;
+  if (storage.LockArchive(&info)) {
+    // What runs that died left goes first, whether or not this one writes.
+    if (!storage.ClearLeftovers(&info)) {
+      return Fail(Widen("backup: cannot clear what an interrupted backup left of ") + plan.settings.name,
+                  storage.GetError());
+    }
+    for (DWORD i = 0; i < storage.GetRemovedFileCount(); ++i) {
+      DWORD reason = 0;
+      const WCHAR* path = storage.GetRemovedFile(i, &reason);
+      const WString why = reason == QVS_REMOVED_UNFINISHED ? Widen("left by a backup that did not end")
+                                                           : Widen("left over from an archive a backup replaced");
+      WriteError(Widen("qvbackup: backup: ") + plan.settings.name + Widen(": removed ") + path + Widen(", ") + why +
+                 Widen("\n"));
+    }
+    return -1;
+  }
   const DWORD error = storage.GetError();
   if (error != ERROR_BUSY) return Fail(Widen("backup: cannot lock the archive ") + plan.settings.name, error);
   const CQVString holder = storage.GetLockHolder();

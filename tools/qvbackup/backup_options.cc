@@ -56,12 +56,19 @@ const char kUsage[] =
     "could not be saved with the reason. With --json: one object with the keys\n"
     "files, bytes, archive_bytes, ratio, seconds, mb_per_s, skipped (a list of\n"
     "{path, reason}), archive (the first volume's path; null when nothing was\n"
-    "written), increment and volumes.\n"
+    "written), increment, volumes, unchanged and removed (files of the name\n"
+    "removed once the new archive was in place, [{path, reason}]).\n"
     "\n"
-    "Ctrl-C stops the backup and removes what was written of the archive (or of\n"
-    "the increment). Exit status: 0 saved; 1 failed, interrupted, nothing to\n"
-    "save, or some files could not be saved (the archive keeps the others);\n"
-    "2 wrong usage.\n";
+    "The new archive is written under temporary names and takes its place only\n"
+    "when it is whole and synced: an archive of the same name stays as it was\n"
+    "until then, whatever happens to the run. A run holds the archive's lock\n"
+    "(NAME.qvlock) throughout. An increment follows the chain's last finished\n"
+    "member, or takes the place of a last one whose run never ended; a chain\n"
+    "with a missing member or another archive's is refused. Ctrl-C stops the\n"
+    "backup and removes what was written of it. Exit status: 0 saved; 1\n"
+    "failed, interrupted, nothing to save, or some files could not be saved\n"
+    "(the archive keeps the others); 2 wrong usage; 3 another run is writing\n"
+    "the archive (nothing was done).\n";
 
 constexpr ULONGLONG kSmallestVolume = 64 * 1024;
 constexpr std::array<DWORD, 5> kKeySizes = {32, 64, 128, 160, 256};

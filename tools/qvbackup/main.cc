@@ -28,7 +28,7 @@ const char kUsage[] =
     "  (without either, the password is asked for when standard input is a terminal)\n"
     "\n"
     "'qvbackup COMMAND --help' tells more. Exit status: 0 success, 1 failure or\n"
-    "damage found, 2 wrong usage.\n";
+    "damage found, 2 wrong usage, 3 the archive is in use by another run.\n";
 
 }  // namespace
 
