@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# qvbackup restore interrupted by Ctrl-C (SIGINT) in the middle of a large
+# file: the file being written is removed, no temporary file is left, the
+# files restored before it are whole, the run says it was interrupted and
+# exits 1. The run is held at an exact write by crash_shim.c, so what is on
+# disk when the signal comes is always the same.
+#   restore_interrupt_test.sh QVBACKUP
+source "$(dirname "$0")/common.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+held_pid=
+trap 'if [[ -n $held_pid ]]; then kill -9 "$held_pid" 2>/dev/null; wait "$held_pid" 2>/dev/null; fi; rm -rf "$work"' EXIT
+root=$(cd "$work" && pwd -P)
+cc -shared -fPIC -O2 -o "$root/shim.so" "$here/crash_shim.c" -ldl 2> "$root/cc.err" ||
+  fail "cannot build the crash shim: $(cat "$root/cc.err")"
+preload=$root/shim.so
+asan=$(ldd "$qvbackup" 2> /dev/null | grep -o '/[^ ]*libasan[^ ]*' | head -n 1 || true)
+[[ -z $asan ]] || preload=$asan:$preload
+
+# Small files first (the restore goes in the order of the index: a, then
+# big), then a file of 24 MB, which the restore writes in many pieces.
+src=$root/src
+mkdir -p "$src/a" "$src/big"
+for i in 1 2 3; do head -c $((i * 5000)) /dev/urandom > "$src/a/small$i.bin"; done
+head -c $((24 << 20)) /dev/urandom > "$src/big/large.bin"
+"$qvbackup" backup "$src" --to "$root/arch" --name home --quiet > "$root/backup.out" 2>&1 ||
+  fail "backup: $(cat "$root/backup.out")"
+
+# Held at its 6th write below the target: the small files are written
+# (one write each), the large one is part-way.
+out=$root/out
+mkdir -p "$out"
+touch "$root/pause"
+env LD_PRELOAD="$preload" QV_CRASH_DIR="$out" QV_CRASH_OP=write QV_PAUSE_AT=6 QV_PAUSE_FILE="$root/pause" \
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+  "$qvbackup" restore "$root/arch/home.QVA" --to "$out" --json > "$root/restore.out" 2> "$root/restore.err" &
+held_pid=$!
+for ((i = 0; i < 3000; ++i)); do
+  [[ -e $root/pause.held ]] && break
+  kill -0 "$held_pid" 2> /dev/null || break
+  sleep 0.2
+done
+[[ -e $root/pause.held ]] || fail "the restore never reached its 6th write: $(cat "$root/restore.out" "$root/restore.err")"
+partial=$(find "$out" -name '~qv*.tmp')
+[[ -n $partial ]] || fail "no temporary file while the large file is written: $(find "$out")"
+kill -INT "$held_pid"
+rm "$root/pause"
+set +e
+wait "$held_pid"
+code=$?
+set -e
+held_pid=
+[[ $code == 1 ]] || fail "the interrupted restore exits $code: $(cat "$root/restore.out" "$root/restore.err")"
+grep -q 'interrupted: the file being restored was removed' "$root/restore.err" ||
+  fail "the interrupted restore does not say so: $(cat "$root/restore.err")"
+grep -q '"interrupted": *true' "$root/restore.out" || fail "the JSON does not say interrupted: $(cat "$root/restore.out")"
+grep -q '"ok": *false' "$root/restore.out" || fail "the JSON says ok: $(cat "$root/restore.out")"
+left=$(find "$out" -name '~qv*' -o -name 'large.bin')
+[[ -z $left ]] || fail "the interrupted restore leaves $left"
+restored=$(find "$out" -type f | wc -l)
+((restored == 3)) || fail "$restored files restored before the large one instead of 3: $(find "$out" -type f)"
+for i in 1 2 3; do
+  got=$(find "$out" -path "*/a/small$i.bin")
+  [[ -n $got ]] && cmp -s "$got" "$src/a/small$i.bin" || fail "small$i.bin is not restored whole"
+done
+
+# The same restore, undisturbed, over what is left gives every file back.
+"$qvbackup" restore "$root/arch/home.QVA" --to "$out" --quiet > "$root/again.out" 2>&1 ||
+  fail "the restore after the interrupted one: $(cat "$root/again.out")"
+diff -r "$src" "$(dirname "$(find "$out" -type d -name big)")" > "$root/diff" 2>&1 ||
+  fail "the second restore differs from the source: $(cat "$root/diff")"
