@@ -74,6 +74,8 @@ class QVBACKUP_API CQVBackupControl {
   // why; a file that failed is marked deleted in the index). A cancel
   // request seen here gives the new archive up (ERROR_CANCELLED,
   // ENGINE_MSG_CANCELLED): the archive it would have replaced is untouched.
+  // A file saved as read while it changed is told to the callback
+  // (ENGINE_MSG_FILE_CHANGED).
   BOOL AddFileToArchive(LPCWSTR pszPath, ULONGLONG ullUnused = 0);
   // Writes the index and the closing record and puts the archive in place
   // (CQVStorage::CloseArchive); each file that removed is told to the

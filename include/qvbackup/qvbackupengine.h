@@ -221,6 +221,12 @@ class QVBACKUP_API CQVBackupEngine {
   static BOOL CallbackQVFA();
 
  private:
+  // The folder walk's callback (user value: the engine). A folder that
+  // cannot be listed is logged and sent to the host as
+  // ENGINE_MSG_FOLDER_NOT_READ unless the exclusions leave it out: nothing
+  // below it is saved.
+  static LONGLONG OnFolderWalk(DWORD dwCode, ULONGLONG ullEngine, ULONGLONG ullPath, LONGLONG llError);
+  void ReportUnreadFolder(LPCWSTR pszPath, DWORD dwError);
   void Notify(DWORD dwCode, ULONGLONG ullValue1 = 0, ULONGLONG ullValue2 = 0, ULONGLONG ullValue3 = 0,
               ULONGLONG ullValue4 = 0);
   void CopyFrom(const CQVBackupEngine& other);

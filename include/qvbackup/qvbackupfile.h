@@ -141,6 +141,16 @@ class QVBACKUP_API CQVBackupFile : public CQVFile {
   // system's error. A file that fails is removed, never left half-written
   // under its name.
   BOOL RestoreFile(QVBF_CALLBACK pfnCallback, ULONGLONG ullFileBytes, ULONGLONG ullUserValue);
+
+  // After a BackupFile that succeeded: TRUE when the file changed while it
+  // was read (the bytes delivered are not the size it had when it was
+  // opened, or its size or last write time moved meanwhile). What was
+  // delivered is what was read; it may not be the file as it was at any
+  // one moment.
+  BOOL ChangedWhileRead() const { return m_bChangedWhileRead; }
+
+ private:
+  BOOL m_bChangedWhileRead = FALSE;
 };
 
 #endif  // QVBACKUP_QVBACKUPFILE_H_

@@ -19,6 +19,12 @@
 #define ENGINE_MSG_FILE_REMOVED 20     // reason (QVS_REMOVED_*), address of the file's
                                        // path, 0, 0: a new archive in place, a file it
                                        // replaced (or that a stopped run left) was removed
+#define ENGINE_MSG_FILE_CHANGED 21     // 0, address of the file's path, 0, 0: the file
+                                       // changed while it was read (its size or time
+                                       // moved): it is saved as it was read
+#define ENGINE_MSG_FOLDER_NOT_READ 22  // system error, address of the folder's path,
+                                       // 0, 0: the folder cannot be listed, nothing
+                                       // below it is saved
 
 class CQVEngineCallback {
  public:

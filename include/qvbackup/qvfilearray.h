@@ -49,6 +49,7 @@ struct FileArrayAccess;  // the fuzz targets' white-box door
 // Flags of CQVFileArray::Add.
 #define QVFA_ADD_CLONE 0x1   // add the last component again, as a clone
 #define QVFA_ADD_LOOKUP 0x2  // only look up; a missing component fails
+#define QVFA_ADD_EXACT_CASE 0x4  // a component matches only a name equal code unit for code unit
 
 // Entry state bits.
 #define QVFA_DELETED 0x01
@@ -212,7 +213,12 @@ class QVBACKUP_API CQVFileArray {
   // ignored; every folder above it must already be in the index, else
   // ERROR_PATH_NOT_FOUND). `dwFlags`: QVFA_ADD_CLONE adds the last component
   // again as a clone of an existing one; QVFA_ADD_LOOKUP creates nothing and
-  // fails with ERROR_NOT_FOUND when a component is missing. The user data
+  // fails with ERROR_NOT_FOUND when a component is missing;
+  // QVFA_ADD_EXACT_CASE matches each component only with a name equal to it
+  // code unit for code unit (for names from a file system that tells case
+  // apart: "Photos" then gets an entry of its own beside "photos").
+  // Without it a component matches a name equal ignoring the case of a to z,
+  // one named exactly as given first. The user data
   // (`bUserDataSize` bytes from `pUserData`, zeros when null) goes to the
   // last component's new entry. Returns the entry's index, or 0 with the last
   // error: the file system's error when a component cannot be opened,
@@ -232,7 +238,11 @@ class QVBACKUP_API CQVFileArray {
   // after a file or empty folder was added; ERROR_CANCELLED from a code-1
   // call skips that item. Returns 1; 0 with ERROR_INVALID_STATE while chunk
   // loading. Folders that cannot be listed and items that cannot be opened
-  // add nothing.
+  // add nothing; a folder that exists but cannot be listed (the folder
+  // given included) is reported with code 3 (ullValue = address of its path, without a
+  // trailing backslash; llValue = the system error). Names below the folder
+  // are matched exactly: two items of one listing whose names differ only
+  // in case get an entry each.
   BOOL AddDirectory(LPCWSTR pszPath, DWORD dwFlags = 0, BYTE bUserDataSize = 0,
                     QVFA_PROGRESSPROC pfnProgress = nullptr, ULONGLONG ullUserValue = 0);
 
@@ -412,6 +422,10 @@ class QVBACKUP_API CQVFileArray {
 
   DWORD GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo, DWORD dwFlags,
                           BYTE bUserDataSize, const void* pUserData);
+  // The same, with the components that start at or after `exactFrom` (a
+  // position in the path) matched as QVFA_ADD_EXACT_CASE matches them.
+  DWORD GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo, DWORD dwFlags,
+                          BYTE bUserDataSize, const void* pUserData, std::size_t exactFrom);
   DWORD CreateEntry(DWORD dwNameBytes, DWORD dwParent, BYTE bUserDataSize,
                     const void* pUserData);
   DWORD CreateDirectoryEntry(const _tagQVFA_FILEINFO* pInfo, LPCWSTR pszName,
@@ -421,9 +435,10 @@ class QVBACKUP_API CQVFileArray {
                              BYTE bUserDataSize, const void* pUserData);
   DWORD FindChild(LPCWSTR pszName, DWORD dwNameLength, DWORD dwParent);
   void LinkAsLastChild(DWORD dwIndex, DWORD dwParent);
-  DWORD FindChildWithCRC(LPCWSTR pszName, DWORD dwNameLength, DWORD dwCRC, DWORD dwParent);
+  DWORD FindChildWithCRC(LPCWSTR pszName, DWORD dwNameLength, DWORD dwCRC, DWORD dwParent,
+                         bool bExactCase = false);
   DWORD ScanChildren(LPCWSTR pszName, DWORD dwNameLength, DWORD dwCRC, DWORD dwParent,
-                     DWORD* pdwChildren);
+                     bool bExactCase, DWORD* pdwChildren);
   void BuildChildLookup(DWORD dwParent);
   void RememberChild(DWORD dwParent, DWORD dwCRC, DWORD dwChild);
   DWORD GetStringCRC(LPCWSTR pszName);

@@ -115,16 +115,26 @@ BOOL CQVBackupControl::AddFileToArchive(LPCWSTR pszPath, ULONGLONG) {
   m_dwPhase = 0;
   m_ullFileBytes = 0;
   m_dwCallbackError = 0;
-  m_dwCurrentEntry = m_qvfa.Add(pszPath, nullptr, QVFA_ADD_CLONE, QVBC_FILE_USER_DATA_SIZE, nullptr);
+  // Where the file system tells case apart, "Photos\a" and "photos\a" are
+  // two files in two folders, and the index keeps them so.
+  const DWORD flags = QVFA_ADD_CLONE | (qv::platform::FileNamesIgnoreCase() ? 0 : QVFA_ADD_EXACT_CASE);
+  m_dwCurrentEntry = m_qvfa.Add(pszPath, nullptr, flags, QVBC_FILE_USER_DATA_SIZE, nullptr);
   m_dqSavedEntries.push_back({m_dwCurrentEntry, 0, QVS_INVALID_OFFSET, false, false});
   BOOL saved = m_dwCurrentEntry != 0 && file.BackupFile(BackupCallback, reinterpret_cast<std::uintptr_t>(this));
   DWORD error = GetLastError();
+  const bool changed = saved && file.ChangedWhileRead();
   file.Detach();
   const bool recordQueued = m_dqSavedEntries.back().bRecordQueued;
   if (saved) {
     m_dqSavedEntries.back().ullFileBytes = m_ullFileBytes;
     m_dqSavedEntries.back().bSaved = true;
     ApplyWrittenOffsets(false);
+    if (changed) {
+      theLog.LogError(QVT("CQVBackupControl::AddFileToArchive on %s()  changed while it was read"), pszPath);
+      if (m_pCallback != nullptr) {
+        m_pCallback->OnEngineMessage(ENGINE_MSG_FILE_CHANGED, 0, reinterpret_cast<std::uintptr_t>(pszPath), 0, 0);
+      }
+    }
     DWORD size = 0;
     SetLastError(m_qvfa.GetUserData(m_dwCurrentEntry, &size) != nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER);
     return TRUE;

@@ -3,6 +3,7 @@
 // folder; then their total size.
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -168,7 +169,9 @@ BOOL CQVBackupEngine::LoadSearchScope(const CQVString& strVolume, LPCWSTR pszBas
     theLog.LogError(QVT("::LoadVolume (%d)"), static_cast<int>(GetLastError()));
     theLog.LogDetail(QVT("Old School parsing method begin!!"));
     // What a failed raw load left in the index is not the volume.
-    if (m_qvfaGroup.RemoveAll() && IsDrivePath(scope)) m_qvfaGroup.AddDirectory(scope, 0, 0, nullptr, 0);
+    if (m_qvfaGroup.RemoveAll() && IsDrivePath(scope)) {
+      m_qvfaGroup.AddDirectory(scope, 0, 0, OnFolderWalk, reinterpret_cast<std::uintptr_t>(this));
+    }
     theLog.LogDetail(QVT("Old School parsing method end!!"));
   }
   m_strLastVolume = loadedWhole ? strVolume : scope;
@@ -189,6 +192,22 @@ BOOL CQVBackupEngine::LoadRawVolume(CQVFileArray& qvfa, const CQVString& strVolu
   qvfa.CloseDrive();
   SetLastError(error);
   return loaded;
+}
+
+LONGLONG CQVBackupEngine::OnFolderWalk(DWORD dwCode, ULONGLONG ullEngine, ULONGLONG ullPath, LONGLONG llError) {
+  if (dwCode == 3 && ullEngine != 0 && ullPath != 0) {
+    reinterpret_cast<CQVBackupEngine*>(static_cast<std::uintptr_t>(ullEngine))
+        ->ReportUnreadFolder(reinterpret_cast<LPCWSTR>(static_cast<std::uintptr_t>(ullPath)),
+                             static_cast<DWORD>(llError));
+  }
+  return 0;
+}
+
+void CQVBackupEngine::ReportUnreadFolder(LPCWSTR pszPath, DWORD dwError) {
+  const ExclusionRules exclusions(m_qvsaFoldersExcluded, m_qvsaFilesExcluded, m_qvsaExtensionsExcluded);
+  if (exclusions.Excludes(CQVString(pszPath))) return;
+  theLog.LogError(QVT("Folder %s cannot be read (%d)"), pszPath, static_cast<int>(dwError));
+  Notify(ENGINE_MSG_FOLDER_NOT_READ, dwError, reinterpret_cast<std::uintptr_t>(pszPath));
 }
 
 BOOL CQVBackupEngine::PutFAIntoSTL(int* piCounter) {

@@ -6,6 +6,12 @@
 // reparse points (junctions, symbolic links, mount points) are recorded but
 // not entered: that is what keeps a link cycle from looping and a walk on
 // one volume.
+//
+// Two names of one listing are two files, even when they differ only in
+// case (a POSIX folder, or a Windows folder that tells case apart): below
+// the folder walked, names are matched exactly, so neither hides the other.
+// The folder's own path, as the caller typed it, matches as names always
+// have.
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -31,12 +37,16 @@ bool IsDotOrDotDot(const WCHAR* name) {
 }
 
 // Reads the items of `folder` (with its trailing backslash), "." and ".."
-// left out. False when the folder cannot be listed.
+// left out. False when the folder cannot be listed; a listing that finds
+// nothing at all (an empty drive root has no "." either) is an empty one.
 bool ListFolder(const qv::WString& folder, std::vector<FolderItem>* items) {
   qv::platform::DirectoryEnumerator enumerator;
   WIN32_FIND_DATAW data;
   qv::WString pattern = folder + QVT('*');
-  if (!enumerator.First(pattern.c_str(), &data)) return false;
+  if (!enumerator.First(pattern.c_str(), &data)) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
+  }
   do {
     if (IsDotOrDotDot(data.cFileName)) continue;
     items->push_back({qv::WString(data.cFileName), data.dwFileAttributes});
@@ -46,6 +56,17 @@ bool ListFolder(const qv::WString& folder, std::vector<FolderItem>* items) {
 
 ULONGLONG AddressOf(const qv::WString& text) {
   return static_cast<ULONGLONG>(reinterpret_cast<std::uintptr_t>(text.c_str()));
+}
+
+// Tells the caller of a folder that exists but cannot be listed (code 3):
+// what is in it is not in the index, and a backup must say so. The path is
+// given without its trailing backslash.
+void ReportUnlisted(QVFA_PROGRESSPROC progress, ULONGLONG userValue, const qv::WString& folder, DWORD error) {
+  // A folder that is not there (any more) holds nothing to miss.
+  if (progress == nullptr || error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) return;
+  qv::WString path = folder;
+  if (path.size() > 3 && path.back() == u'\\') path.pop_back();
+  progress(3, userValue, AddressOf(path), static_cast<LONGLONG>(error));
 }
 
 }  // namespace
@@ -59,8 +80,12 @@ BOOL CQVFileArray::AddDirectory(LPCWSTR pszPath, DWORD dwFlags, BYTE bUserDataSi
   if (pszPath == nullptr) return TRUE;
   OpenFolder top{qv::WString(pszPath), {}, 0};
   if (top.path.empty() || top.path.back() != u'\\') top.path.push_back(u'\\');
-  if (!ListFolder(top.path, &top.items)) return TRUE;
+  if (!ListFolder(top.path, &top.items)) {
+    ReportUnlisted(pfnProgress, ullUserValue, top.path, GetLastError());
+    return TRUE;
+  }
 
+  const std::size_t exactFrom = top.path.size();
   std::vector<OpenFolder> stack;
   stack.push_back(std::move(top));
   while (!stack.empty()) {
@@ -80,16 +105,20 @@ BOOL CQVFileArray::AddDirectory(LPCWSTR pszPath, DWORD dwFlags, BYTE bUserDataSi
     const bool isReparsePoint = (item.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (isFolder && !isReparsePoint) {
       OpenFolder child{fullPath + QVT('\\'), {}, 0};
-      // A folder that cannot be listed adds nothing; one with content gets
-      // its entry when its first descendant is added.
-      if (!ListFolder(child.path, &child.items)) continue;
+      // A folder that cannot be listed adds nothing, and is reported; one
+      // with content gets its entry when its first descendant is added.
+      if (!ListFolder(child.path, &child.items)) {
+        ReportUnlisted(pfnProgress, ullUserValue, child.path, GetLastError());
+        continue;
+      }
       if (!child.items.empty()) {
         stack.push_back(std::move(child));
         continue;
       }
     }
 
-    DWORD index = Add(fullPath.c_str(), nullptr, dwFlags, isFolder ? 0 : bUserDataSize, nullptr);
+    DWORD index = GetDirectoryEntry(fullPath.c_str(), nullptr, dwFlags, isFolder ? 0 : bUserDataSize, nullptr,
+                                    exactFrom);
     if (index != 0 && pfnProgress != nullptr) {
       pfnProgress(2, ullUserValue, AddressOf(fullPath), static_cast<LONGLONG>(index));
     }

@@ -175,6 +175,12 @@ DWORD CQVFileArray::Add(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo, DWORD dwFlags
 
 DWORD CQVFileArray::GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo, DWORD dwFlags,
                                       BYTE bUserDataSize, const void* pUserData) {
+  const std::size_t exactFrom = (dwFlags & QVFA_ADD_EXACT_CASE) ? 0 : static_cast<std::size_t>(-1);
+  return GetDirectoryEntry(pszPath, pInfo, dwFlags, bUserDataSize, pUserData, exactFrom);
+}
+
+DWORD CQVFileArray::GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo, DWORD dwFlags,
+                                      BYTE bUserDataSize, const void* pUserData, std::size_t exactFrom) {
   if (m_bChunkLoading) {
     SetLastError(ERROR_INVALID_STATE);
     return 0;
@@ -203,7 +209,7 @@ DWORD CQVFileArray::GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo,
     Component component = NextComponent(pszPath, length, position);
     DWORD nameLength = static_cast<DWORD>(component.length);
     DWORD crc = NameCRC(component.text, component.length);
-    DWORD match = FindChildWithCRC(component.text, nameLength, crc, current);
+    DWORD match = FindChildWithCRC(component.text, nameLength, crc, current, position >= exactFrom);
     const bool clone = match != 0 && component.last && (dwFlags & QVFA_ADD_CLONE);
     if (match != 0 && !clone) {
       current = match;

@@ -28,13 +28,17 @@ bool CallbackChannel::Exchange(DWORD stage, BYTE* data, DWORD length) const {
   return false;
 }
 
-bool SendContent(platform::RandomAccessFile& file, ULONGLONG sizeHint, const CallbackChannel& channel) {
+bool SendContent(platform::RandomAccessFile& file, ULONGLONG sizeHint, const CallbackChannel& channel,
+                 ULONGLONG* sent) {
   const DWORD bufferSize = BufferSizeFor(sizeHint);
   std::unique_ptr<BYTE[]> buffer(new BYTE[bufferSize]);
+  ULONGLONG total = 0;
   for (;;) {
     DWORD read = 0;
     if (!file.Read(buffer.get(), bufferSize, &read)) return false;
     if (read > 0 && !channel.Exchange(kStageContent, buffer.get(), read)) return false;
+    total += read;
+    if (sent != nullptr) *sent = total;
     if (read < bufferSize) return true;
   }
 }

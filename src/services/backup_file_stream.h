@@ -34,8 +34,10 @@ class CallbackChannel {
 // `channel` as content, in chunks of at most QVBF_CHUNK_SIZE bytes; nothing
 // read, no chunk. `sizeHint` (the size when the file was opened) only sizes
 // the buffer: a file that grew or shrank since is delivered as read, and the
-// first short read ends it. False with the read's error or ERROR_CANCELLED.
-bool SendContent(platform::RandomAccessFile& file, ULONGLONG sizeHint, const CallbackChannel& channel);
+// first short read ends it. `*sent` (when given) receives the bytes handed
+// over. False with the read's error or ERROR_CANCELLED.
+bool SendContent(platform::RandomAccessFile& file, ULONGLONG sizeHint, const CallbackChannel& channel,
+                 ULONGLONG* sent = nullptr);
 
 // Asks `channel` for `bytes` of content, min(QVBF_CHUNK_SIZE, what is left)
 // at a time, and writes each chunk to `file` at its position. False with the

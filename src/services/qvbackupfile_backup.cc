@@ -36,6 +36,10 @@ FileDescription DescriptionOf(const qv::platform::FileInformation& info, qv::WSt
   return file;
 }
 
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
 }  // namespace
 
 CQVBackupFile::CQVBackupFile(LPCWSTR pszPath) : CQVFile(pszPath) {}
@@ -43,6 +47,7 @@ CQVBackupFile::CQVBackupFile(LPCWSTR pszPath) : CQVFile(pszPath) {}
 CQVBackupFile::~CQVBackupFile() = default;
 
 BOOL CQVBackupFile::BackupFile(QVBF_CALLBACK pfnCallback, ULONGLONG ullUserValue) {
+  m_bChangedWhileRead = FALSE;
   if (pfnCallback == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   if (!m_bAttached) return FailWith(ERROR_INVALID_STATE);
   qv::WString name = NameOf(m_strPath);
@@ -62,7 +67,13 @@ BOOL CQVBackupFile::BackupFile(QVBF_CALLBACK pfnCallback, ULONGLONG ullUserValue
   if (!channel.Exchange(qv::services::kStageOpening, opening, sizeof(opening))) return FALSE;
   std::vector<BYTE> naming = qv::services::EncodeNamingRecord(file, m_strPath.GetString());
   if (!channel.Exchange(qv::services::kStageNaming, naming.data(), static_cast<DWORD>(naming.size()))) return FALSE;
-  if (!qv::services::SendContent(*source, file.size, channel)) return FALSE;
+  ULONGLONG sent = 0;
+  if (!qv::services::SendContent(*source, file.size, channel, &sent)) return FALSE;
+  // Read from start to end, the file may still have been written meanwhile:
+  // it is then no copy of any one moment, and the caller is told.
+  qv::platform::FileInformation after;
+  m_bChangedWhileRead = sent != info.size || !qv::platform::GetFileInformation(m_strPath, &after) ||
+                        after.size != info.size || !SameTime(after.lastWriteTime, info.lastWriteTime);
   SetLastError(ERROR_SUCCESS);
   return TRUE;
 }

@@ -132,6 +132,56 @@ TEST(EntryStoreTest, CloneAddsASecondEntryAfterTheFirst) {
   EXPECT_EQ(index.Add(QVT("C:\\D\\F")), original);
 }
 
+TEST(EntryStoreTest, ExactCaseKeepsNamesThatDifferOnlyInCase) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  DWORD lower = AddRecord(index, W("C:\\photos"), true);
+  // Without the flag, "Photos" is the same folder.
+  EXPECT_EQ(AddRecord(index, W("C:\\Photos"), true), lower);
+  DWORD upper = AddRecord(index, W("C:\\Photos"), true, 0, QVFA_ADD_EXACT_CASE);
+  ASSERT_NE(upper, 0u);
+  EXPECT_NE(upper, lower);
+  EXPECT_EQ(EntryAt(index, upper).bState, 0);  // a name of its own, not a clone
+  EXPECT_EQ(EntryAt(index, lower).bState, 0);
+  DWORD a = AddRecord(index, W("C:\\photos\\a.jpg"), false, 1, QVFA_ADD_EXACT_CASE);
+  DWORD b = AddRecord(index, W("C:\\Photos\\a.jpg"), false, 2, QVFA_ADD_EXACT_CASE);
+  ASSERT_NE(a, 0u);
+  ASSERT_NE(b, 0u);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(EntryAt(index, a).dwParent, lower);
+  EXPECT_EQ(EntryAt(index, b).dwParent, upper);
+  EXPECT_EQ(Str(index.GetPathName(b)), "C:\\Photos\\a.jpg");
+  // Lookups prefer the name given exactly, whichever was added first...
+  EXPECT_EQ(index.Add(QVT("C:\\Photos\\a.jpg"), nullptr, QVFA_ADD_LOOKUP), b);
+  EXPECT_EQ(index.Add(QVT("C:\\photos\\a.jpg"), nullptr, QVFA_ADD_LOOKUP), a);
+  // ...take the first that matches ignoring case otherwise...
+  EXPECT_EQ(index.Add(QVT("c:\\PHOTOS\\A.JPG"), nullptr, QVFA_ADD_LOOKUP), a);
+  // ...and, exactly, none.
+  EXPECT_EQ(index.Add(QVT("C:\\PHOTOS\\a.jpg"), nullptr, QVFA_ADD_LOOKUP | QVFA_ADD_EXACT_CASE), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+  // A clone needs the exact name too.
+  DWORD clone = AddRecord(index, W("C:\\Photos\\a.jpg"), false, 3, QVFA_ADD_CLONE | QVFA_ADD_EXACT_CASE);
+  EXPECT_EQ(EntryAt(index, b).bState, QVFA_HASCLONES);
+  EXPECT_EQ(EntryAt(index, clone).bState, QVFA_CLONE);
+  EXPECT_EQ(EntryAt(index, a).bState, 0);
+}
+
+TEST(EntryStoreTest, LargeFoldersKeepAndFindNamesThatDifferOnlyInCase) {
+  CQVFileArray index;
+  AddRecord(index, W("C:"), true);
+  AddRecord(index, W("C:\\Many"), true);
+  for (int i = 0; i < 100; ++i) AddRecord(index, W("C:\\Many\\f" + std::to_string(i)), false, i, QVFA_ADD_EXACT_CASE);
+  DWORD lower = AddRecord(index, W("C:\\Many\\readme"), false, 1, QVFA_ADD_EXACT_CASE);
+  DWORD upper = AddRecord(index, W("C:\\Many\\README"), false, 2, QVFA_ADD_EXACT_CASE);
+  DWORD mixed = AddRecord(index, W("C:\\Many\\ReadMe"), false, 3, QVFA_ADD_EXACT_CASE);
+  EXPECT_EQ(std::set<DWORD>({lower, upper, mixed}).size(), 3u);
+  EXPECT_EQ(index.Add(QVT("C:\\Many\\README"), nullptr, QVFA_ADD_LOOKUP), upper);
+  EXPECT_EQ(index.Add(QVT("C:\\Many\\ReadMe"), nullptr, QVFA_ADD_LOOKUP | QVFA_ADD_EXACT_CASE), mixed);
+  EXPECT_EQ(index.Add(QVT("C:\\Many\\readMe"), nullptr, QVFA_ADD_LOOKUP), lower);
+  EXPECT_EQ(index.Add(QVT("C:\\Many\\F7"), nullptr, QVFA_ADD_LOOKUP | QVFA_ADD_EXACT_CASE), 0u);
+  EXPECT_EQ(index.GetSize(index.Add(QVT("C:\\Many\\F7"), nullptr, QVFA_ADD_LOOKUP)), 7u);
+}
+
 TEST(EntryStoreTest, LookupOfMissingComponentAddsNothing) {
   CQVFileArray index;
   AddRecord(index, W("C:"), true);

@@ -197,11 +197,14 @@ class BackupFileTest : public ::testing::Test {
     return bytes;
   }
 
-  // Backs up `relative` into `recorder`; the result and last error.
-  bool Backup(const std::string& relative, BackupRecorder* recorder, DWORD* error = nullptr) {
+  // Backs up `relative` into `recorder`; the result and last error, and
+  // whether the file changed while it was read.
+  bool Backup(const std::string& relative, BackupRecorder* recorder, DWORD* error = nullptr,
+              bool* changed = nullptr) {
     CQVBackupFile file(Drive(relative).c_str());
     BOOL ok = file.BackupFile(&BackupRecorder::Callback, recorder->UserValue());
     if (error != nullptr) *error = GetLastError();
+    if (changed != nullptr) *changed = file.ChangedWhileRead() != FALSE;
     return ok != FALSE;
   }
 

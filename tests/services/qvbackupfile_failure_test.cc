@@ -78,7 +78,9 @@ TEST_F(BackupFileFailure, AFileThatShrinksAfterOpeningIsSavedAsRead) {
   recorder.onCall = [this](const DeliveredCall& call) {
     if (call.stage == 1) std::filesystem::resize_file(Native("a.bin"), 1000);
   };
-  ASSERT_TRUE(Backup("a.bin", &recorder)) << GetLastError();
+  bool changed = false;
+  ASSERT_TRUE(Backup("a.bin", &recorder, nullptr, &changed)) << GetLastError();
+  EXPECT_TRUE(changed);
   EXPECT_EQ(ReadQword(recorder.calls.at(1).bytes, 16), 3 * kMiB);  // the size when opened
   Bytes read = recorder.Content();
   ASSERT_EQ(read.size(), 1000u);
@@ -98,10 +100,39 @@ TEST_F(BackupFileFailure, AFileThatGrowsAfterOpeningIsSavedAsRead) {
     std::ofstream out(Native("a.bin"), std::ios::binary | std::ios::app);
     out.write(reinterpret_cast<const char*>(extra.data()), static_cast<std::streamsize>(extra.size()));
   };
-  ASSERT_TRUE(Backup("a.bin", &recorder)) << GetLastError();
+  bool changed = false;
+  ASSERT_TRUE(Backup("a.bin", &recorder, nullptr, &changed)) << GetLastError();
+  EXPECT_TRUE(changed);
   content.insert(content.end(), extra.begin(), extra.end());
   EXPECT_TRUE(recorder.Content() == content);
   for (std::size_t length : recorder.ChunkLengths()) EXPECT_LE(length, QVBF_CHUNK_SIZE);
+}
+
+TEST_F(BackupFileFailure, AFileRewrittenInPlaceWhileReadIsToldChanged) {
+  // Same size, new bytes, a new last write time: only the time tells.
+  Bytes content = MakeSource("a.bin", 3 * kMiB);
+  BackupRecorder recorder;
+  recorder.onCall = [&](const DeliveredCall& call) {
+    if (call.stage != 2 || recorder.calls.size() != 3) return;
+    std::fstream out(Native("a.bin"), std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(2 * kMiB));
+    out.write("rewritten", 9);
+  };
+  bool changed = false;
+  ASSERT_TRUE(Backup("a.bin", &recorder, nullptr, &changed)) << GetLastError();
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(recorder.Content().size(), content.size());
+}
+
+TEST_F(BackupFileFailure, AFileLeftAloneIsNotToldChanged) {
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{3 * kMiB + 7}}) {
+    SCOPED_TRACE(size);
+    MakeSource("a.bin", size);
+    BackupRecorder recorder;
+    bool changed = true;
+    ASSERT_TRUE(Backup("a.bin", &recorder, nullptr, &changed)) << GetLastError();
+    EXPECT_FALSE(changed);
+  }
 }
 
 TEST_F(BackupFileFailure, RestoreCancelledAtAnyStageLeavesNoFile) {

@@ -48,9 +48,7 @@ if [[ -z $temp && -d /dev/shm && -w /dev/shm && $mb =~ ^[0-9]+$ ]] &&
   temp=/dev/shm
 fi
 TMPDIR=${temp:-${TMPDIR:-/tmp}} source "$(dirname "$0")/common.sh"
-here=$(cd "$(dirname "$0")" && pwd)
-held_pid=
-trap 'if [[ -n $held_pid ]]; then kill -9 "$held_pid" 2>/dev/null; wait "$held_pid" 2>/dev/null; fi; rm -rf "$work"' EXIT
+source "$(dirname "$0")/crash_shim.sh"
 [[ $mb =~ ^[0-9]+$ && $mb -ge 8 && $points =~ ^[0-9]+$ && $points -ge 7 && $seed =~ ^[0-9]+$ ]] ||
   fail "QV_CRASH_MB must be at least 8, QV_CRASH_POINTS at least 7, QV_CRASH_SEED a number"
 RANDOM=$seed
@@ -62,12 +60,7 @@ root=$(cd "$work" && pwd -P)
 src=$root/src
 arch=$root/arch
 mkdir -p "$src" "$arch" "$root/snap" "$root/pristine"
-cc -shared -fPIC -O2 -o "$root/shim.so" "$here/crash_shim.c" -ldl 2> "$root/cc.err" ||
-  fail "cannot build the crash shim: $(cat "$root/cc.err")"
-# An ASan program checks that its runtime comes first among the preloads.
-preload=$root/shim.so
-asan=$(ldd "$qvbackup" 2> /dev/null | grep -o '/[^ ]*libasan[^ ]*' | head -n 1 || true)
-[[ -z $asan ]] || preload=$asan:$preload
+use_crash_shim "$root" "$qvbackup"
 export QV_TEST_PASSWORD='crash pw'
 
 # The source trees: text that compresses and random bytes that do not,
@@ -427,27 +420,8 @@ snapshot busy
 tree change "$src" "$(tree_seed 9)" 7 delete
 old=$root/snap/busy new=$src
 hold() {
-  rm -f "$root/pause.held"
-  touch "$root/pause"
-  # env becomes qvbackup: $! is its process.
-  env LD_PRELOAD="$preload" QV_CRASH_DIR="$arch" QV_CRASH_OP=write QV_PAUSE_AT=20 QV_PAUSE_FILE="$root/pause" \
-    "$qvbackup" backup "$src" --to "$arch" --name busy --quiet --threads 1 > "$root/held.out" 2> "$root/held.err" &
-  held_pid=$!
-  local i
-  for ((i = 0; i < 3000; ++i)); do
-    [[ -e $root/pause.held ]] && return
-    kill -0 "$held_pid" 2> /dev/null || break
-    sleep 0.2
-  done
-  die "the first run never reached its 20th write" held.out held.err
-}
-# reap: waits for the held run and sets `code` to its exit status.
-reap() {
-  set +e
-  { wait "$held_pid"; } 2> /dev/null
-  code=$?
-  set -e
-  held_pid=
+  hold_at "$root/pause" "$arch" write 20 "$root/held.out" "$root/held.err" \
+    "$qvbackup" backup "$src" --to "$arch" --name busy --quiet --threads 1
 }
 # What the folder holds, to the byte.
 listing() { (cd "$arch" && ls -l --time-style=full-iso && md5sum -- *); }
@@ -496,4 +470,6 @@ attempt "$root/run.out" "$root/run.err" "$qvbackup" backup "$src" --to "$arch" -
 readers
 [[ $outcome == new ]] || die "after the next run the restore gives the previous state" run.out
 
-echo "crash test: all checks passed ($kills killed runs${asan:+, under ASan}, $((SECONDS - started)) s)"
+under=
+[[ $preload != *libasan* ]] || under=", under ASan"
+echo "crash test: all checks passed ($kills killed runs$under, $((SECONDS - started)) s)"

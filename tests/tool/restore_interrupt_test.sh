@@ -6,15 +6,9 @@
 # disk when the signal comes is always the same.
 #   restore_interrupt_test.sh QVBACKUP
 source "$(dirname "$0")/common.sh"
-here=$(cd "$(dirname "$0")" && pwd)
-held_pid=
-trap 'if [[ -n $held_pid ]]; then kill -9 "$held_pid" 2>/dev/null; wait "$held_pid" 2>/dev/null; fi; rm -rf "$work"' EXIT
+source "$(dirname "$0")/crash_shim.sh"
 root=$(cd "$work" && pwd -P)
-cc -shared -fPIC -O2 -o "$root/shim.so" "$here/crash_shim.c" -ldl 2> "$root/cc.err" ||
-  fail "cannot build the crash shim: $(cat "$root/cc.err")"
-preload=$root/shim.so
-asan=$(ldd "$qvbackup" 2> /dev/null | grep -o '/[^ ]*libasan[^ ]*' | head -n 1 || true)
-[[ -z $asan ]] || preload=$asan:$preload
+use_crash_shim "$root" "$qvbackup"
 
 # Small files first (the restore goes in the order of the index: a, then
 # big), then a file of 24 MB, which the restore writes in many pieces.
@@ -29,26 +23,13 @@ head -c $((24 << 20)) /dev/urandom > "$src/big/large.bin"
 # (one write each), the large one is part-way.
 out=$root/out
 mkdir -p "$out"
-touch "$root/pause"
-env LD_PRELOAD="$preload" QV_CRASH_DIR="$out" QV_CRASH_OP=write QV_PAUSE_AT=6 QV_PAUSE_FILE="$root/pause" \
-  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
-  "$qvbackup" restore "$root/arch/home.QVA" --to "$out" --json > "$root/restore.out" 2> "$root/restore.err" &
-held_pid=$!
-for ((i = 0; i < 3000; ++i)); do
-  [[ -e $root/pause.held ]] && break
-  kill -0 "$held_pid" 2> /dev/null || break
-  sleep 0.2
-done
-[[ -e $root/pause.held ]] || fail "the restore never reached its 6th write: $(cat "$root/restore.out" "$root/restore.err")"
+hold_at "$root/pause" "$out" write 6 "$root/restore.out" "$root/restore.err" \
+  "$qvbackup" restore "$root/arch/home.QVA" --to "$out" --json
 partial=$(find "$out" -name '~qv*.tmp')
 [[ -n $partial ]] || fail "no temporary file while the large file is written: $(find "$out")"
 kill -INT "$held_pid"
 rm "$root/pause"
-set +e
-wait "$held_pid"
-code=$?
-set -e
-held_pid=
+reap
 [[ $code == 1 ]] || fail "the interrupted restore exits $code: $(cat "$root/restore.out" "$root/restore.err")"
 grep -q 'interrupted: the file being restored was removed' "$root/restore.err" ||
   fail "the interrupted restore does not say so: $(cat "$root/restore.err")"

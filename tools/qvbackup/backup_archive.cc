@@ -1,5 +1,7 @@
 #include "backup_archive.h"
 
+#include "qvbackup/host.h"
+
 namespace qvtool {
 
 namespace {
@@ -44,8 +46,10 @@ std::unique_ptr<CQVFileArray> ReadMemberIndex(const ArchiveForm& form, DWORD inc
   return index;
 }
 
+DWORD ExactNames() { return QVFileNamesIgnoreCase() ? 0 : QVFA_ADD_EXACT_CASE; }
+
 DWORD FindSavedEntry(CQVFileArray& index, LPCWSTR path) {
-  const DWORD entry = index.Add(path, nullptr, QVFA_ADD_LOOKUP);
+  const DWORD entry = index.Add(path, nullptr, QVFA_ADD_LOOKUP | ExactNames());
   if (entry == 0 || index.IsDeleted(entry) || index.IsDirectory(entry)) return 0;
   DWORD size = 0;
   const BYTE* userData = index.GetUserData(entry, &size);

@@ -37,6 +37,10 @@ struct ArchiveForm {
 std::unique_ptr<CQVFileArray> ReadMemberIndex(const ArchiveForm& form, DWORD increment,
                                               ULONGLONG* volumeSize = nullptr);
 
+// QVFA_ADD_EXACT_CASE where file names tell case apart, else 0: the flags
+// that find a file's own entry when "a.txt" and "A.txt" are two files.
+DWORD ExactNames();
+
 // The entry of a member's index that saved the file `path`: present, not
 // marked deleted (a file whose saving failed is) and with saved bytes.
 // 0 when the member did not save it.

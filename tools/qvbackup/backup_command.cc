@@ -232,6 +232,11 @@ int ReportWritten(const Plan& plan, const std::set<CQVString>& listed, const Run
     return Fail(Widen("backup: the archive just written cannot be read back (qvbackup verify tells why)"),
                 GetLastError());
   }
+  for (const auto& [why, folder] : callback.unread) {
+    report->skipped.push_back({folder, Widen("the folder cannot be read, nothing below it is saved: ") + ErrorText(why),
+                               true});
+  }
+  report->changed = callback.changed;
   const std::vector<VolumeFile> all = ListVolumes(plan.settings.targetFolder, plan.settings.name);
   const std::vector<VolumeFile> written = MemberVolumes(all, result.increment, NamingWritten(plan));
   for (const VolumeFile& volume : written) {
@@ -240,7 +245,8 @@ int ReportWritten(const Plan& plan, const std::set<CQVString>& listed, const Run
   report->volumes = static_cast<DWORD>(written.size());
   if (!written.empty()) report->archive = JoinPath(plan.settings.targetFolder, written.front().fileName);
   PrintReport(*report, plan.settings.name, plan.settings.json);
-  return report->skipped.empty() ? kExitSuccess : kExitFailure;
+  if (!report->skipped.empty()) return kExitFailure;
+  return report->changed.empty() ? kExitSuccess : kExitChanged;
 }
 
 WString CancelledText(const Plan& plan, const RunResult& result) {
@@ -297,6 +303,9 @@ int RunBackup(const std::vector<WString>& arguments) {
   if (int status = PlanChain(&plan); status >= 0) return status;
   InterruptGuard interrupt(&engine.m_bCancel);
   const auto start = std::chrono::steady_clock::now();
+  // Set before the file list is made, which tells of folders it cannot read.
+  ToolCallback callback;
+  engine.SetpCallBack(&callback);
   WString error;
   if (!BuildFileList(engine, plan.settings, plan.sources, &error)) return FailBecause(Widen("backup"), error);
   BackupReport report;
@@ -307,12 +316,12 @@ int RunBackup(const std::vector<WString>& arguments) {
   }
   ProgressBar bar(!plan.settings.quiet && StandardErrorIsTerminal(),
                   static_cast<ULONGLONG>(engine.m_i64SizeOfBackup));
-  ToolCallback callback(&bar);
-  engine.SetpCallBack(&callback);
+  callback.SetBar(&bar);
   engine.SetWorkerThreads(plan.settings.threads);
   const RunResult result = plan.addIncrement ? WriteIncrement(engine, plan.form)
                                              : WriteBase(engine, plan.form, plan.settings.incremental, callback);
   bar.Finish();
+  callback.SetBar(nullptr);
   interrupt.Release();
   report.seconds = SecondsSince(start);
   return Conclude(plan, engine, result, callback, &report);

@@ -37,7 +37,7 @@ ULONGLONG DropUnchangedFiles(CQVBackupEngine& engine, SavedVersions& versions) {
   CQVFileArray current;
   ULONGLONG dropped = 0;
   for (auto it = engine.m_setFileToBackup.begin(); it != engine.m_setFileToBackup.end();) {
-    const DWORD entry = current.Add(it->GetString());
+    const DWORD entry = current.Add(it->GetString(), nullptr, ExactNames());
     // A file that cannot be read now stays listed: the run reports it.
     if (entry != 0 && versions.IsUnchanged(it->GetString(), current, entry)) {
       it = engine.m_setFileToBackup.erase(it);

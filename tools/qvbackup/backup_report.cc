@@ -55,6 +55,9 @@ void PrintJson(const BackupReport& report) {
       .AddDouble("seconds", report.seconds)
       .AddDouble("mb_per_s", MegabytesPerSecond(report))
       .AddRaw("skipped", JsonArray(skipped));
+  std::vector<WString> changed;
+  for (const WString& path : report.changed) changed.push_back(JsonString(path));
+  json.AddRaw("changed", JsonArray(changed));
   // Nothing written (an increment with nothing new): no archive, no member.
   if (report.archive.empty()) {
     json.AddRaw("archive", Widen("null")).AddRaw("increment", Widen("null"));
@@ -85,8 +88,18 @@ void PrintText(const BackupReport& report, const WString& name) {
   WriteOut(Widen("Archive: ") + Number(report.archiveBytes) + Widen(" bytes in ") + Plural(report.volumes, "volume") +
            Widen(", ratio ") + Decimal(Ratio(report), 3) + Widen(", ") + Decimal(report.seconds, 2) + Widen(" s, ") +
            Decimal(MegabytesPerSecond(report), 1) + Widen(" MB/s\n"));
+  if (!report.changed.empty()) {
+    WriteOut(Widen("Changed while read, saved as read (not a snapshot of one moment): ") +
+             Plural(report.changed.size(), "file") + Widen("\n"));
+    for (const WString& path : report.changed) WriteOut(Widen("  ") + path + Widen("\n"));
+  }
   if (report.skipped.empty()) return;
-  WriteOut(Widen("Not saved: ") + Plural(report.skipped.size(), "file") + Widen("\n"));
+  ULONGLONG folders = 0;
+  for (const SkippedFile& file : report.skipped) folders += file.folder ? 1 : 0;
+  const ULONGLONG files = report.skipped.size() - folders;
+  WString counted = files != 0 ? Plural(files, "file") : WString();
+  if (folders != 0) counted += (counted.empty() ? WString() : Widen(", ")) + Plural(folders, "folder");
+  WriteOut(Widen("Not saved: ") + counted + Widen("\n"));
   for (const SkippedFile& file : report.skipped) {
     WriteOut(Widen("  ") + file.path + Widen(": ") + file.reason + Widen("\n"));
   }

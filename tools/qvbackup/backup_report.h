@@ -17,6 +17,7 @@ namespace qvtool {
 struct SkippedFile {
   WString path;    // drive path
   WString reason;
+  bool folder = false;  // a folder that could not be read: nothing below it is saved
 };
 
 struct BackupReport {
@@ -25,7 +26,8 @@ struct BackupReport {
   ULONGLONG archiveBytes = 0;  // the bytes of the member's volume files
   DWORD volumes = 0;
   double seconds = 0;
-  std::vector<SkippedFile> skipped;
+  std::vector<SkippedFile> skipped;  // files not saved, and folders that could not be read
+  std::vector<WString> changed;      // files saved as read while they changed (drive paths)
   WString archive;             // the member's first volume (native path); empty: nothing written
   DWORD increment = 0;         // the member written: 0 the base
   ULONGLONG unchanged = 0;     // files left out of an increment as saved before

@@ -15,6 +15,10 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;  // the work failed, or damage was found
 inline constexpr int kExitUsage = 2;    // the command line was wrong
 inline constexpr int kExitBusy = 3;     // another run is writing the archive: nothing was done
+// The backup was written and holds every file, but files changed while
+// they were read: each is saved as read, the whole is no snapshot of one
+// moment.
+inline constexpr int kExitChanged = 4;
 
 // "qvbackup: WHAT: WHY" where WHY is the system's text for `error` (its
 // number when there is none); returns kExitFailure.

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "archive_layout.h"
+#include "qvbackup/host.h"
 
 namespace qvtool {
 
@@ -19,10 +20,13 @@ ULONGLONG Ticks(const FILETIME& time) {
   return static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
 }
 
-// Windows compares paths with a-z as A-Z.
+// Windows compares paths with a-z as A-Z; a file system that tells case
+// apart holds "a.txt" and "A.txt" as two files, each with its versions.
 WCHAR Folded(WCHAR c) { return c >= 'a' && c <= 'z' ? static_cast<WCHAR>(c - 'a' + 'A') : c; }
 
 bool ByPath(const SavedFile& a, const SavedFile& b) {
+  static const bool ignoreCase = QVFileNamesIgnoreCase() != FALSE;
+  if (!ignoreCase) return a.path < b.path;
   return std::lexicographical_compare(a.path.begin(), a.path.end(), b.path.begin(), b.path.end(),
                                       [](WCHAR x, WCHAR y) { return Folded(x) < Folded(y); });
 }

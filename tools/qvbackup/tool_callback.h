@@ -28,6 +28,10 @@ class ToolCallback : public CQVEngineCallback {
         removed.emplace_back(static_cast<DWORD>(ullValue1),
                              WString(reinterpret_cast<const WCHAR*>(static_cast<std::uintptr_t>(ullValue2))));
       }
+    } else if (dwCode == ENGINE_MSG_FILE_CHANGED) {
+      if (ullValue2 != 0) changed.emplace_back(Text(ullValue2));
+    } else if (dwCode == ENGINE_MSG_FOLDER_NOT_READ) {
+      if (ullValue2 != 0) unread.emplace_back(static_cast<DWORD>(ullValue1), Text(ullValue2));
     } else if (dwCode != ENGINE_MSG_SCAN_BEGIN) {
       outcome = dwCode;
     }
@@ -37,8 +41,19 @@ class ToolCallback : public CQVEngineCallback {
   DWORD percent = 0;
   // Files removed once the new archive was in place: reason, drive path.
   std::vector<std::pair<DWORD, WString>> removed;
+  // Files saved as read while they changed (drive paths).
+  std::vector<WString> changed;
+  // Folders the file list could not read: system error, drive path.
+  std::vector<std::pair<DWORD, WString>> unread;
+
+  // Progress goes to `bar` (may be null) from now on.
+  void SetBar(ProgressBar* bar) { bar_ = bar; }
 
  private:
+  static WString Text(ULONGLONG address) {
+    return WString(reinterpret_cast<const WCHAR*>(static_cast<std::uintptr_t>(address)));
+  }
+
   ProgressBar* bar_;
 };
 
