@@ -24,7 +24,7 @@ export TZ=UTC LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1262347200
 tools=$here/corpus_tools.py
 
 rm -rf "$corpus"
-mkdir -p "$corpus"/{index_image,index_file,archive,mft_record,ntfs_volume,fat_volume,group_xml,log_config}
+mkdir -p "$corpus"/{index_image,index_file,archive,mft_record,ntfs_volume,fat_volume,group_xml,log_config,metadata_table}
 
 # Archives: a small tree, plain and with the password the target offers.
 src=$work/src
@@ -98,3 +98,24 @@ python3 -c "import sys; sys.stdout.buffer.write(b'\xff\xfe' + '[LOG]\r\nOutputNa
 printf '\xef\xbb\xbf[LOG]\nLogLevel\nOutputName=\nLogLevel=7abc\n' > "$corpus/log_config/bom"
 
 du -sh "$corpus"/*
+
+# Metadata tables: a record of each kind (a file with its owner's names,
+# times and an extended attribute, a link, a further name with a field of a
+# later version, a folder), one link alone, none.
+python3 - "$corpus/metadata_table" << 'PY'
+import os, struct, sys
+def field(kind, value): return struct.pack("<HI", kind, len(value)) + value
+def record(entry, fields):
+    body = b"".join(fields)
+    return struct.pack("<II", entry, len(body)) + body
+def table(records): return b"QVMT" + struct.pack("<HHI", 1, 0, len(records)) + b"".join(records)
+file = record(86, [field(1, struct.pack("<I", 0o644) + b"\x01"), field(2, struct.pack("<II", 1000, 100)),
+                   field(3, b"alice"), field(4, b"users"), field(5, struct.pack("<qI", 1600000000, 5)),
+                   field(6, struct.pack("<qI", -5, 999999999)),
+                   field(9, struct.pack("<H", 12) + b"user.comment" + b"hi")])
+link = record(400, [field(1, struct.pack("<I", 0o777) + b"\x03"), field(7, b"../target")])
+name = record(512, [field(1, struct.pack("<I", 0o600) + b"\x01"), field(8, struct.pack("<I", 86)), field(77, b"later")])
+folder = record(1024, [field(1, struct.pack("<I", 0o1777) + b"\x02")])
+for label, records in [("sample", [file, link, name, folder]), ("empty", []), ("link", [link])]:
+    open(os.path.join(sys.argv[1], label), "wb").write(table(records))
+PY

@@ -83,7 +83,21 @@ constexpr WORD kKindClosing = 0;
 // payload is the file's entry in the index image (4 bytes).
 constexpr WORD kKindAbandoned = 2;
 constexpr DWORD kAbandonedSize = 4;
+// The metadata table of a member (modes, owners, links...), in blocks of
+// its own kind, so that no reader takes them for a file's data; then,
+// right before the index and stored plain, where the table lies (see
+// locator below). Readers that go by the closing record never meet them.
+constexpr WORD kKindMetadata = 3;
+constexpr WORD kKindMetadataLocator = 4;
 }  // namespace block
+
+namespace locator {
+constexpr DWORD kMagic = 0;        // "QVMT"
+constexpr DWORD kTableOffset = 4;  // the table's first block (8)
+constexpr DWORD kTableLength = 12; // its length in bytes (8)
+constexpr DWORD kReserved = 20;    // 0 (4)
+constexpr DWORD kSize = 24;
+}  // namespace locator
 
 namespace record {
 constexpr DWORD kSecondNameOffset = 0;

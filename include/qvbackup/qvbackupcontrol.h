@@ -14,6 +14,7 @@
 #define QVBACKUP_QVBACKUPCONTROL_H_
 
 #include <deque>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -29,6 +30,27 @@
 #define QVBC_RECORD_HEADER_SIZE 27      // header of a file record
 #define QVBC_CLOSING_RECORD_SIZE 16     // "SQVO", index offset (8), image length (4)
 #define QVBC_DEFAULT_RESTORE_ROOT QVT("c:\\")
+
+// What an entry of a loaded index holds to restore (GetItemKind).
+#define QVBC_ITEM_NONE 0        // nothing: a deleted entry, or a folder known only from what is below it
+#define QVBC_ITEM_FILE 1        // a file and its content
+#define QVBC_ITEM_FOLDER 2      // a folder saved for itself (an empty one)
+#define QVBC_ITEM_LINK 3        // a symbolic link
+#define QVBC_ITEM_OTHER_NAME 4  // a further name of a file whose content another entry holds
+
+// What a restore could not give back of the items' metadata
+// (GetMetadataNotRestored), as bits.
+#define QVBC_METADATA_OWNER_NOT_SET 0x1       // owner or group (only root gives them)
+#define QVBC_METADATA_MODE_NOT_SET 0x2
+#define QVBC_METADATA_ATTRIBUTES_NOT_SET 0x4  // a user.* extended attribute
+#define QVBC_METADATA_TIMES_NOT_SET 0x8
+
+namespace qv::control {
+struct MetadataState;
+}
+namespace qv::platform {
+struct PosixMetadata;
+}
 
 class QVBACKUP_API CQVBackupControl {
  public:
@@ -121,10 +143,27 @@ class QVBACKUP_API CQVBackupControl {
   // the path would leave the root, else the error of reading the blocks or
   // of writing the file.
   BOOL RestoreRecord(ULONGLONG ullRecordOffset, ULONGLONG ullContentBytes);
+  // After LoadArchiveIndex: what entry `dwEntry` holds to restore
+  // (QVBC_ITEM_*). Entries other than files exist where the backup kept
+  // what a POSIX system holds beyond content (its metadata table): links,
+  // empty folders, further names of one file; RestoreEntry restores them
+  // as well (a link as a link, a further name as a hard link of the name
+  // restored before it, or with the content when that one was not).
+  DWORD GetItemKind(DWORD dwEntry) const;
+  // After LoadArchiveIndex: 0 when the member's metadata table (if it has
+  // one) was read, else why not; its files then restore without it.
+  DWORD GetMetadataError() const;
+  // After LoadArchiveIndex: whether the member has a metadata table its
+  // locator leads to (read or not: GetMetadataError tells).
+  BOOL HasMetadataTable() const;
+  // What metadata the restores so far could not give back, as
+  // QVBC_METADATA_* bits (0: all given back).
+  DWORD GetMetadataNotRestored() const;
   // Makes the files restored so far durable: each was synced before it
-  // took its name; this syncs the folders that received them (and those
-  // made on the way). EndRestore does it too. FALSE with the error of the
-  // first folder that could not be synced.
+  // took its name; this gives the folders that received them (and those
+  // made on the way) their saved metadata, deepest first, then syncs them.
+  // EndRestore does it too. FALSE with the error of the first folder that
+  // could not be synced.
   BOOL FlushRestoredFiles();
   // Flushes the restored files and closes the archive.
   BOOL EndRestore();
@@ -149,6 +188,23 @@ class QVBACKUP_API CQVBackupControl {
   void MarkAbandoned(DWORD dwError);
   BOOL FailEnding(const WCHAR* pszError);
   void ReportRemovedFiles();
+  // The metadata table (item_metadata.cc).
+  qv::control::MetadataState& Metadata();
+  static bool DescribeItem(LPCWSTR pszPath, qv::platform::PosixMetadata* pItem);
+  BOOL AddItemWithoutContent(LPCWSTR pszPath, const qv::platform::PosixMetadata& item, DWORD dwSameFileAs);
+  void KeepFileMetadata(DWORD dwEntry, const qv::platform::PosixMetadata& item);
+  DWORD SavedUnderAnotherName(const qv::platform::PosixMetadata& item);
+  void GatherFolderMetadata();
+  BOOL WriteMetadataTable();
+  void LoadMetadataTable(ULONGLONG ullIndexOffset);
+  bool LocatorKindAt(ULONGLONG ullOffset);
+  BOOL RestoreLink(const std::basic_string<WCHAR>& target, const std::string& linkTarget);
+  BOOL RestoreOtherName(DWORD dwFirst, const std::basic_string<WCHAR>& target);
+  BOOL RestoreItem(DWORD dwEntry, DWORD dwKind, const std::basic_string<WCHAR>& target);
+  void FinishItem(DWORD dwEntry, DWORD dwKind, const std::basic_string<WCHAR>& target);
+  void FinishFolders();
+  bool TargetBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, std::basic_string<WCHAR>* pTarget);
+  void NoteRestored(const std::basic_string<WCHAR>& target);
 
   // A file handed to the archive whose record block may not be written yet
   // (with worker threads): its user data is set once the offset is known.
@@ -187,6 +243,9 @@ class QVBACKUP_API CQVBackupControl {
   ULONGLONG m_ullContentLeft = 0;     // the content RestoreRecord still hands back
   std::deque<SavedEntry> m_dqSavedEntries;  // oldest first; references stay valid as it grows
   std::set<std::basic_string<WCHAR>> m_setRestoredFolders;  // to sync (FlushRestoredFiles)
+  // The metadata table being gathered (backup) or read (restore), and what
+  // the restore still has to give the folders.
+  std::unique_ptr<qv::control::MetadataState> m_pMetadata;
 };
 
 #endif  // QVBACKUP_QVBACKUPCONTROL_H_

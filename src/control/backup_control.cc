@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "control/control_records.h"
+#include "control/metadata_state.h"
 #include "control/restore_target.h"
 #include "log/qv_log.h"
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
+#include "platform/posix_metadata.h"
 #include "platform/text.h"
 #include "qvbackup/qvbackupcontrol.h"
 #include "storage/archive_layout.h"
@@ -106,10 +108,22 @@ BOOL CQVBackupControl::BeginBackup(QVS_ARCHIVE_INFO* pInfo) {
     return FALSE;
   }
   m_dqSavedEntries.clear();
+  m_pMetadata.reset();
   return TRUE;
 }
 
 BOOL CQVBackupControl::AddFileToArchive(LPCWSTR pszPath, ULONGLONG) {
+  // What the system keeps of the item decides how it is saved: a link or a
+  // folder has no content to read, and a file already saved under another
+  // name is not read twice.
+  qv::platform::PosixMetadata item;
+  const bool described = DescribeItem(pszPath, &item);
+  if (described) {
+    if (item.type == qv::platform::ItemType::kSymbolicLink || item.type == qv::platform::ItemType::kFolder) {
+      return AddItemWithoutContent(pszPath, item, 0);
+    }
+    if (DWORD first = SavedUnderAnotherName(item); first != 0) return AddItemWithoutContent(pszPath, item, first);
+  }
   CQVBackupFile file;
   file.Attach(pszPath);
   m_dwPhase = 0;
@@ -129,6 +143,7 @@ BOOL CQVBackupControl::AddFileToArchive(LPCWSTR pszPath, ULONGLONG) {
     m_dqSavedEntries.back().ullFileBytes = m_ullFileBytes;
     m_dqSavedEntries.back().bSaved = true;
     ApplyWrittenOffsets(false);
+    if (described && item.type == qv::platform::ItemType::kFile) KeepFileMetadata(m_dwCurrentEntry, item);
     if (changed) {
       theLog.LogError(QVT("CQVBackupControl::AddFileToArchive on %s()  changed while it was read"), pszPath);
       if (m_pCallback != nullptr) {
@@ -313,6 +328,10 @@ BOOL CQVBackupControl::EndBackup() {
   const BOOL flushed = m_qvStorage.FlushBlocks();
   ApplyWrittenOffsets(true);
   if (!flushed) return FailEnding(QVT("CreateBlock for archive index failed"));
+  // The metadata table, and the block saying where it is, right before the
+  // index: readers that go by the closing record never meet them.
+  GatherFolderMetadata();
+  if (!WriteMetadataTable()) return FailEnding(QVT("CreateBlock for the metadata table failed"));
   BYTE closingRecord[closing::kSize] = {'S', 'Q', 'V', 'O'};
   DWORD length = 0;
   const BYTE* image = m_qvfa.GetRawData(&length);
@@ -336,6 +355,7 @@ BOOL CQVBackupControl::EndBackup() {
     return FailEnding(QVT("CreateBlock failed"));
   }
   m_qvfa.RemoveAll();
+  m_pMetadata.reset();
   m_qvStorage.SetEndOfArchive();
   m_qvStorage.SetUserData(closingOffset);
   theLog.Exit();

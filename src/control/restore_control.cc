@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "control/control_records.h"
+#include "control/metadata_state.h"
 #include "control/restore_target.h"
 #include "log/qv_log.h"
 #include "platform/file_ops.h"
@@ -74,6 +75,7 @@ BOOL CQVBackupControl::LoadArchiveIndex() {
   ULONGLONG indexOffset = magic ? GetQword(block, closing::kIndexOffset) : 0;
   DWORD imageLength = magic ? GetDword(block, closing::kImageLength) : 0;
   m_qvStorage.DeleteFoundBlockData(block, length);
+  m_pMetadata.reset();
   if (!magic) {
     SetLastError(ERROR_INVALID_DATA);
     theLog.LogDetail(QVT("Index failed to load, wrong magic number. Archive is probably corrupted"));
@@ -114,7 +116,9 @@ BOOL CQVBackupControl::LoadArchiveIndex() {
   }
   // The image is verified as it comes in: a damaged one is refused.
   if (!m_qvfa.EndSetRawData()) return FailLoading(QVT("EndSetRawData failed"));
+  LoadMetadataTable(indexOffset);
   theLog.Exit();
+  SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
 
@@ -241,45 +245,57 @@ DWORD CQVBackupControl::CheckRecordContentEnd(DWORD dwHandedBack) {
   return 0;
 }
 
-namespace {
-
-// The file bytes and record offset of an entry that holds a saved file.
-bool SavedFile(CQVFileArray& index, DWORD entry, ULONGLONG* fileBytes, ULONGLONG* recordOffset) {
-  DWORD size = 0;
-  const BYTE* userData = index.GetUserData(entry, &size);
-  if (userData == nullptr || size < userdata::kSize || index.IsDeleted(entry)) return false;
-  *fileBytes = GetQword(userData, userdata::kFileBytes);
-  *recordOffset = GetQword(userData, userdata::kRecordOffset);
-  return *fileBytes != 0;
-}
-
-}  // namespace
 
 BOOL CQVBackupControl::RestoreEntry(DWORD dwEntry) {
-  ULONGLONG fileBytes = 0;
-  ULONGLONG recordOffset = 0;
-  if (!SavedFile(m_qvfa, dwEntry, &fileBytes, &recordOffset)) {
+  const DWORD kind = GetItemKind(dwEntry);
+  if (kind == QVBC_ITEM_NONE) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   CQVString path = m_qvfa.GetPathName(dwEntry);
-  m_ullRecordOffset = recordOffset;
-  m_dwCurrentEntry = dwEntry;
-  return RestoreBelowRoot(path, path.GetLength(), fileBytes);
+  qv::WString target;
+  if (!TargetBelowRoot(path, path.GetLength(), &target)) return FALSE;
+  theLog.LogDetail(QVT("Restoring file %s"), target.c_str());
+  if (!RestoreItem(dwEntry, kind, target)) {
+    DWORD error = GetLastError();
+    theLog.LogDetail(QVT("File failed to restore, with error %d"), static_cast<int>(error));
+    SetLastError(error);
+    return FALSE;
+  }
+  FinishItem(dwEntry, kind, target);
+  NoteRestored(target);
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+// Where the stored path `pszPath` leads below the root; a path that would
+// lead elsewhere is refused (ERROR_BAD_PATHNAME).
+bool CQVBackupControl::TargetBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, qv::WString* pTarget) {
+  qv::WStringView root(m_strRestoreRoot, m_strRestoreRoot.GetLength());
+  if (BuildRestoreTarget(root, qv::WStringView(pszPath, dwPathLength), pTarget)) return true;
+  const qv::WString path(pszPath, dwPathLength);
+  theLog.LogDetail(QVT("Refused to restore %s: its path leaves the restore folder"), path.c_str());
+  SetLastError(ERROR_BAD_PATHNAME);
+  return false;
+}
+
+// The folder of `target`, and the folders made on the way to it, are
+// synced by FlushRestoredFiles: once for all the items restored into each.
+void CQVBackupControl::NoteRestored(const qv::WString& target) {
+  qv::WStringView root(m_strRestoreRoot, m_strRestoreRoot.GetLength());
+  std::size_t rootLength = root.size();
+  while (rootLength > 3 && (root[rootLength - 1] == u'\\' || root[rootLength - 1] == u'/')) --rootLength;
+  for (std::size_t cut = target.rfind(u'\\'); cut != qv::WString::npos && cut >= rootLength;
+       cut = cut == 0 ? qv::WString::npos : target.rfind(u'\\', cut - 1)) {
+    if (!m_setRestoredFolders.insert(target.substr(0, cut)).second) break;
+  }
 }
 
 // The file of the current record, restored where its stored path
-// `pszPath` leads below the root; a path that would lead elsewhere is
-// refused.
+// `pszPath` leads below the root.
 BOOL CQVBackupControl::RestoreBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, ULONGLONG ullFileBytes) {
   qv::WString target;
-  qv::WStringView root(m_strRestoreRoot, m_strRestoreRoot.GetLength());
-  if (!BuildRestoreTarget(root, qv::WStringView(pszPath, dwPathLength), &target)) {
-    const qv::WString path(pszPath, dwPathLength);
-    theLog.LogDetail(QVT("Refused to restore %s: its path leaves the restore folder"), path.c_str());
-    SetLastError(ERROR_BAD_PATHNAME);
-    return FALSE;
-  }
+  if (!TargetBelowRoot(pszPath, dwPathLength, &target)) return FALSE;
   theLog.LogDetail(QVT("Restoring file %s"), target.c_str());
   if (!RestoreFile(target.c_str(), ullFileBytes)) {
     DWORD error = GetLastError();
@@ -287,18 +303,12 @@ BOOL CQVBackupControl::RestoreBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, ULO
     SetLastError(error);
     return FALSE;
   }
-  // Its folder, and the folders made on the way to it, are synced by
-  // FlushRestoredFiles: once for all the files restored into each.
-  std::size_t rootLength = root.size();
-  while (rootLength > 3 && (root[rootLength - 1] == u'\\' || root[rootLength - 1] == u'/')) --rootLength;
-  for (std::size_t cut = target.rfind(u'\\'); cut != qv::WString::npos && cut >= rootLength;
-       cut = cut == 0 ? qv::WString::npos : target.rfind(u'\\', cut - 1)) {
-    if (!m_setRestoredFolders.insert(target.substr(0, cut)).second) break;
-  }
+  NoteRestored(target);
   return TRUE;
 }
 
 BOOL CQVBackupControl::FlushRestoredFiles() {
+  FinishFolders();
   BOOL flushed = TRUE;
   DWORD error = ERROR_SUCCESS;
   // Deepest first: a folder's own entry lives in its parent.
@@ -328,13 +338,11 @@ BOOL CQVBackupControl::RestoreAllFiles(LPCWSTR) {
   }
   bool cancelled = false;
   do {
-    ULONGLONG fileBytes = 0;
-    ULONGLONG recordOffset = 0;
     if (IsCancelRequested()) {
       cancelled = true;
       break;
     }
-    if (SavedFile(m_qvfa, entry, &fileBytes, &recordOffset) && !RestoreEntry(entry) &&
+    if (GetItemKind(entry) != QVBC_ITEM_NONE && !RestoreEntry(entry) &&
         GetLastError() == ERROR_CANCELLED && IsCancelRequested()) {
       cancelled = true;
       break;

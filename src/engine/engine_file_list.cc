@@ -11,6 +11,7 @@
 #include "engine/system_file_names.h"
 #include "log/qv_log.h"
 #include "platform/file_system.h"
+#include "platform/posix_metadata.h"
 #include "qvbackup/qvbackupengine.h"
 
 using qv::engine::ExclusionRules;
@@ -237,17 +238,26 @@ BOOL CQVBackupEngine::PutFAIntoSTL(int* piCounter) {
     const bool exists = !path.IsEmpty() && qv::platform::GetFileInformation(path, &onDisk);
     more = m_qvfaGroup.FindNextFileW(m_hFileEntry, m_dwFileEntry);
     theLog.LogDetail(QVT("insert1 : %d"), exists ? 1 : 0);
-    if (!exists) continue;
     // The index's own attributes count too: where the disk query follows a
     // link to its target, the volume's record still says what it is.
     const DWORD indexed = m_qvfaGroup.GetAttributes(entry);
-    const DWORD attributes = onDisk.attributes | (indexed == INVALID_FILE_ATTRIBUTES ? 0 : indexed);
-    if (HasAttribute(attributes, FILE_ATTRIBUTE_REPARSE_POINT)) {
+    const DWORD attributes = (exists ? onDisk.attributes : 0) | (indexed == INVALID_FILE_ATTRIBUTES ? 0 : indexed);
+    // Where the system keeps links and folders as items of their own, a
+    // link is saved as a link (never followed, whether its target exists
+    // or not) and an empty folder as a folder; folders with content come
+    // back through it. Elsewhere a junction is not entered and folders are
+    // not files to save.
+    const bool keepsItems = qv::platform::KeepsPosixMetadata();
+    const bool link = HasAttribute(attributes, FILE_ATTRIBUTE_REPARSE_POINT);
+    if (!exists && !(link && keepsItems)) continue;
+    if (link && !keepsItems) {
       theLog.LogDetail(QVT("----JUNCTION !! skip----"));
       continue;
     }
-    // Folders are not files to save: the backup can only read files.
-    if (HasAttribute(onDisk.attributes, FILE_ATTRIBUTE_DIRECTORY)) continue;
+    if (!link && HasAttribute(attributes, FILE_ATTRIBUTE_DIRECTORY) &&
+        (!keepsItems || !qv::platform::IsDirectoryEmpty(path))) {
+      continue;
+    }
     CQVString lowered = path;
     lowered.MakeLower();
     const TextView loweredView(lowered.GetString(), lowered.GetLength());
@@ -293,10 +303,16 @@ void CQVBackupEngine::ScanAndAddFolder(CQVString strFolder) {
     for (bool found = items.First(folder + QVT("\\*.*"), &item); found; found = items.Next(&item)) {
       if (IsDotEntry(item.cFileName)) continue;
       CQVString path = folder + kSeparator + item.cFileName;
-      // A junction or link is neither entered nor saved: its target is
-      // elsewhere, and may hold the folder itself.
-      if (HasAttribute(item.dwFileAttributes, FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+      // A junction or link is never entered: its target is elsewhere, and
+      // may hold the folder itself. Where links are items of their own it
+      // is saved as the link it is, and an empty folder as a folder.
+      const bool keepsItems = qv::platform::KeepsPosixMetadata();
+      if (HasAttribute(item.dwFileAttributes, FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (keepsItems) m_setFileToBackup.insert(std::move(path));
+        continue;
+      }
       if (HasAttribute(item.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY)) {
+        if (keepsItems && qv::platform::IsDirectoryEmpty(path)) m_setFileToBackup.insert(path);
         pending.push_back(std::move(path));
         continue;
       }

@@ -50,6 +50,22 @@ class RandomAccessFile {
   // storage before it returns (POSIX: fdatasync). The file's name in its
   // folder is made durable by SyncFolder.
   virtual bool Sync() = 0;
+  // The first stretch of data at or after `from`, as [*start, *end): where
+  // the file system keeps holes (sparse files) they lie between stretches
+  // and read as zeros. False with ERROR_HANDLE_EOF when no data follows
+  // `from`. Files that keep no holes, or cannot tell, are one stretch from
+  // `from` to their end. The position is left where it was.
+  virtual bool NextData(ULONGLONG from, ULONGLONG* start, ULONGLONG* end) {
+    ULONGLONG size = 0;
+    if (!Size(&size)) return false;
+    if (from >= size) {
+      SetLastError(ERROR_HANDLE_EOF);
+      return false;
+    }
+    *start = from;
+    *end = size;
+    return true;
+  }
 };
 
 // CreateFileW with the mode and sharing given. Null with the system's error

@@ -37,19 +37,21 @@ bool InvalidData() {
 
 }  // namespace
 
-void EncodeOpeningRecord(DWORD attributes, BYTE (&record)[opening::kSize]) {
+void EncodeOpeningRecord(DWORD attributes, BYTE (&record)[opening::kSize], DWORD streams) {
   PutDword(record, opening::kVersion, QVBF_OPENING_VERSION);
   PutDword(record, opening::kKind, QVBF_KIND_FILE);
   PutDword(record, opening::kAttributes, attributes);
-  PutDword(record, opening::kStreams, opening::kOneStream);
+  PutDword(record, opening::kStreams, streams);
 }
 
-bool CheckOpeningRecord(const BYTE* record, DWORD length) {
+bool CheckOpeningRecord(const BYTE* record, DWORD length, DWORD* streams) {
   if (record == nullptr || length < opening::kSize) return InvalidData();
   // Only the kind's low byte survives in an archive.
+  const DWORD content = GetDword(record, opening::kStreams);
   bool known = GetDword(record, opening::kVersion) == QVBF_OPENING_VERSION &&
                (GetDword(record, opening::kKind) & 0xFF) == QVBF_KIND_FILE &&
-               GetDword(record, opening::kStreams) == opening::kOneStream;
+               (content == opening::kOneStream || content == opening::kRuns);
+  if (known && streams != nullptr) *streams = content;
   return known || InvalidData();
 }
 

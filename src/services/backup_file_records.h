@@ -27,6 +27,11 @@ constexpr DWORD kAttributes = 8;
 constexpr DWORD kStreams = 12;
 constexpr DWORD kSize = 16;
 constexpr DWORD kOneStream = 1;
+// The content of a file with holes: runs of (offset (8), length (8), that
+// many bytes), in order, the holes between them left out; the file's size
+// is the naming record's. Readers that know only one stream refuse it
+// (ERROR_INVALID_DATA) rather than give back other bytes.
+constexpr DWORD kRuns = 2;
 }  // namespace opening
 
 namespace naming {
@@ -66,13 +71,15 @@ struct FileDescription {
   WString name;
 };
 
-// The opening record of a file with `attributes`.
-void EncodeOpeningRecord(DWORD attributes, BYTE (&record)[opening::kSize]);
+// The opening record of a file with `attributes` whose content is
+// `streams` (opening::kOneStream, or opening::kRuns for a file with holes).
+void EncodeOpeningRecord(DWORD attributes, BYTE (&record)[opening::kSize], DWORD streams = opening::kOneStream);
 
 // Checks the opening record in `length` bytes at `record`: at least 16 bytes,
 // version 1, kind 1 (read from its low byte, the part that is kept) and one
-// content stream. False with ERROR_INVALID_DATA otherwise.
-bool CheckOpeningRecord(const BYTE* record, DWORD length);
+// content stream or runs; *streams (when given) gets which. False with
+// ERROR_INVALID_DATA otherwise.
+bool CheckOpeningRecord(const BYTE* record, DWORD length, DWORD* streams = nullptr);
 
 // The naming record of `file`, its reference to `path` included (the address
 // is only valid while `path` is). Its length is 48 + (name length + 1) × 2.

@@ -4,6 +4,8 @@
 #ifndef QVBACKUP_SERVICES_BACKUP_FILE_STREAM_H_
 #define QVBACKUP_SERVICES_BACKUP_FILE_STREAM_H_
 
+#include <vector>
+
 #include "platform/random_access_file.h"
 #include "qvbackup/qvbackupfile.h"
 #include "qvbackup/wintypes.h"
@@ -43,6 +45,37 @@ bool SendContent(platform::RandomAccessFile& file, ULONGLONG sizeHint, const Cal
 // at a time, and writes each chunk to `file` at its position. False with the
 // write's error or ERROR_CANCELLED.
 bool ReceiveContent(const CallbackChannel& channel, ULONGLONG bytes, platform::RandomAccessFile& file);
+
+// A stretch of a file's data: [offset, offset + length).
+struct DataRun {
+  ULONGLONG offset = 0;
+  ULONGLONG length = 0;
+};
+
+// The stretches of data of `file` (`size` bytes when it was opened), in
+// order; one for a file without holes, none for an empty one or one that
+// is all hole. False with the system's error.
+bool FindDataRuns(platform::RandomAccessFile& file, ULONGLONG size, std::vector<DataRun>* runs);
+
+// Whether a file of `size` bytes with `runs` of data is saved as runs:
+// when its holes come to a megabyte or more. Smaller holes are saved as
+// the zeros they read as, so that such files stay readable by readers that
+// know one stream only.
+bool WorthSavingAsRuns(const std::vector<DataRun>& runs, ULONGLONG size);
+
+// Hands `runs` of `file` to `channel` as content of kind opening::kRuns,
+// in chunks of QVBF_CHUNK_SIZE bytes but the last. A run the file no longer
+// fills (it shrank) is made up with zeros and *changed is set. False with
+// the read's error or ERROR_CANCELLED.
+bool SendRuns(platform::RandomAccessFile& file, const std::vector<DataRun>& runs, const CallbackChannel& channel,
+              bool* changed);
+
+// Asks `channel` for `bytes` of content of kind opening::kRuns and writes
+// each run where it lies in `file`, leaving the holes between them, then
+// puts the position at `size` (the file's size). False with
+// ERROR_INVALID_DATA for runs out of order, overlapping or past `size`, a
+// run cut short, else the write's error or ERROR_CANCELLED.
+bool ReceiveRuns(const CallbackChannel& channel, ULONGLONG bytes, ULONGLONG size, platform::RandomAccessFile& file);
 
 }  // namespace qv::services
 

@@ -61,18 +61,31 @@ BOOL CQVBackupFile::BackupFile(QVBF_CALLBACK pfnCallback, ULONGLONG ullUserValue
   if (!qv::platform::GetFileInformation(m_strPath, &info)) return FALSE;
   const FileDescription file = DescriptionOf(info, std::move(name));
 
+  // A file with a megabyte or more of holes is saved as its runs of data:
+  // the holes are neither read nor stored.
+  std::vector<qv::services::DataRun> runs;
+  if (!qv::services::FindDataRuns(*source, info.size, &runs)) return FALSE;
+  const bool asRuns = qv::services::WorthSavingAsRuns(runs, info.size);
+
   CallbackChannel channel(pfnCallback, ullUserValue);
   BYTE opening[qv::services::opening::kSize];
-  qv::services::EncodeOpeningRecord(file.attributes, opening);
+  qv::services::EncodeOpeningRecord(file.attributes, opening,
+                                    asRuns ? qv::services::opening::kRuns : qv::services::opening::kOneStream);
   if (!channel.Exchange(qv::services::kStageOpening, opening, sizeof(opening))) return FALSE;
   std::vector<BYTE> naming = qv::services::EncodeNamingRecord(file, m_strPath.GetString());
   if (!channel.Exchange(qv::services::kStageNaming, naming.data(), static_cast<DWORD>(naming.size()))) return FALSE;
-  ULONGLONG sent = 0;
-  if (!qv::services::SendContent(*source, file.size, channel, &sent)) return FALSE;
+  bool shortened = false;
+  if (asRuns) {
+    if (!qv::services::SendRuns(*source, runs, channel, &shortened)) return FALSE;
+  } else {
+    ULONGLONG sent = 0;
+    if (!qv::services::SendContent(*source, file.size, channel, &sent)) return FALSE;
+    shortened = sent != info.size;
+  }
   // Read from start to end, the file may still have been written meanwhile:
   // it is then no copy of any one moment, and the caller is told.
   qv::platform::FileInformation after;
-  m_bChangedWhileRead = sent != info.size || !qv::platform::GetFileInformation(m_strPath, &after) ||
+  m_bChangedWhileRead = shortened || !qv::platform::GetFileInformation(m_strPath, &after) ||
                         after.size != info.size || !SameTime(after.lastWriteTime, info.lastWriteTime);
   SetLastError(ERROR_SUCCESS);
   return TRUE;

@@ -20,12 +20,12 @@ BOOL FailWith(DWORD error) {
 // Both records, checked; *contentBytes gets what is left of `fileBytes` for
 // the content.
 bool ReceiveRecords(const CallbackChannel& channel, ULONGLONG fileBytes, FileDescription* file,
-                    ULONGLONG* contentBytes) {
+                    ULONGLONG* contentBytes, DWORD* streams) {
   namespace opening = qv::services::opening;
   namespace naming = qv::services::naming;
   BYTE openingRecord[opening::kSize] = {};
   if (!channel.Exchange(qv::services::kStageOpening, openingRecord, sizeof(openingRecord))) return false;
-  if (!qv::services::CheckOpeningRecord(openingRecord, sizeof(openingRecord))) return false;
+  if (!qv::services::CheckOpeningRecord(openingRecord, sizeof(openingRecord), streams)) return false;
   std::vector<BYTE> namingRecord(naming::kRestoreBufferSize, 0);
   if (!channel.Exchange(qv::services::kStageNaming, namingRecord.data(), naming::kRestoreBufferSize)) return false;
   DWORD namingLength = 0;
@@ -49,12 +49,17 @@ BOOL CQVBackupFile::RestoreFile(QVBF_CALLBACK pfnCallback, ULONGLONG ullFileByte
   CallbackChannel channel(pfnCallback, ullUserValue);
   FileDescription file;
   ULONGLONG contentBytes = 0;
-  if (!ReceiveRecords(channel, ullFileBytes, &file, &contentBytes)) return FALSE;
+  DWORD streams = qv::services::opening::kOneStream;
+  if (!ReceiveRecords(channel, ullFileBytes, &file, &contentBytes, &streams)) return FALSE;
 
   // Nothing exists on disk before this point, so a refused record leaves
   // nothing behind; from here the replacement removes itself on failure.
+  // Runs are written where they lie: the holes between them stay holes.
   qv::services::ReplacementFile replacement;
   if (!replacement.Create(m_strPath)) return FALSE;
-  if (!qv::services::ReceiveContent(channel, contentBytes, replacement.File())) return FALSE;
+  const bool received = streams == qv::services::opening::kRuns
+                            ? qv::services::ReceiveRuns(channel, contentBytes, file.size, replacement.File())
+                            : qv::services::ReceiveContent(channel, contentBytes, replacement.File());
+  if (!received) return FALSE;
   return replacement.Commit(file) ? TRUE : FALSE;
 }

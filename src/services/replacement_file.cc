@@ -37,6 +37,8 @@ constexpr DWORD kAttributesBlockingReplacement =
 
 }  // namespace
 
+WString TemporaryPathBeside(const WString& target) { return FolderPartOf(target) + RandomTemporaryName(); }
+
 ReplacementFile::ReplacementFile() = default;
 
 ReplacementFile::~ReplacementFile() {

@@ -14,6 +14,10 @@
 
 namespace qv::services {
 
+// A new name beside `target` in its folder ("~qv", 16 random hexadecimal
+// digits, ".tmp"), for what is made there before it takes the target's name.
+WString TemporaryPathBeside(const WString& target);
+
 class ReplacementFile {
  public:
   ReplacementFile();

@@ -68,14 +68,21 @@ Bytes ArchiveStream(const fs::path& folder) {
 // The stream from the header to the index: the files' records and data.
 // (The header's identifier and the index's folder times differ between any
 // two backups.)
+// The files' blocks: from the header to the index, or to the metadata
+// table where a locator right before the index names one (the table holds
+// access times, which the first backup's reading moves).
 Bytes SavedFilesPart(const Bytes& stream) {
   const std::size_t kUserData = 181;
   if (stream.size() < QVS_HEADER_SIZE) return Bytes();
   const ULONGLONG closing = Qword(stream, kUserData);
   if (closing + QVS_BLOCK_HEADER_SIZE + 12 > stream.size()) return Bytes();
-  const ULONGLONG index = Qword(stream, closing + QVS_BLOCK_HEADER_SIZE + 4);
-  if (index > closing) return Bytes();
-  return Bytes(stream.begin() + QVS_HEADER_SIZE, stream.begin() + static_cast<std::ptrdiff_t>(index));
+  ULONGLONG end = Qword(stream, closing + QVS_BLOCK_HEADER_SIZE + 4);
+  if (end > closing) return Bytes();
+  const ULONGLONG locator = end - QVS_BLOCK_HEADER_SIZE - 24;
+  if (end >= QVS_HEADER_SIZE + QVS_BLOCK_HEADER_SIZE + 24 && (stream[locator + 4] | stream[locator + 5] << 8) == 4) {
+    end = Qword(stream, locator + QVS_BLOCK_HEADER_SIZE + 4);
+  }
+  return Bytes(stream.begin() + QVS_HEADER_SIZE, stream.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
 struct Form {

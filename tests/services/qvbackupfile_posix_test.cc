@@ -129,3 +129,78 @@ TEST_F(BackupFilePosix, ATargetOnAnUnmappedDriveDoesNotExist) {
 
 }  // namespace
 }  // namespace qvtest
+
+namespace qvtest {
+namespace {
+
+// A file of `size` bytes with `stretches` of data written at their offsets
+// and holes elsewhere; returns its bytes as they read.
+Bytes MakeSparse(const std::filesystem::path& path, ULONGLONG size,
+                 const std::vector<std::pair<ULONGLONG, std::size_t>>& stretches) {
+  { std::ofstream create(path, std::ios::binary); }
+  std::filesystem::resize_file(path, size);
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  unsigned seed = 5;
+  for (const auto& [offset, length] : stretches) {
+    Bytes data = RandomBytes(length, seed++);
+    out.seekp(static_cast<std::streamoff>(offset));
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  }
+  out.close();
+  return ReadBytes(path);
+}
+
+TEST_F(BackupFilePosix, AFileWithHolesIsSavedAsItsRunsAndComesBackWithItsHoles) {
+  const ULONGLONG size = 64 * kMiB + 123;
+  const Bytes content =
+      MakeSparse(Native("sparse.img"), size, {{0, 5000}, {8 * kMiB, 2 * kMiB + 17}, {64 * kMiB, 123}});
+  if (static_cast<ULONGLONG>(StatOf(Native("sparse.img")).st_blocks) * 512 > 16 * kMiB) GTEST_SKIP() << "this file system keeps no holes";
+  BackupRecorder recorder;
+  ASSERT_TRUE(Backup("sparse.img", &recorder)) << GetLastError();
+  EXPECT_EQ(ReadDword(recorder.calls.at(0).bytes, 12), 2u);  // content as runs
+  EXPECT_EQ(ReadQword(recorder.calls.at(1).bytes, 16), size);
+  // The runs hold the data and a 16-byte head each, never the holes; every
+  // chunk but the last is a whole chunk.
+  const Bytes runs = recorder.Content();
+  EXPECT_LT(runs.size(), 3 * kMiB);
+  EXPECT_EQ(ReadQword(runs, 0), 0u);
+  std::vector<std::size_t> chunks = recorder.ChunkLengths();
+  for (std::size_t i = 0; i + 1 < chunks.size(); ++i) EXPECT_EQ(chunks[i], QVBF_CHUNK_SIZE) << i;
+
+  RestoreReplayer replayer(recorder);
+  ASSERT_TRUE(Restore("back.img", &replayer, recorder.TotalBytes())) << GetLastError();
+  EXPECT_TRUE(ReadBytes(Native("back.img")) == content);
+  EXPECT_LT(static_cast<ULONGLONG>(StatOf(Native("back.img")).st_blocks) * 512, 16 * kMiB);
+}
+
+TEST_F(BackupFilePosix, SmallHolesAreSavedAsTheZerosTheyReadAs) {
+  const Bytes content = MakeSparse(Native("few.img"), 600 * 1024, {{0, 4096}, {512 * 1024, 4096}});
+  BackupRecorder recorder;
+  ASSERT_TRUE(Backup("few.img", &recorder)) << GetLastError();
+  EXPECT_EQ(ReadDword(recorder.calls.at(0).bytes, 12), 1u);  // one stream, as every reader knows
+  EXPECT_TRUE(recorder.Content() == content);
+}
+
+TEST_F(BackupFilePosix, RunsThatDoNotFitTheFileAreRefusedAndLeaveNothing) {
+  MakeSparse(Native("sparse.img"), 16 * kMiB, {{4 * kMiB, 1000}});
+  BackupRecorder recorder;
+  ASSERT_TRUE(Backup("sparse.img", &recorder)) << GetLastError();
+  const std::size_t first = 2;  // the first content call
+  ASSERT_EQ(ReadDword(recorder.calls.at(0).bytes, 12), 2u);
+  // The run's offset moved past the file's size, then its length.
+  for (std::size_t at : {std::size_t{0}, std::size_t{8}}) {
+    SCOPED_TRACE(at);
+    BackupRecorder damaged = recorder;
+    Bytes& chunk = damaged.calls.at(first).bytes;
+    chunk[at + 3] = 0x7F;
+    RestoreReplayer replayer(damaged);
+    DWORD error = 0;
+    EXPECT_FALSE(Restore("back.img", &replayer, damaged.TotalBytes(), &error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_FALSE(std::filesystem::exists(Native("back.img")));
+    EXPECT_EQ(Names(), (std::set<std::string>{"sparse.img"}));
+  }
+}
+
+}  // namespace
+}  // namespace qvtest

@@ -158,6 +158,12 @@ class Member:
                 if stored_name != name.split("/")[-1]:
                     raise Failure(f"block {at} is the record of {stored_name}, not {name}")
             at += count
+        # The metadata table (modes, owners, links) and its locator, when
+        # the member has them, lie between the files and the index.
+        self.metadata = []
+        while at < len(self.blocks) - 1 and self.blocks[at][2] & 0xFFF in (3, 4):
+            self.metadata.append(at)
+            at += 1
         self.index = list(range(at, len(self.blocks) - 1))
         if not self.index:
             raise Failure("no index blocks")
@@ -373,7 +379,7 @@ class Driver:
         # The stub's "MZ" and the header offset it records.
         if member.start and (self.overlaps((0, 2), damaged) or self.overlaps((28, 36), damaged)):
             return True
-        spans = [member.span(b) for b in member.index + [len(member.blocks) - 1]]
+        spans = [member.span(b) for b in member.metadata + member.index + [len(member.blocks) - 1]]
         return any(self.overlaps(span, damaged) for span in spans) or damaged[1] > len(member.data)
 
     def restored_files(self, out, where):
@@ -443,8 +449,11 @@ class Driver:
         index = [member.span(b) for b in member.index]
         closing = [member.span(len(blocks) - 1)]
         header = [(member.start, member.start + HEADER)]
-        return [("header", header), ("block header", headers), ("payload", payloads), ("index", index),
-                ("closing record", closing)]
+        regions = [("header", header), ("block header", headers), ("payload", payloads), ("index", index),
+                   ("closing record", closing)]
+        if member.metadata:
+            regions.append(("metadata table", [member.span(b) for b in member.metadata]))
+        return regions
 
 
 # ---- crafted archives -----------------------------------------------------

@@ -28,7 +28,7 @@ backup=("$qvbackup" backup "$work/src" --to "$work/arch" --name set --password-f
   fail "volumes, increment, skipped: $(cat "$work/stdout")"
 [[ $(json 'abs(d["ratio"] - d["archive_bytes"] / d["bytes"]) < 0.001 and d["seconds"] >= 0') == True ]] ||
   fail "ratio or time: $(cat "$work/stdout")"
-[[ $(json 'sorted(d.keys())') == "['archive', 'archive_bytes', 'bytes', 'changed', 'files', 'increment', 'mb_per_s', 'ratio', 'removed', 'seconds', 'skipped', 'unchanged', 'volumes']" ]] ||
+[[ $(json 'sorted(d.keys())') == "['archive', 'archive_bytes', 'bytes', 'changed', 'files', 'folders', 'increment', 'links', 'mb_per_s', 'ratio', 'removed', 'seconds', 'skipped', 'unchanged', 'volumes']" ]] ||
   fail "JSON keys: $(cat "$work/stdout")"
 [[ ! -s $work/stderr ]] || fail "JSON run wrote on stderr: $(cat "$work/stderr")"
 # Encrypted with a 256-bit key (code 7) when a password is given.
@@ -40,7 +40,7 @@ PY
 
 # The text report, then the restore, identical file for file.
 [[ $(status "${backup[@]}") == 0 ]] || fail "second backup failed"
-grep -q "^Saved 5 files, 700018 bytes read, into $work/arch/set.QVA$" "$work/stdout" || fail "text: $(cat "$work/stdout")"
+grep -q "^Saved 5 files, 1 empty folder, 700018 bytes read, into $work/arch/set.QVA$" "$work/stdout" || fail "text: $(cat "$work/stdout")"
 grep -qE '^Archive: [0-9]+ bytes in 1 volume, ratio [0-9.]+, [0-9.]+ s, [0-9.]+ MB/s$' "$work/stdout" || fail "text: $(cat "$work/stdout")"
 [[ $(status "$qvbackup" restore "$work/arch/set.QVA" --to "$work/out" --password-file "$work/pw") == 0 ]] ||
   fail "restore failed: $(cat "$work/stderr")"

@@ -54,6 +54,7 @@ void MemberCheck::Run(Identifier* baseIdentifier, const std::function<void(doubl
   CheckStreamLength();
   claimed_.assign(walk_.blocks().size(), false);
   ClaimIndexBlocks();
+  ClaimMetadataBlocks();
   if (indexLoaded_) {
     CheckFiles();
   } else {
@@ -127,7 +128,35 @@ void MemberCheck::LoadIndex() {
     }
     storage_.DeleteFoundBlockData(data, length);
   }
-  if (indexLoaded_) files_ = SavedFilesOf(control_.GetIndex(), member_);
+  if (indexLoaded_) {
+    // Only files have blocks to check; the other items live in the index
+    // and the metadata table.
+    for (SavedFile& file : SavedFilesOf(control_, member_)) {
+      if (file.kind == QVBC_ITEM_FILE) files_.push_back(std::move(file));
+    }
+    if (control_.GetMetadataError() != 0) {
+      Error(Widen("its metadata table (modes, owners, links) cannot be read: ") +
+            ArchiveErrorText(control_.GetMetadataError()));
+    }
+  }
+}
+
+// The metadata table's blocks and its locator belong to it; blocks of
+// theirs that nothing leads to mean the locator was damaged.
+void MemberCheck::ClaimMetadataBlocks() {
+  if (!indexLoaded_) return;
+  const bool located = control_.HasMetadataTable() != FALSE;
+  for (std::size_t i = 0; i < walk_.blocks().size(); ++i) {
+    const WORD kind = walk_.blocks()[i].kind;
+    if (kind != block::kKindMetadata && kind != block::kKindMetadataLocator) continue;
+    if (located) {
+      claimed_[i] = true;
+    } else if (control_.GetMetadataError() == 0) {
+      Error(Widen("a block of its metadata table (") + Where(walk_.blocks()[i].offset) +
+            Widen(") is not where its locator says: the modes, owners and links it keeps are lost"));
+      return;
+    }
+  }
 }
 
 std::vector<ULONGLONG> MemberCheck::Anchors() {

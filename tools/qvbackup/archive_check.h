@@ -57,6 +57,7 @@ class MemberCheck {
   void Walk(const std::function<void(double)>& progress);
   void CheckStreamLength();
   void ClaimIndexBlocks();
+  void ClaimMetadataBlocks();
   void CheckFiles();
   WString CheckFile(const SavedFile& file);
   WString CheckChain(std::size_t recordBlock, ULONGLONG content);

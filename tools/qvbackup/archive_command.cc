@@ -76,7 +76,7 @@ bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vec
       onLostIndex(member, view);
       continue;
     }
-    MergeNewerVersions(*view, SavedFilesOf(chain.Control(member).GetIndex(), member));
+    MergeNewerVersions(*view, SavedFilesOf(chain.Control(member), member));
   }
   return true;
 }

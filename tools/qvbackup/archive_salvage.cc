@@ -167,12 +167,15 @@ ULONGLONG MemberBlocks::EndOf(std::size_t block) const {
 
 // Whether what follows block `last` is certainly not the same file's:
 // the index image where the closing record puts it, or a block read back
-// whole that is a record, the image's start or the closing record.
+// whole that is a record, the metadata table, the image's start or the
+// closing record.
 bool MemberBlocks::EndsAtBoundary(std::size_t last) const {
   if (indexStartKnown_ && EndOf(last) == indexStart_) return true;
   if (!walk_.Follows(last)) return false;
   const std::size_t next = last + 1;
   if (roles_[next] == Role::kRecord || roles_[next] == Role::kIndexStart) return true;
+  // The metadata table is written once every file is.
+  if (roles_[next] == Role::kOther && walk_.blocks()[next].kind == block::kKindMetadata) return true;
   return walk_.blocks()[next].offset == closing_ && roles_[next] == Role::kOther &&
          walk_.blocks()[next].kind == block::kKindClosing;
 }
@@ -220,7 +223,12 @@ bool MemberBlocks::AllRecordsSeen() const {
   if (indexStart_ == QVS_INVALID_OFFSET) return false;
   ULONGLONG expected = start_;
   for (std::size_t i = 0; i < roles_.size() && walk_.blocks()[i].offset < indexStart_; ++i) {
-    if (walk_.blocks()[i].offset != expected || roles_[i] == Role::kDamaged || roles_[i] == Role::kOther) {
+    // The metadata table and its locator lie between the files and the
+    // index; any other kind there is not the writer's.
+    const WORD kind = walk_.blocks()[i].kind;
+    const bool metadata = kind == block::kKindMetadata || kind == block::kKindMetadataLocator;
+    if (walk_.blocks()[i].offset != expected || roles_[i] == Role::kDamaged ||
+        (roles_[i] == Role::kOther && !metadata)) {
       return false;
     }
     expected = EndOf(i);

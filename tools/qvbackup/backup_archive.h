@@ -29,22 +29,25 @@ struct ArchiveForm {
   QVS_ARCHIVE_INFO Describe(DWORD increment = 0) const;
 };
 
-// Opens member `increment` of the archive and reads its index into a new
-// file index. Null with the last error when the member cannot be opened
-// (ERROR_WRONG_PASSWORD, ERROR_FILE_NOT_FOUND, ERROR_BAD_FORMAT...) or its
-// index cannot be read. `volumeSize`, when given, receives the member's
-// volume size (QVS_NO_VOLUME_LIMIT when it is one file).
-std::unique_ptr<CQVFileArray> ReadMemberIndex(const ArchiveForm& form, DWORD increment,
-                                              ULONGLONG* volumeSize = nullptr);
+// Opens member `increment` of the archive, reads its index (and metadata
+// table) into a new backup control and closes the member again: the
+// control then answers for its index (GetIndex, GetItemKind). Null with
+// the last error when the member cannot be opened (ERROR_WRONG_PASSWORD,
+// ERROR_FILE_NOT_FOUND, ERROR_BAD_FORMAT...) or its index cannot be read.
+// `volumeSize`, when given, receives the member's volume size
+// (QVS_NO_VOLUME_LIMIT when it is one file).
+std::unique_ptr<CQVBackupControl> ReadMemberIndex(const ArchiveForm& form, DWORD increment,
+                                                  ULONGLONG* volumeSize = nullptr);
 
 // QVFA_ADD_EXACT_CASE where file names tell case apart, else 0: the flags
 // that find a file's own entry when "a.txt" and "A.txt" are two files.
 DWORD ExactNames();
 
-// The entry of a member's index that saved the file `path`: present, not
-// marked deleted (a file whose saving failed is) and with saved bytes.
-// 0 when the member did not save it.
-DWORD FindSavedEntry(CQVFileArray& index, LPCWSTR path);
+// The entry of a member's index that saved the item `path`: present, not
+// marked deleted (a file whose saving failed is) and holding something to
+// restore (content, or a link, an empty folder, a further name). 0 when
+// the member did not save it.
+DWORD FindSavedEntry(CQVBackupControl& member, LPCWSTR path);
 
 }  // namespace qvtool
 

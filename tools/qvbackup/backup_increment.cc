@@ -13,7 +13,7 @@ constexpr DWORD kSameVersion = QVFA_CMP_NAME | QVFA_CMP_EXT | QVFA_CMP_PATH | QV
 bool SavedVersions::Load(const ArchiveForm& form, DWORD members, DWORD* failedMember, ULONGLONG* volumeSize) {
   members_.clear();
   for (DWORD member = 0; member < members; ++member) {
-    std::unique_ptr<CQVFileArray> index = ReadMemberIndex(form, member, member == 0 ? volumeSize : nullptr);
+    std::unique_ptr<CQVBackupControl> index = ReadMemberIndex(form, member, member == 0 ? volumeSize : nullptr);
     if (!index) {
       *failedMember = member;
       return false;
@@ -26,7 +26,7 @@ bool SavedVersions::Load(const ArchiveForm& form, DWORD members, DWORD* failedMe
 bool SavedVersions::IsUnchanged(LPCWSTR path, CQVFileArray& current, DWORD entry) {
   for (auto member = members_.rbegin(); member != members_.rend(); ++member) {
     const DWORD saved = FindSavedEntry(**member, path);
-    if (saved != 0) return current.CompareEntries(entry, **member, saved, kSameVersion) != FALSE;
+    if (saved != 0) return current.CompareEntries(entry, (*member)->GetIndex(), saved, kSameVersion) != FALSE;
   }
   return false;
 }

@@ -27,7 +27,7 @@ class SavedVersions {
   bool IsUnchanged(LPCWSTR path, CQVFileArray& current, DWORD entry);
 
  private:
-  std::vector<std::unique_ptr<CQVFileArray>> members_;  // the base first
+  std::vector<std::unique_ptr<CQVBackupControl>> members_;  // the base first
 };
 
 // Takes out of the engine's list every file that `versions` holds

@@ -49,6 +49,8 @@ void PrintJson(const BackupReport& report) {
   }
   JsonObject json;
   json.Add("files", report.files)
+      .Add("folders", report.folders)
+      .Add("links", report.links)
       .Add("bytes", report.bytes)
       .Add("archive_bytes", report.archiveBytes)
       .AddDouble("ratio", Ratio(report))
@@ -80,8 +82,11 @@ void PrintText(const BackupReport& report, const WString& name) {
   }
   const WString what =
       report.increment == 0 ? Widen("Saved ") : Widen("Increment ") + Number(report.increment) + Widen(": saved ");
-  WriteOut(what + Plural(report.files, "file") + Widen(", ") + Number(report.bytes) + Widen(" bytes read, into ") +
-           report.archive + Widen("\n"));
+  WString items = Plural(report.files, "file");
+  if (report.folders != 0) items += Widen(", ") + Plural(report.folders, "empty folder");
+  if (report.links != 0) items += Widen(", ") + Plural(report.links, "link");
+  WriteOut(what + items + Widen(", ") + Number(report.bytes) + Widen(" bytes read, into ") + report.archive +
+           Widen("\n"));
   if (report.unchanged != 0) {
     WriteOut(Widen("Left out, unchanged since saved: ") + Plural(report.unchanged, "file") + Widen("\n"));
   }
@@ -109,13 +114,14 @@ void PrintText(const BackupReport& report, const WString& name) {
 
 bool ReadBackMember(const ArchiveForm& form, DWORD increment, const std::set<CQVString>& listed,
                     BackupReport* report) {
-  std::unique_ptr<CQVFileArray> index = ReadMemberIndex(form, increment);
-  if (!index) return false;
+  std::unique_ptr<CQVBackupControl> member = ReadMemberIndex(form, increment);
+  if (!member) return false;
   for (const CQVString& path : listed) {
-    const DWORD entry = FindSavedEntry(*index, path.GetString());
+    const DWORD entry = FindSavedEntry(*member, path.GetString());
     if (entry != 0) {
-      ++report->files;
-      report->bytes += index->GetSize(entry);
+      const DWORD kind = member->GetItemKind(entry);
+      ++(kind == QVBC_ITEM_FOLDER ? report->folders : kind == QVBC_ITEM_LINK ? report->links : report->files);
+      if (kind == QVBC_ITEM_FILE) report->bytes += member->GetIndex().GetSize(entry);
     } else {
       report->skipped.push_back({path.GetString(), ReasonNotSaved(path)});
     }

@@ -21,7 +21,9 @@ struct SkippedFile {
 };
 
 struct BackupReport {
-  ULONGLONG files = 0;         // files saved
+  ULONGLONG files = 0;         // files saved (a further name of a file saved once counts)
+  ULONGLONG folders = 0;       // empty folders saved
+  ULONGLONG links = 0;         // symbolic links saved
   ULONGLONG bytes = 0;         // their bytes, as read
   ULONGLONG archiveBytes = 0;  // the bytes of the member's volume files
   DWORD volumes = 0;

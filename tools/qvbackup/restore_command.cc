@@ -61,13 +61,18 @@ struct Failure {
 };
 
 struct Outcome {
-  ULONGLONG files = 0;
+  ULONGLONG files = 0;       // files restored (a further name of one counts)
+  ULONGLONG folders = 0;     // empty folders
+  ULONGLONG links = 0;       // symbolic links
   ULONGLONG bytes = 0;
   std::vector<Failure> failed;
   bool salvaged = false;     // a member was read without its index
   bool interrupted = false;  // Ctrl-C: the file being written was removed, the rest not tried
   bool brokenChain = false;  // members past a break in the chain were not restored
   WString unsynced;          // why the restored files may not have reached the disk
+  ULONGLONG linksLeftOut = 0;  // symbolic links this system cannot hold
+  DWORD metadataNotSet = 0;    // kMetadata*NotSet bits of what could not be given back
+  bool metadataLost = false;   // a member's metadata table could not be read
 };
 
 // DIR as a drive path; empty after printing why it cannot be restored to.
@@ -104,9 +109,15 @@ Outcome RestoreFiles(ArchiveChain& chain, const WString& target, const std::vect
   ULONGLONG done = 0;
   for (DWORD member = first; member <= last; ++member) {
     std::vector<const SavedFile*>& saved = byMember[member];
-    // In the order of the stream: one pass forward through the volumes.
-    std::sort(saved.begin(), saved.end(),
-              [](const SavedFile* a, const SavedFile* b) { return a->recordOffset < b->recordOffset; });
+    // Files in the order of the stream: one pass forward through the
+    // volumes; then the items without content in the order they were
+    // saved, so that a further name of a file finds it restored.
+    std::sort(saved.begin(), saved.end(), [](const SavedFile* a, const SavedFile* b) {
+      const bool aFile = a->kind == QVBC_ITEM_FILE;
+      const bool bFile = b->kind == QVBC_ITEM_FILE;
+      if (aFile != bFile) return aFile;
+      return aFile ? a->recordOffset < b->recordOffset : a->entry < b->entry;
+    });
     CQVBackupControl& control = chain.Control(member);
     control.SetRestoreRoot(target.c_str());
     control.SetCancelFlag(&interrupted);
@@ -119,11 +130,14 @@ Outcome RestoreFiles(ArchiveChain& chain, const WString& target, const std::vect
         outcome.failed.push_back({file->path, file->lost});
       } else if (file->fromRecord ? control.RestoreRecord(file->recordOffset, file->contentBytes)
                                   : control.RestoreEntry(file->entry)) {
-        ++outcome.files;
-        outcome.bytes += file->size;
+        ++(file->kind == QVBC_ITEM_FOLDER ? outcome.folders
+                                          : file->kind == QVBC_ITEM_LINK ? outcome.links : outcome.files);
+        if (file->kind == QVBC_ITEM_FILE || file->kind == QVBC_ITEM_OTHER_NAME) outcome.bytes += file->size;
       } else if (GetLastError() == ERROR_CANCELLED && interrupted) {
         outcome.interrupted = true;
         break;
+      } else if (file->kind == QVBC_ITEM_LINK && GetLastError() == ERROR_NOT_SUPPORTED) {
+        ++outcome.linksLeftOut;  // a system that holds no symbolic links
       } else {
         outcome.failed.push_back({file->path, ArchiveErrorText(GetLastError())});
       }
@@ -132,10 +146,29 @@ Outcome RestoreFiles(ArchiveChain& chain, const WString& target, const std::vect
     }
     // What was restored reaches the disk before the run says so.
     if (!control.FlushRestoredFiles() && outcome.unsynced.empty()) outcome.unsynced = ErrorText(GetLastError());
+    outcome.metadataNotSet |= control.GetMetadataNotRestored();
+    outcome.metadataLost = outcome.metadataLost || (!chain.IndexLost(member) && control.GetMetadataError() != 0);
     if (outcome.interrupted) break;
   }
   bar.Finish();
   return outcome;
+}
+
+// What the restore could not give back of the items' metadata, in words.
+std::vector<WString> MetadataNotSet(const Outcome& outcome) {
+  std::vector<WString> words;
+  if (outcome.metadataLost) words.push_back(Widen("metadata (the table that keeps it cannot be read)"));
+  if (outcome.metadataNotSet & QVBC_METADATA_OWNER_NOT_SET) words.push_back(Widen("owners"));
+  if (outcome.metadataNotSet & QVBC_METADATA_MODE_NOT_SET) words.push_back(Widen("modes"));
+  if (outcome.metadataNotSet & QVBC_METADATA_ATTRIBUTES_NOT_SET) words.push_back(Widen("extended attributes"));
+  if (outcome.metadataNotSet & QVBC_METADATA_TIMES_NOT_SET) words.push_back(Widen("times"));
+  return words;
+}
+
+std::vector<WString> JsonStrings(const std::vector<WString>& texts) {
+  std::vector<WString> strings;
+  for (const WString& text : texts) strings.push_back(JsonString(text));
+  return strings;
 }
 
 int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome) {
@@ -147,8 +180,18 @@ int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome
     FailBecause(Widen("restore"), Widen("interrupted: the file being restored was removed; ") +
                                       Number(outcome.files) + Widen(" restored before it are in place"));
   }
+  const std::vector<WString> notSet = MetadataNotSet(outcome);
+  if (!notSet.empty()) {
+    WString what;
+    for (const WString& word : notSet) what += (what.empty() ? WString() : Widen(", ")) + word;
+    FailBecause(line.options.Value("to"), Widen("some restored items did not get back their ") + what);
+  }
+  if (outcome.linksLeftOut != 0) {
+    WriteError(Widen("qvbackup: restore: ") + Number(outcome.linksLeftOut) +
+               Widen(" symbolic links left out: this system does not hold them\n"));
+  }
   const bool ok = outcome.failed.empty() && !outcome.salvaged && !outcome.interrupted && !outcome.brokenChain &&
-                  outcome.unsynced.empty();
+                  outcome.unsynced.empty() && notSet.empty();
   if (line.options.Has("json")) {
     std::vector<WString> failed;
     for (const Failure& failure : outcome.failed) {
@@ -162,13 +205,19 @@ int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome
                  .AddBool("salvaged", outcome.salvaged)
                  .AddBool("interrupted", outcome.interrupted)
                  .Add("files", outcome.files)
+                 .Add("folders", outcome.folders)
+                 .Add("links", outcome.links)
                  .Add("bytes", outcome.bytes)
                  .AddRaw("failed", JsonArray(failed))
+                 .AddRaw("metadata_not_restored", JsonArray(JsonStrings(notSet)))
+                 .Add("links_left_out", outcome.linksLeftOut)
                  .Text() +
              Widen("\n"));
   } else {
-    WString text = Widen("restored ") + Number(outcome.files) + Widen(outcome.files == 1 ? " file (" : " files (") +
-                   Number(outcome.bytes) + Widen(" bytes) from ") + line.location.typed;
+    WString text = Widen("restored ") + Number(outcome.files) + Widen(outcome.files == 1 ? " file" : " files");
+    if (outcome.folders != 0) text += Widen(", ") + Number(outcome.folders) + Widen(outcome.folders == 1 ? " empty folder" : " empty folders");
+    if (outcome.links != 0) text += Widen(", ") + Number(outcome.links) + Widen(outcome.links == 1 ? " link" : " links");
+    text += Widen(" (") + Number(outcome.bytes) + Widen(" bytes) from ") + line.location.typed;
     if (members > 1) text += Widen(" (") + Number(members) + Widen(" members)");
     text += Widen(" below ") + line.options.Value("to") + Widen("\n");
     if (outcome.salvaged) text += Widen("damaged: files restored without their index have no saved times\n");

@@ -31,16 +31,17 @@ bool ByPath(const SavedFile& a, const SavedFile& b) {
                                       [](WCHAR x, WCHAR y) { return Folded(x) < Folded(y); });
 }
 
-bool ReadSavedFile(CQVFileArray& index, DWORD entry, DWORD member, SavedFile* file) {
+bool ReadSavedFile(CQVBackupControl& control, DWORD entry, DWORD member, SavedFile* file) {
+  CQVFileArray& index = control.GetIndex();
+  file->kind = control.GetItemKind(entry);
+  if (file->kind == QVBC_ITEM_NONE) return false;
   DWORD size = 0;
   const BYTE* userData = index.GetUserData(entry, &size);
-  if (userData == nullptr || size < layout::userdata::kSize || index.IsDeleted(entry) ||
-      index.IsDirectory(entry)) {
-    return false;
+  if (file->kind == QVBC_ITEM_FILE) {
+    if (userData == nullptr || size < layout::userdata::kSize) return false;
+    file->fileBytes = layout::Qword(userData, layout::userdata::kFileBytes);
+    file->recordOffset = layout::Qword(userData, layout::userdata::kRecordOffset);
   }
-  file->fileBytes = layout::Qword(userData, layout::userdata::kFileBytes);
-  if (file->fileBytes == 0) return false;
-  file->recordOffset = layout::Qword(userData, layout::userdata::kRecordOffset);
   _tagQVFA_FILEINFO info;
   if (!index.GetFileInfo(entry, &info)) return false;
   file->member = member;
@@ -55,14 +56,15 @@ bool ReadSavedFile(CQVFileArray& index, DWORD entry, DWORD member, SavedFile* fi
 
 }  // namespace
 
-std::vector<SavedFile> SavedFilesOf(CQVFileArray& index, DWORD member) {
+std::vector<SavedFile> SavedFilesOf(CQVBackupControl& control, DWORD member) {
   std::vector<SavedFile> files;
+  CQVFileArray& index = control.GetIndex();
   DWORD entry = 0;
   HANDLE search = index.FindFirstFileW(entry, nullptr);
   if (search == nullptr) return files;
   do {
     SavedFile file;
-    if (ReadSavedFile(index, entry, member, &file)) files.push_back(std::move(file));
+    if (ReadSavedFile(control, entry, member, &file)) files.push_back(std::move(file));
   } while (index.FindNextFileW(search, entry));
   index.FindClose(search);
   return files;

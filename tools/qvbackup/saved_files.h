@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "console.h"
+#include "qvbackup/qvbackupcontrol.h"
 #include "qvbackup/qvfilearray.h"
 
 namespace qvtool {
@@ -17,7 +18,8 @@ struct SavedFile {
   ULONGLONG size = 0;
   ULONGLONG lastWrite = 0;   // 100 ns units since 1601, UTC
   DWORD attributes = 0;
-  ULONGLONG fileBytes = 0;   // what the backup stored for it, records included
+  DWORD kind = QVBC_ITEM_FILE;  // a file with content, or a link, an empty folder, a further name
+  ULONGLONG fileBytes = 0;   // what the backup stored for it, records included (0 but for files)
   ULONGLONG recordOffset = 0;
   // Found from its record alone, its member's index being lost: the content
   // its data blocks hold, and why it cannot be restored ("" when it can).
@@ -26,10 +28,12 @@ struct SavedFile {
   WString lost;
 };
 
-// Every file of the loaded index `index` of member `member` that holds
-// saved content (entries marked deleted, folders and files that were not
-// saved are left out), in the order the backup saved them.
-std::vector<SavedFile> SavedFilesOf(CQVFileArray& index, DWORD member);
+// Every item of the index loaded in `control`, member `member`, that holds
+// something to restore: files with saved content, and where the backup
+// kept them links, empty folders and further names of a file (entries
+// marked deleted, folders restored through what they hold and files that
+// were not saved are left out), in the order the backup saved them.
+std::vector<SavedFile> SavedFilesOf(CQVBackupControl& control, DWORD member);
 
 // Folds the files of the next member into `view`: a path saved again
 // replaces its earlier version (paths compare as Windows compares them,

@@ -82,6 +82,27 @@ class PosixFile final : public RandomAccessFile {
     return true;
   }
 
+  bool NextData(ULONGLONG from, ULONGLONG* start, ULONGLONG* end) override {
+    if (from > static_cast<ULONGLONG>(INT64_MAX)) return FailWith(ERROR_HANDLE_EOF);
+    const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+    if (position < 0) return FailWithErrno(errno);
+    const off_t data = ::lseek(fd_, static_cast<off_t>(from), SEEK_DATA);
+    const int dataError = errno;
+    const off_t hole = data < 0 ? -1 : ::lseek(fd_, data, SEEK_HOLE);
+    const int holeError = errno;
+    if (::lseek(fd_, position, SEEK_SET) < 0) return FailWithErrno(errno);
+    if (data < 0) {
+      if (dataError == ENXIO) return FailWith(ERROR_HANDLE_EOF);
+      // A file system that cannot tell: one stretch to the end.
+      if (dataError == EINVAL || dataError == ENOTSUP) return RandomAccessFile::NextData(from, start, end);
+      return FailWithErrno(dataError);
+    }
+    if (hole < 0) return FailWithErrno(holeError);
+    *start = static_cast<ULONGLONG>(data);
+    *end = static_cast<ULONGLONG>(hole);
+    return true;
+  }
+
   bool Sync() override {
 #if defined(__linux__)
     // The data and what is needed to read it back (the size); the times

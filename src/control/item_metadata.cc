@@ -1,0 +1,355 @@
+// The items a POSIX system holds beyond files and their content: the
+// backup reads each item's metadata (type, mode, owner, times, link
+// target, extended attributes) and keeps it in the member's metadata table;
+// links and empty folders are saved as entries without content, and a file
+// met again under another name as an entry that names the first. The
+// restore gives every item back as it was: links as links, further names
+// as hard links, folders with their metadata once what they hold is in
+// place.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "control/control_records.h"
+#include "control/metadata_state.h"
+#include "control/restore_target.h"
+#include "log/qv_log.h"
+#include "platform/file_ops.h"
+#include "platform/file_system.h"
+#include "platform/folders.h"
+#include "platform/posix_metadata.h"
+#include "qvbackup/qvbackupcontrol.h"
+#include "services/replacement_file.h"
+#include "storage/archive_layout.h"
+
+using namespace qv::control;
+using qv::platform::ItemType;
+using qv::storage::GetDword;
+using qv::storage::GetQword;
+
+namespace {
+
+static_assert(QVBC_METADATA_OWNER_NOT_SET == qv::platform::kMetadataOwnerNotSet);
+static_assert(QVBC_METADATA_MODE_NOT_SET == qv::platform::kMetadataModeNotSet);
+static_assert(QVBC_METADATA_ATTRIBUTES_NOT_SET == qv::platform::kMetadataAttributesNotSet);
+static_assert(QVBC_METADATA_TIMES_NOT_SET == qv::platform::kMetadataTimesNotSet);
+
+constexpr ULONGLONG kMostInflation = 1032;
+
+DWORD NameFlags() {
+  return QVFA_ADD_CLONE | (qv::platform::FileNamesIgnoreCase() ? 0 : QVFA_ADD_EXACT_CASE);
+}
+
+DWORD ParentOf(CQVFileArray& index, DWORD entry) {
+  _tagQVFA_FILEINFO info;
+  if (!index.GetFileInfo(entry, &info)) return 0;
+  return static_cast<DWORD>(info.ullParentReference);
+}
+
+// "C:\a\b" -> "C:\a"; a path without a separator gives "".
+qv::WString ParentPath(const qv::WString& path) {
+  const std::size_t cut = path.rfind(u'\\');
+  return cut == qv::WString::npos ? qv::WString() : path.substr(0, cut);
+}
+
+}  // namespace
+
+qv::control::MetadataState& CQVBackupControl::Metadata() {
+  if (!m_pMetadata) m_pMetadata = std::make_unique<qv::control::MetadataState>();
+  return *m_pMetadata;
+}
+
+// ---- Backup -------------------------------------------------------------------
+
+bool CQVBackupControl::DescribeItem(LPCWSTR pszPath, qv::platform::PosixMetadata* pItem) {
+  return pszPath != nullptr && qv::platform::KeepsPosixMetadata() && qv::platform::ReadPosixMetadata(pszPath, pItem);
+}
+
+BOOL CQVBackupControl::AddItemWithoutContent(LPCWSTR pszPath, const qv::platform::PosixMetadata& item,
+                                             DWORD dwSameFileAs) {
+  const DWORD entry = m_qvfa.Add(pszPath, nullptr, NameFlags(), QVBC_FILE_USER_DATA_SIZE, nullptr);
+  if (entry == 0) return FALSE;
+  Metadata().table[entry] = {item, dwSameFileAs};
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+void CQVBackupControl::KeepFileMetadata(DWORD dwEntry, const qv::platform::PosixMetadata& item) {
+  qv::control::MetadataState& state = Metadata();
+  state.table[dwEntry] = {item, 0};
+  if (item.links > 1) state.filesWithNames.emplace(std::make_pair(item.device, item.inode), dwEntry);
+}
+
+DWORD CQVBackupControl::SavedUnderAnotherName(const qv::platform::PosixMetadata& item) {
+  if (item.type != ItemType::kFile || item.links < 2 || !m_pMetadata) return 0;
+  auto known = m_pMetadata->filesWithNames.find({item.device, item.inode});
+  return known == m_pMetadata->filesWithNames.end() ? 0 : known->second;
+}
+
+// The folders the index holds because files below them were saved get
+// their metadata too (the drive entries at the top stand for the restore's
+// own folders, and get none).
+void CQVBackupControl::GatherFolderMetadata() {
+  if (!m_pMetadata) return;
+  DWORD entry = 0;
+  HANDLE search = m_qvfa.FindFirstFileW(entry, nullptr);
+  if (search == nullptr) return;
+  std::vector<DWORD> folders;
+  do {
+    if (m_qvfa.IsDirectory(entry) && !m_qvfa.IsDeleted(entry) && ParentOf(m_qvfa, entry) != 0 &&
+        m_pMetadata->table.count(entry) == 0) {
+      folders.push_back(entry);
+    }
+  } while (m_qvfa.FindNextFileW(search, entry));
+  m_qvfa.FindClose(search);
+  for (DWORD folder : folders) {
+    qv::platform::PosixMetadata item;
+    CQVString path = m_qvfa.GetPathName(folder);
+    if (qv::platform::ReadPosixMetadata(path, &item) && item.type == ItemType::kFolder) {
+      m_pMetadata->table[folder] = {item, 0};
+    }
+  }
+}
+
+// Written before the index, in blocks of their own kind, then the locator
+// (plain, right before the index). A member without any metadata (made
+// where none is kept) has neither.
+BOOL CQVBackupControl::WriteMetadataTable() {
+  if (!m_pMetadata || m_pMetadata->table.empty()) return TRUE;
+  const std::vector<BYTE> bytes = EncodeMetadataTable(m_pMetadata->table);
+  const ULONGLONG length = bytes.size();
+  const DWORD blockSize = m_qvStorage.GetArchiveBlockSize();
+  ULONGLONG offset = 0;
+  for (ULONGLONG at = 0; at < length;) {
+    const DWORD piece = static_cast<DWORD>(std::min<ULONGLONG>(blockSize, length - at));
+    if (!m_qvStorage.CreateBlock(bytes.data() + at, piece, 0, at == 0 ? &offset : nullptr, kBlockKindMetadata)) {
+      return FALSE;
+    }
+    at += piece;
+  }
+  // The first block's offset is known once it is written.
+  if (!m_qvStorage.FlushBlocks()) return FALSE;
+  BYTE locatorRecord[locator::kSize] = {'Q', 'V', 'M', 'T'};
+  qv::storage::PutQword(locatorRecord, locator::kTableOffset, offset);
+  qv::storage::PutQword(locatorRecord, locator::kTableLength, length);
+  return m_qvStorage.CreateBlock(locatorRecord, locator::kSize, QVS_BLOCK_STORE_PLAIN, nullptr,
+                                 kBlockKindMetadataLocator) &&
+         m_qvStorage.FlushBlocks();
+}
+
+// ---- Restore ------------------------------------------------------------------
+
+// Whether the block header at `ullOffset` is that of a plain locator.
+bool CQVBackupControl::LocatorKindAt(ULONGLONG ullOffset) {
+  BYTE header[kBlockHeaderSize];
+  if (m_qvStorage.Seek(ullOffset, 0, TRUE) == QVS_INVALID_OFFSET || !m_qvStorage.ReadData(header, sizeof(header))) {
+    return false;
+  }
+  return qv::storage::GetWord(header, ::qvlayout::block::kKind) == kBlockKindMetadataLocator &&
+         GetDword(header, ::qvlayout::block::kStoredLength) == locator::kSize &&
+         GetDword(header, ::qvlayout::block::kDataLength) == locator::kSize;
+}
+
+// After the index: the table the locator right before the index names,
+// read whole. A member without a locator has no table; a table that cannot
+// be read leaves the files to restore without it, the reason kept for
+// GetMetadataError.
+void CQVBackupControl::LoadMetadataTable(ULONGLONG ullIndexOffset) {
+  qv::control::MetadataState& state = Metadata();
+  const ULONGLONG locatorBytes = kBlockHeaderSize + locator::kSize;
+  const ULONGLONG firstBlock = m_qvStorage.GetHeaderOffset() + ::qvlayout::header::kSize;
+  if (ullIndexOffset < firstBlock + locatorBytes) return;
+  const ULONGLONG locatorOffset = ullIndexOffset - locatorBytes;
+  // Where a member has no table the bytes there are the end of its last
+  // file: they do not read back as a locator block (its kind, lengths,
+  // plain storage and checksum all say so).
+  if (!LocatorKindAt(locatorOffset)) return;
+  // A locator's header, and then no locator: it is damaged, and with it
+  // what the table held.
+  BYTE* block = nullptr;
+  DWORD length = 0;
+  if (!m_qvStorage.GetBlock(locatorOffset, &block, &length)) {
+    state.loadError = ERROR_INVALID_DATA;
+    theLog.LogDetail(QVT("Metadata table failed to load, its locator is damaged"));
+    return;
+  }
+  const bool isLocator = length == locator::kSize && std::memcmp(block, "QVMT", 4) == 0 &&
+                         GetDword(block, locator::kReserved) == 0;
+  const ULONGLONG tableOffset = isLocator ? GetQword(block, locator::kTableOffset) : 0;
+  const ULONGLONG tableLength = isLocator ? GetQword(block, locator::kTableLength) : 0;
+  m_qvStorage.DeleteFoundBlockData(block, length);
+  if (!isLocator) {
+    state.loadError = ERROR_INVALID_DATA;
+    theLog.LogDetail(QVT("Metadata table failed to load, its locator is damaged"));
+    return;
+  }
+  if (tableOffset < firstBlock || tableOffset >= locatorOffset || tableLength == 0 ||
+      tableLength / kMostInflation > locatorOffset - tableOffset) {
+    state.loadError = ERROR_INVALID_DATA;
+    theLog.LogDetail(QVT("Metadata table failed to load, its length does not fit the archive"));
+    return;
+  }
+  std::vector<BYTE> bytes;
+  bytes.reserve(static_cast<std::size_t>(tableLength));
+  for (ULONGLONG at = tableOffset; bytes.size() < tableLength; at = QVS_INVALID_OFFSET) {
+    if (!m_qvStorage.GetBlock(at, &block, &length)) {
+      const DWORD error = m_qvStorage.GetError();
+      state.loadError = error != ERROR_SUCCESS ? error : ERROR_INVALID_DATA;
+      theLog.LogDetail(QVT("Metadata table failed to load, GetBlock failed"));
+      return;
+    }
+    const bool fits = length != 0 && length <= tableLength - bytes.size();
+    if (fits) bytes.insert(bytes.end(), block, block + length);
+    m_qvStorage.DeleteFoundBlockData(block, length);
+    if (!fits) {
+      state.loadError = ERROR_INVALID_DATA;
+      theLog.LogDetail(QVT("Metadata table failed to load, its blocks do not add up"));
+      return;
+    }
+  }
+  state.located = true;
+  if (!DecodeMetadataTable(bytes.data(), bytes.size(), &state.table)) {
+    state.loadError = ERROR_INVALID_DATA;
+    theLog.LogDetail(QVT("Metadata table failed to load, it is damaged"));
+    return;
+  }
+  // A folder that holds live entries is restored through them.
+  DWORD entry = 0;
+  HANDLE search = m_qvfa.FindFirstFileW(entry, nullptr);
+  if (search == nullptr) return;
+  do {
+    if (!m_qvfa.IsDeleted(entry)) state.parents.insert(ParentOf(m_qvfa, entry));
+  } while (m_qvfa.FindNextFileW(search, entry));
+  m_qvfa.FindClose(search);
+}
+
+DWORD CQVBackupControl::GetItemKind(DWORD dwEntry) const {
+  auto& index = const_cast<CQVFileArray&>(m_qvfa);
+  if (dwEntry == 0 || index.GetAttributes(dwEntry) == INVALID_FILE_ATTRIBUTES || index.IsDeleted(dwEntry)) {
+    return QVBC_ITEM_NONE;
+  }
+  const EntryMetadata* metadata = m_pMetadata ? m_pMetadata->Find(dwEntry) : nullptr;
+  if (metadata != nullptr) {
+    if (metadata->item.type == ItemType::kSymbolicLink) return QVBC_ITEM_LINK;
+    if (metadata->sameFileAs != 0) return QVBC_ITEM_OTHER_NAME;
+    if (metadata->item.type == ItemType::kFolder) {
+      return m_pMetadata->parents.count(dwEntry) != 0 ? QVBC_ITEM_NONE : QVBC_ITEM_FOLDER;
+    }
+  }
+  DWORD size = 0;
+  const BYTE* userData = index.GetUserData(dwEntry, &size);
+  if (userData == nullptr || size < userdata::kSize || index.IsDirectory(dwEntry)) return QVBC_ITEM_NONE;
+  return GetQword(userData, userdata::kFileBytes) != 0 ? QVBC_ITEM_FILE : QVBC_ITEM_NONE;
+}
+
+DWORD CQVBackupControl::GetMetadataError() const { return m_pMetadata ? m_pMetadata->loadError : 0; }
+
+BOOL CQVBackupControl::HasMetadataTable() const { return m_pMetadata && m_pMetadata->located; }
+
+DWORD CQVBackupControl::GetMetadataNotRestored() const { return m_pMetadata ? m_pMetadata->notRestored : 0; }
+
+// Made under a name of its own beside the target, then renamed over it, as
+// a file's content is: an existing target is replaced whole or not at all.
+BOOL CQVBackupControl::RestoreLink(const qv::WString& target, const std::string& linkTarget) {
+  const qv::WString folder = ParentPath(target);
+  if (!folder.empty() && !qv::platform::CreateFolderTree(folder.c_str())) return FALSE;
+  const qv::WString temporary = qv::services::TemporaryPathBeside(target);
+  if (!qv::platform::CreateSymbolicLink(temporary.c_str(), linkTarget)) return FALSE;
+  if (!qv::platform::RenameFile(temporary.c_str(), target.c_str())) {
+    const DWORD error = GetLastError();
+    qv::platform::RemoveFile(temporary.c_str());
+    SetLastError(error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// A further name of a file: a hard link of the name restored before it;
+// when that one was not restored (or cannot be linked to), the content
+// from its record.
+BOOL CQVBackupControl::RestoreOtherName(DWORD dwFirst, const qv::WString& target) {
+  qv::control::MetadataState& state = Metadata();
+  auto restored = state.restored.find(dwFirst);
+  if (restored != state.restored.end()) {
+    const qv::WString folder = ParentPath(target);
+    if (!folder.empty() && !qv::platform::CreateFolderTree(folder.c_str())) return FALSE;
+    const qv::WString temporary = qv::services::TemporaryPathBeside(target);
+    if (qv::platform::CreateHardLink(restored->second.c_str(), temporary.c_str())) {
+      if (qv::platform::RenameFile(temporary.c_str(), target.c_str())) return TRUE;
+      const DWORD error = GetLastError();
+      qv::platform::RemoveFile(temporary.c_str());
+      SetLastError(error);
+      return FALSE;
+    }
+    theLog.LogDetail(QVT("No hard link for %s (%d): its content is restored again"), target.c_str(),
+                     static_cast<int>(GetLastError()));
+  }
+  DWORD size = 0;
+  const BYTE* userData = m_qvfa.GetUserData(dwFirst, &size);
+  if (userData == nullptr || size < userdata::kSize || m_qvfa.IsDeleted(dwFirst) ||
+      GetQword(userData, userdata::kFileBytes) == 0) {
+    SetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+  }
+  m_ullRecordOffset = GetQword(userData, userdata::kRecordOffset);
+  m_dwCurrentEntry = dwFirst;
+  if (!RestoreFile(target.c_str(), GetQword(userData, userdata::kFileBytes))) return FALSE;
+  state.restored.emplace(dwFirst, target);
+  return TRUE;
+}
+
+BOOL CQVBackupControl::RestoreItem(DWORD dwEntry, DWORD dwKind, const qv::WString& target) {
+  const EntryMetadata* metadata = m_pMetadata ? m_pMetadata->Find(dwEntry) : nullptr;
+  switch (dwKind) {
+    case QVBC_ITEM_FOLDER:
+      return qv::platform::CreateFolderTree(target.c_str());
+    case QVBC_ITEM_LINK:
+      if (!qv::platform::KeepsPosixMetadata()) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+      }
+      return RestoreLink(target, metadata->item.linkTarget);
+    case QVBC_ITEM_OTHER_NAME:
+      return RestoreOtherName(metadata->sameFileAs, target);
+    default: {
+      DWORD size = 0;
+      const BYTE* userData = m_qvfa.GetUserData(dwEntry, &size);
+      m_ullRecordOffset = GetQword(userData, userdata::kRecordOffset);
+      m_dwCurrentEntry = dwEntry;
+      if (!RestoreFile(target.c_str(), GetQword(userData, userdata::kFileBytes))) return FALSE;
+      if (m_pMetadata) m_pMetadata->restored.emplace(dwEntry, target);
+      return TRUE;
+    }
+  }
+}
+
+// An item in place gets its metadata (a folder's waits for what it holds),
+// and the folders above it, up to the drive's, are noted to get theirs.
+void CQVBackupControl::FinishItem(DWORD dwEntry, DWORD dwKind, const qv::WString& target) {
+  qv::control::MetadataState& state = Metadata();
+  const EntryMetadata* metadata = state.Find(dwEntry);
+  if (metadata != nullptr && dwKind != QVBC_ITEM_FOLDER) {
+    state.notRestored |= qv::platform::ApplyPosixMetadata(target.c_str(), metadata->item, true);
+  }
+  DWORD folder = dwKind == QVBC_ITEM_FOLDER ? dwEntry : ParentOf(m_qvfa, dwEntry);
+  qv::WString path = dwKind == QVBC_ITEM_FOLDER ? target : ParentPath(target);
+  while (folder != 0 && ParentOf(m_qvfa, folder) != 0 && !path.empty()) {
+    if (!state.folders.emplace(path, folder).second) break;
+    folder = ParentOf(m_qvfa, folder);
+    path = ParentPath(path);
+  }
+}
+
+// Deepest first, so that a folder that may not be written any more is so
+// only once everything below it is done, and its times last.
+void CQVBackupControl::FinishFolders() {
+  if (!m_pMetadata) return;
+  for (auto folder = m_pMetadata->folders.rbegin(); folder != m_pMetadata->folders.rend(); ++folder) {
+    const EntryMetadata* metadata = m_pMetadata->Find(folder->second);
+    if (metadata != nullptr && metadata->item.type == ItemType::kFolder) {
+      m_pMetadata->notRestored |= qv::platform::ApplyPosixMetadata(folder->first.c_str(), metadata->item, true);
+    }
+  }
+  m_pMetadata->folders.clear();
+}

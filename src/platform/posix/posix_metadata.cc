@@ -1,0 +1,203 @@
+#include "platform/posix_metadata.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "platform/posix/drive_map.h"
+#include "platform/posix/posix_error.h"
+
+namespace qv::platform {
+
+namespace {
+
+using posix::FailWith;
+using posix::FailWithErrno;
+
+bool ResolvePath(const WCHAR* path, std::string* native) {
+  if (path == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  posix::NativePath resolved;
+  if (!posix::NativePathOf(path, &resolved)) return false;
+  *native = std::move(resolved.path);
+  return true;
+}
+
+std::string UserName(uid_t uid) {
+  std::vector<char> buffer(16384);
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return {};
+  return found->pw_name;
+}
+
+std::string GroupName(gid_t gid) {
+  std::vector<char> buffer(16384);
+  struct group entry;
+  struct group* found = nullptr;
+  if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return {};
+  return found->gr_name;
+}
+
+// The number this system gives `name`, else `fallback` (the number saved).
+uid_t UserNumber(const std::string& name, DWORD fallback) {
+  if (name.empty()) return fallback;
+  std::vector<char> buffer(16384);
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  if (::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+    return fallback;
+  }
+  return found->pw_uid;
+}
+
+gid_t GroupNumber(const std::string& name, DWORD fallback) {
+  if (name.empty()) return fallback;
+  std::vector<char> buffer(16384);
+  struct group entry;
+  struct group* found = nullptr;
+  if (::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+    return fallback;
+  }
+  return found->gr_gid;
+}
+
+bool ReadLinkTarget(const std::string& path, std::size_t sizeHint, std::string* target) {
+  std::vector<char> buffer(sizeHint + 1 > 256 ? sizeHint + 1 : 256);
+  for (;;) {
+    ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length < 0) return FailWithErrno(errno);
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      target->assign(buffer.data(), static_cast<std::size_t>(length));
+      return true;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// The extended attributes of `path` (a link's own), each read whole; one
+// that goes while it is read, or cannot be read, is left out.
+void ReadAttributes(const std::string& path, std::vector<ExtendedAttribute>* attributes) {
+  std::vector<char> names;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ssize_t length = ::llistxattr(path.c_str(), nullptr, 0);
+    if (length <= 0) return;
+    names.resize(static_cast<std::size_t>(length));
+    length = ::llistxattr(path.c_str(), names.data(), names.size());
+    if (length >= 0) {
+      names.resize(static_cast<std::size_t>(length));
+      break;
+    }
+    if (errno != ERANGE) return;
+    names.clear();
+  }
+  for (std::size_t at = 0; at < names.size();) {
+    const std::string name(names.data() + at);
+    at += name.size() + 1;
+    if (name.empty()) continue;
+    std::vector<BYTE> value;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      ssize_t length = ::lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
+      if (length < 0) break;
+      value.resize(static_cast<std::size_t>(length));
+      length = ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
+      if (length >= 0) {
+        value.resize(static_cast<std::size_t>(length));
+        attributes->push_back({name, std::move(value)});
+        break;
+      }
+      if (errno != ERANGE) break;
+    }
+  }
+}
+
+bool IsUserAttribute(const std::string& name) { return name.compare(0, 5, "user.") == 0; }
+
+}  // namespace
+
+bool KeepsPosixMetadata() { return true; }
+
+bool ReadPosixMetadata(const WCHAR* path, PosixMetadata* metadata) {
+  std::string native;
+  if (!ResolvePath(path, &native)) return false;
+  struct stat status;
+  if (::lstat(native.c_str(), &status) != 0) return FailWithErrno(errno);
+  PosixMetadata read;
+  if (S_ISREG(status.st_mode)) {
+    read.type = ItemType::kFile;
+  } else if (S_ISDIR(status.st_mode)) {
+    read.type = ItemType::kFolder;
+  } else if (S_ISLNK(status.st_mode)) {
+    read.type = ItemType::kSymbolicLink;
+    if (!ReadLinkTarget(native, static_cast<std::size_t>(status.st_size), &read.linkTarget)) return false;
+  }
+  read.mode = status.st_mode & 07777;
+  read.uid = status.st_uid;
+  read.gid = status.st_gid;
+  read.user = UserName(status.st_uid);
+  read.group = GroupName(status.st_gid);
+  read.modifiedSeconds = status.st_mtim.tv_sec;
+  read.modifiedNanoseconds = static_cast<DWORD>(status.st_mtim.tv_nsec);
+  read.accessedSeconds = status.st_atim.tv_sec;
+  read.accessedNanoseconds = static_cast<DWORD>(status.st_atim.tv_nsec);
+  read.device = status.st_dev;
+  read.inode = status.st_ino;
+  read.links = status.st_nlink;
+  if (read.type != ItemType::kOther) ReadAttributes(native, &read.attributes);
+  *metadata = std::move(read);
+  return true;
+}
+
+DWORD ApplyPosixMetadata(const WCHAR* path, const PosixMetadata& metadata, bool times) {
+  std::string native;
+  if (!ResolvePath(path, &native)) return kMetadataOwnerNotSet | kMetadataModeNotSet | kMetadataTimesNotSet;
+  DWORD missed = 0;
+  const bool link = metadata.type == ItemType::kSymbolicLink;
+  // The owner first: giving a file away clears its set-id bits and
+  // capabilities, which come after.
+  if (::geteuid() == 0) {
+    const uid_t uid = UserNumber(metadata.user, metadata.uid);
+    const gid_t gid = GroupNumber(metadata.group, metadata.gid);
+    if (::lchown(native.c_str(), uid, gid) != 0) missed |= kMetadataOwnerNotSet;
+  }
+  if (!link && ::chmod(native.c_str(), static_cast<mode_t>(metadata.mode & 07777)) != 0) missed |= kMetadataModeNotSet;
+  for (const ExtendedAttribute& attribute : metadata.attributes) {
+    if (::lsetxattr(native.c_str(), attribute.name.c_str(), attribute.value.data(), attribute.value.size(), 0) != 0 &&
+        IsUserAttribute(attribute.name)) {
+      missed |= kMetadataAttributesNotSet;
+    }
+  }
+  if (times) {
+    struct timespec both[2];
+    both[0].tv_sec = static_cast<time_t>(metadata.accessedSeconds);
+    both[0].tv_nsec = static_cast<long>(metadata.accessedNanoseconds % 1000000000u);
+    both[1].tv_sec = static_cast<time_t>(metadata.modifiedSeconds);
+    both[1].tv_nsec = static_cast<long>(metadata.modifiedNanoseconds % 1000000000u);
+    if (::utimensat(AT_FDCWD, native.c_str(), both, AT_SYMLINK_NOFOLLOW) != 0) missed |= kMetadataTimesNotSet;
+  }
+  return missed;
+}
+
+bool CreateSymbolicLink(const WCHAR* path, const std::string& target) {
+  std::string native;
+  if (!ResolvePath(path, &native)) return false;
+  if (target.empty() || target.find('\0') != std::string::npos) return FailWith(ERROR_INVALID_PARAMETER);
+  if (::symlink(target.c_str(), native.c_str()) != 0) return FailWithErrno(errno);
+  return true;
+}
+
+bool CreateHardLink(const WCHAR* existing, const WCHAR* path) {
+  std::string from;
+  std::string to;
+  if (!ResolvePath(existing, &from) || !ResolvePath(path, &to)) return false;
+  if (::link(from.c_str(), to.c_str()) != 0) return FailWithErrno(errno);
+  return true;
+}
+
+}  // namespace qv::platform
