@@ -4,7 +4,8 @@
 # the disk that holds TMPDIR: seconds until the program exits, and seconds
 # until it exits and a `sync` after it returns (what the other version left
 # to write back counted in), medians of RUNS; each restore checked byte for
-# byte; the figures as ratios of this tree against the revision.
+# byte; the figures, and the archives' sizes, as ratios of this tree
+# against the revision.
 #   bench/compare_revisions.sh REVISION [SIZE] [RUNS]   SIZE as make_corpus.py takes it (default 1G), RUNS default 3
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,6 +47,7 @@ for ((run = 1; run <= runs; run++)); do
     rm -rf "$work/out" "$work/back"
     mkdir -p "$work/back"
     timed "$work/backup.$i" "${programs[$i]}" backup "$src" --to "$work/out" --name c --quiet
+    du -sb "$work/out" | cut -f1 >> "$work/bytes.$i"
     timed "$work/restore.$i" "${programs[$i]}" restore "$work/out/c.QVA" --to "$work/back" --quiet
     diff -r -q "$src" "$work/back/Kelvar_C$src" > /dev/null ||
       { echo "compare: ${labels[$i]} restored a different tree" >&2; exit 1; }
@@ -63,3 +65,7 @@ for step in backup restore; do
   printf "| %s | %.2f, %.2f | %.2f, %.2f | %.2f | %.2f |\n" "$step" "$new_exit" "$new_sync" "$old_exit" "$old_sync" \
     "$(echo "scale=6; $new_exit / $old_exit" | bc)" "$(echo "scale=6; $new_sync / $old_sync" | bc)"
 done
+new_bytes=$(median < "$work/bytes.0")
+old_bytes=$(median < "$work/bytes.1")
+printf "archive bytes: %s %s, %s %s; ratio %.4f\n" "${labels[0]}" "$new_bytes" "${labels[1]}" "$old_bytes" \
+  "$(echo "scale=8; $new_bytes / $old_bytes" | bc)"

@@ -84,7 +84,7 @@ void EncodeRecord(Writer& out, const EntryMetadata& metadata) {
   if (!item.group.empty()) out.Field(kGroupName, [&] { out.Bytes(item.group.data(), item.group.size()); });
   EncodeTime(out, kModified, item.modifiedSeconds, item.modifiedNanoseconds);
   EncodeTime(out, kAccessed, item.accessedSeconds, item.accessedNanoseconds);
-  if (item.type == platform::ItemType::kSymbolicLink) {
+  if (!item.linkTarget.empty()) {
     out.Field(kLinkTarget, [&] { out.Bytes(item.linkTarget.data(), item.linkTarget.size()); });
   }
   if (metadata.sameFileAs != 0) out.Field(kSameFileAs, [&] { out.Dword(metadata.sameFileAs); });

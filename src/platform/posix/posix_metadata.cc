@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string_view>
 
 #include "platform/posix/drive_map.h"
@@ -29,7 +31,7 @@ bool ResolvePath(const WCHAR* path, std::string* native) {
   return true;
 }
 
-std::string UserName(uid_t uid) {
+std::string LookUpUserName(uid_t uid) {
   std::vector<char> buffer(16384);
   struct passwd entry;
   struct passwd* found = nullptr;
@@ -37,12 +39,38 @@ std::string UserName(uid_t uid) {
   return found->pw_name;
 }
 
-std::string GroupName(gid_t gid) {
+std::string LookUpGroupName(gid_t gid) {
   std::vector<char> buffer(16384);
   struct group entry;
   struct group* found = nullptr;
   if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return {};
   return found->gr_name;
+}
+
+// A backup asks for the same few owners thousands of times, and each
+// lookup may read the whole user database: the answers are kept for the
+// process's life (names do not move under a running backup).
+template <typename Number>
+std::string CachedName(std::map<Number, std::string>& cache, Number number, std::string (*lookUp)(Number)) {
+  static std::mutex lock;
+  {
+    std::lock_guard<std::mutex> held(lock);
+    auto found = cache.find(number);
+    if (found != cache.end()) return found->second;
+  }
+  std::string name = lookUp(number);
+  std::lock_guard<std::mutex> held(lock);
+  return cache.emplace(number, std::move(name)).first->second;
+}
+
+std::string UserName(uid_t uid) {
+  static std::map<uid_t, std::string> names;
+  return CachedName(names, uid, LookUpUserName);
+}
+
+std::string GroupName(gid_t gid) {
+  static std::map<gid_t, std::string> names;
+  return CachedName(names, gid, LookUpGroupName);
 }
 
 // The number this system gives `name`, else `fallback` (the number saved).
