@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build gcc g++ pkg-config
   libgtest-dev googletest libbenchmark-dev
   zlib1g-dev libgcrypt20-dev libgpg-error-dev libpugixml-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
