@@ -82,31 +82,9 @@ grep -q '%' "$work/tty" && fail "a progress bar with --quiet"
 # The password asked on a terminal is not echoed, and opens the archive.
 "$qvbackup" backup "$work/small" --to "$work/arch" --name hidden --password-env QV_TEST_PASSWORD --quiet ||
   fail "hidden: backup"
-# Types the password once the prompt shows (typed earlier, it would be
-# flushed with the echo turned off) and prints what the terminal showed.
-typed=$(python3 - "$qvbackup" list "$work/arch/hidden.QVA" <<'PY'
-import os, pty, sys, time
-pid, fd = pty.fork()
-if pid == 0:
-    os.execv(sys.argv[1], sys.argv[1:])
-shown, typed = b"", False
-deadline = time.time() + 60
-while time.time() < deadline:
-    try:
-        chunk = os.read(fd, 4096)
-    except OSError:
-        break
-    if not chunk:
-        break
-    shown += chunk
-    if not typed and b": " in shown:
-        time.sleep(0.2)
-        os.write(fd, b"stop pw\n")
-        typed = True
-os.waitpid(pid, 0)
-sys.stdout.write(shown.decode("utf-8", "replace").replace("\r", ""))
-PY
-)
+# Types the password once the prompt shows and prints what the terminal
+# showed.
+typed=$(python3 "$(dirname "$0")/terminal.py" "stop pw" -- "$qvbackup" list "$work/arch/hidden.QVA")
 grep -q '^Password for .*hidden.QVA: ' <<< "$typed" || fail "no prompt: $typed"
 grep -q 'stop pw' <<< "$typed" && fail "the password was echoed: $typed"
 grep -q 's\.txt' <<< "$typed" || fail "the typed password did not open the archive: $typed"

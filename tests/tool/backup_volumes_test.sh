@@ -67,9 +67,20 @@ large=$(field archive_bytes)
 (($(field archive_bytes) > large + 70 * 14)) || fail "4K blocks: $(field archive_bytes) bytes, 256K blocks: $large"
 "$qvbackup" restore "$work/arch/b.QVA" --to "$work/out3" > /dev/null && diff -r "$work/src" "$work/out3/Kelvar_C$work/src" ||
   fail "4K blocks restore"
-# Each key size gives its code in the header; the archive opens with the password.
+# Each key size gives its code in the header; the archive opens with the
+# password. Keys of 32 and 64 bits only when asked for as weak.
+for bits in 32 64; do
+  set +e
+  "$qvbackup" backup "$work/src/sub" --to "$work/arch" --name weak --key-bits "$bits" "${pw[@]}" --quiet \
+    > /dev/null 2> "$work/weak.err"
+  code=$?
+  set -e
+  [[ $code == 2 ]] && grep -q -- "--allow-weak-key" "$work/weak.err" || fail "--key-bits $bits without --allow-weak-key: exit $code"
+  [[ ! -e $work/arch/weak.QVA ]] || fail "--key-bits $bits without --allow-weak-key wrote an archive"
+done
 for pair in 32:1 64:2 128:4 160:5 256:7; do
-  "$qvbackup" backup "$work/src/sub" --to "$work/arch" --name k --key-bits "${pair%:*}" "${pw[@]}" --quiet > /dev/null
+  "$qvbackup" backup "$work/src/sub" --to "$work/arch" --name k --key-bits "${pair%:*}" "${pw[@]}" --allow-weak-key \
+    --quiet > /dev/null
   [[ $(header "$work/arch/k.QVA" 52 1) == "${pair#*:}" ]] || fail "--key-bits ${pair%:*}"
   "$qvbackup" list "$work/arch/k.QVA" "${pw[@]}" | grep -q 'small\.bin' || fail "--key-bits ${pair%:*} list"
 done

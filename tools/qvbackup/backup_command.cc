@@ -68,7 +68,7 @@ int FindStub(const CQVBackupEngine& engine, Plan* plan) {
 int ReadPasswordFor(Plan* plan, bool ask) {
   WString error;
   const WString prompt = ask ? Widen("Password for ") + plan->settings.name + Widen(": ") : WString();
-  switch (ReadPassword(plan->parsed, prompt, &plan->form.password, &error)) {
+  switch (ReadPassword(plan->parsed, prompt, &plan->form.password, &error, /*confirm=*/true)) {
     case PasswordSource::kFailed:
       return FailBecause(Widen("backup"), error);
     case PasswordSource::kNone:

@@ -30,7 +30,8 @@ const char kUsage[] =
     "  --exclude-file PATH    leave out this file (repeatable)\n"
     "  --exclude-ext EXT      leave out files with this extension (repeatable)\n"
     "How to save:\n"
-    "  --key-bits N           encryption key size: 32, 64, 128, 160 or 256\n"
+    "  --key-bits N           encryption key size: 128, 160 or 256 (32 and 64 only\n"
+    "                         with --allow-weak-key: they can be found by trying)\n"
     "                         (default 256 when a password is given; a password\n"
     "                         is asked for when none is given)\n"
     "  --volume-size SIZE     split into volume files of SIZE bytes (K, M, G\n"
@@ -75,6 +76,7 @@ const char kUsage[] =
 
 constexpr ULONGLONG kSmallestVolume = 64 * 1024;
 constexpr std::array<DWORD, 5> kKeySizes = {32, 64, 128, 160, 256};
+constexpr ULONGLONG kLeastStrongKeyBits = 128;
 
 // The command-line names of the categories and their groups in GpExt.xml.
 struct CategoryName {
@@ -176,6 +178,13 @@ bool ReadNumbers(const ParsedOptions& parsed, BackupSettings* settings, WString*
       *error = Widen("--key-bits takes 32, 64, 128, 160 or 256, not '") + parsed.Value("key-bits") + Widen("'");
       return false;
     }
+    // 32 and 64 bits are found by a search within reach of anyone: only on
+    // request, to read or match archives made with them.
+    if (bits < kLeastStrongKeyBits && !parsed.Has("allow-weak-key")) {
+      *error = Widen("--key-bits ") + parsed.Value("key-bits") +
+               Widen(" gives a key that can be found by trying them all; use 128 or more, or add --allow-weak-key");
+      return false;
+    }
     settings->keyBits = static_cast<DWORD>(bits);
     settings->keyBitsGiven = true;
   }
@@ -259,6 +268,7 @@ int ReadBackupSettings(const std::vector<WString>& arguments, ParsedOptions* par
                     {{"to", true, false},
                      {"name", true, false},
                      {"key-bits", true, false},
+                     {"allow-weak-key", false, false},
                      {"volume-size", true, false},
                      {"block-size", true, false},
                      {"no-compress", false, false},

@@ -35,7 +35,7 @@ std::string FirstLine(const std::string& text) {
 }  // namespace
 
 PasswordSource ReadPassword(const ParsedOptions& options, const WString& prompt, WString* password,
-                            WString* error) {
+                            WString* error, bool confirm) {
   if (options.Has("password-file")) {
     const WString path = options.Value("password-file");
     std::ifstream file(NativePath(path), std::ios::binary);
@@ -53,6 +53,16 @@ PasswordSource ReadPassword(const ParsedOptions& options, const WString& prompt,
     }
   } else if (prompt.empty() || !ReadHiddenLine(prompt, password)) {
     return PasswordSource::kNone;
+  } else if (confirm && !password->empty()) {
+    WString again;
+    const bool same = ReadHiddenLine(Widen("The same password again: "), &again) && again == *password;
+    for (volatile WCHAR& unit : again) unit = 0;
+    if (!same) {
+      for (volatile WCHAR& unit : *password) unit = 0;
+      password->clear();
+      *error = Widen("the two passwords typed differ: nothing was written");
+      return PasswordSource::kFailed;
+    }
   }
   if (password->empty()) {
     *error = Widen("the password is empty");

@@ -17,9 +17,12 @@ enum class PasswordSource {
 };
 
 // Reads the password the options name. With `prompt` non-empty and neither
-// option given, asks on the terminal when there is one (kNone otherwise).
+// option given, asks on the terminal when there is one (kNone otherwise);
+// with `confirm` (a password that makes an archive) it asks twice, and two
+// answers that differ are kFailed: a typing slip would make the archive
+// unreadable.
 PasswordSource ReadPassword(const ParsedOptions& options, const WString& prompt, WString* password,
-                            WString* error);
+                            WString* error, bool confirm = false);
 
 }  // namespace qvtool
 
