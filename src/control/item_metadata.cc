@@ -337,7 +337,8 @@ void CQVBackupControl::FinishItem(DWORD dwEntry, DWORD dwKind, const qv::WString
   while (folder != 0 && ParentOf(m_qvfa, folder) != 0 && !path.empty()) {
     if (!state.folders.emplace(path, folder).second) break;
     folder = ParentOf(m_qvfa, folder);
-    path = ParentPath(path);
+    const std::size_t cut = path.rfind(u'\\');
+    path.resize(cut == qv::WString::npos ? 0 : cut);
   }
 }
 

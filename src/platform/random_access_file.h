@@ -24,6 +24,8 @@ enum class OpenMode {
 enum class Sharing {
   kRead,          // FILE_SHARE_READ: others may read while it is open
   kReadWrite,     // FILE_SHARE_READ | FILE_SHARE_WRITE
+  kReadOwnerOnly, // as kRead; POSIX: a file it creates is readable and
+                  // writable by its owner only (0600, whatever the umask)
 };
 
 // An open file with a current position. Closed when the object dies.

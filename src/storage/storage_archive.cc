@@ -33,7 +33,8 @@ BOOL CQVStorage::OpenFirstVolumeForCreate(BOOL bExisting) {
   DWORD error = ERROR_SUCCESS;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     if (attempt > 0) m_pfnSleep(kCreateRetryDelay);
-    auto file = qv::platform::OpenFile(path, mode, Sharing::kRead);
+    // An archive may hold files only their owner may read: so may it.
+    auto file = qv::platform::OpenFile(path, mode, Sharing::kReadOwnerOnly);
     if (file) {
       m_pVolume = file.release();
       m_bVolumeDirty = FALSE;

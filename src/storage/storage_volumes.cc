@@ -34,7 +34,8 @@ BOOL CQVStorage::OpenVolume(DWORD dwVolume) {
     mode = OpenMode::kReadWriteExisting;
   }
   for (;;) {
-    auto file = qv::platform::OpenFile(path, mode, Sharing::kRead);
+    // New volumes, like the first, are their owner's only.
+    auto file = qv::platform::OpenFile(path, mode, Sharing::kReadOwnerOnly);
     if (file) {
       // The volume in use is let go only now: when the next one cannot be
       // had, the archive stays open and its other volumes readable. What

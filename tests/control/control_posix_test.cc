@@ -2,6 +2,8 @@
 // files: every good file still comes back with its own bytes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "control/control_test_util.h"
@@ -43,6 +45,33 @@ TEST(ControlPosixTest, CleanArchiveTakesOnlyTheNameAsSpelled) {
   for (const auto& item : fs::directory_iterator(archives.path())) left.push_back(item.path().filename().string());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"WORK.2.QVA", "Work.I1.QVA", "Work.QVA"}));
+}
+
+// An archive may hold files only their owner may read: its volumes, the
+// first and the later ones, are their owner's only whatever the umask.
+TEST(ControlPosixTest, ArchiveVolumesAreTheirOwnersOnly) {
+  TempDir sources, archives;
+  fs::path file = sources.WriteFile("big.bin", 300000);
+  ::chmod(file.c_str(), 0600);
+  const mode_t saved = ::umask(022);
+  ArchiveDescription desc(archives.DrivePath());
+  desc.get()->ullVolumeSize = 100000;
+  desc.get()->dwCompression = 0;
+  CQVBackupControl control;
+  const bool begun = control.BeginBackup(desc.get()) != FALSE;
+  const bool added = begun && control.AddFileToArchive(DrivePathOf(file).c_str()) != FALSE;
+  const bool ended = added && control.EndBackup() != FALSE;
+  ::umask(saved);
+  ASSERT_TRUE(ended) << GetLastError();
+  int volumes = 0;
+  for (const auto& item : fs::directory_iterator(archives.path())) {
+    if (item.path().extension() != ".QVA") continue;
+    ++volumes;
+    struct stat status {};
+    ASSERT_EQ(::stat(item.path().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << item.path();
+  }
+  EXPECT_GE(volumes, 3);
 }
 
 }  // namespace

@@ -161,6 +161,8 @@ compare "$root/back2/Kelvar_C$src" "$owners" 7777 "the chain"
 # it was (a set-group-id bit outside the user's groups is the system's to
 # drop), and no owner is reported as missing.
 if [[ $(id -u) == 0 ]] && command -v setpriv > /dev/null; then
+  # (The archive is its owner's only: this user is let read it.)
+  chmod a+r "$root"/arch/*
   restore_into "$root/back3" setpriv --reuid=nobody --regid=nogroup --clear-groups
   grep -q '"metadata_not_restored": *\[\]' "$root/restore.json" || fail "as nobody: $(cat "$root/restore.json")"
   compare "$root/back3/Kelvar_C$src" no-owners 5777 "the restore by nobody"

@@ -146,11 +146,13 @@ bool CheckRegular(int fd) {
 
 }  // namespace
 
-std::unique_ptr<RandomAccessFile> OpenSystemFile(const WCHAR* path, OpenMode mode, Sharing) {
+std::unique_ptr<RandomAccessFile> OpenSystemFile(const WCHAR* path, OpenMode mode, Sharing sharing) {
   posix::NativePath native;
   if (!posix::NativePathOf(WStringView(path), &native)) return nullptr;
   // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just after.
-  int fd = ::open(native.path.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
+  // The umask can only take permissions away: 0600 stays 0600.
+  const mode_t permissions = sharing == Sharing::kReadOwnerOnly ? 0600 : 0666;
+  int fd = ::open(native.path.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, permissions);
   if (fd < 0) {
     int error = errno;
     if (error == EISDIR) {

@@ -81,7 +81,7 @@ std::unique_ptr<RandomAccessFile> OpenSystemFile(const WCHAR* path, OpenMode mod
   if (mode == OpenMode::kReadWriteAlways) disposition = OPEN_ALWAYS;
   if (mode == OpenMode::kReadWriteTruncate) disposition = CREATE_ALWAYS;
   if (mode == OpenMode::kCreateNew) disposition = CREATE_NEW;
-  DWORD share = sharing == Sharing::kRead ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
+  DWORD share = sharing == Sharing::kReadWrite ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
   HANDLE handle = ::CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<Win32File>(handle);
