@@ -129,10 +129,7 @@ BOOL CQVBackupControl::AddFileToArchive(LPCWSTR pszPath, ULONGLONG) {
   m_dwPhase = 0;
   m_ullFileBytes = 0;
   m_dwCallbackError = 0;
-  // Where the file system tells case apart, "Photos\a" and "photos\a" are
-  // two files in two folders, and the index keeps them so.
-  const DWORD flags = QVFA_ADD_CLONE | (qv::platform::FileNamesIgnoreCase() ? 0 : QVFA_ADD_EXACT_CASE);
-  m_dwCurrentEntry = m_qvfa.Add(pszPath, nullptr, flags, QVBC_FILE_USER_DATA_SIZE, nullptr);
+  m_dwCurrentEntry = m_qvfa.Add(pszPath, nullptr, SavedItemFlags(), QVBC_FILE_USER_DATA_SIZE, nullptr);
   m_dqSavedEntries.push_back({m_dwCurrentEntry, 0, QVS_INVALID_OFFSET, false, false});
   BOOL saved = m_dwCurrentEntry != 0 && file.BackupFile(BackupCallback, reinterpret_cast<std::uintptr_t>(this));
   DWORD error = GetLastError();

@@ -20,6 +20,15 @@ constexpr WORD kBlockKindMetadata = ::qvlayout::block::kKindMetadata;
 constexpr WORD kBlockKindMetadataLocator = ::qvlayout::block::kKindMetadataLocator;
 constexpr DWORD kBlockHeaderSize = ::qvlayout::block::kSize;
 
+// Deflate never expands data more than 1032 times: a length of stored
+// bytes that would need more room than the blocks it lies in is damage.
+constexpr ULONGLONG kMostInflation = 1032;
+
+// The flags the control's index adds saved items with: a clone for a path
+// saved twice, and, where the file system tells case apart, names matched
+// exactly ("Photos\a" and "photos\a" are two files in two folders).
+DWORD SavedItemFlags();
+
 // Whether the `length` bytes at `block` are laid out as a file record:
 // header size 27, the first name right after the header and the second
 // right after it, both terminated and within the block.

@@ -35,12 +35,6 @@ static_assert(QVBC_METADATA_MODE_NOT_SET == qv::platform::kMetadataModeNotSet);
 static_assert(QVBC_METADATA_ATTRIBUTES_NOT_SET == qv::platform::kMetadataAttributesNotSet);
 static_assert(QVBC_METADATA_TIMES_NOT_SET == qv::platform::kMetadataTimesNotSet);
 
-constexpr ULONGLONG kMostInflation = 1032;
-
-DWORD NameFlags() {
-  return QVFA_ADD_CLONE | (qv::platform::FileNamesIgnoreCase() ? 0 : QVFA_ADD_EXACT_CASE);
-}
-
 DWORD ParentOf(CQVFileArray& index, DWORD entry) {
   _tagQVFA_FILEINFO info;
   if (!index.GetFileInfo(entry, &info)) return 0;
@@ -55,6 +49,10 @@ qv::WString ParentPath(const qv::WString& path) {
 
 }  // namespace
 
+DWORD qv::control::SavedItemFlags() {
+  return QVFA_ADD_CLONE | (qv::platform::FileNamesIgnoreCase() ? 0 : QVFA_ADD_EXACT_CASE);
+}
+
 qv::control::MetadataState& CQVBackupControl::Metadata() {
   if (!m_pMetadata) m_pMetadata = std::make_unique<qv::control::MetadataState>();
   return *m_pMetadata;
@@ -68,7 +66,7 @@ bool CQVBackupControl::DescribeItem(LPCWSTR pszPath, qv::platform::PosixMetadata
 
 BOOL CQVBackupControl::AddItemWithoutContent(LPCWSTR pszPath, const qv::platform::PosixMetadata& item,
                                              DWORD dwSameFileAs) {
-  const DWORD entry = m_qvfa.Add(pszPath, nullptr, NameFlags(), QVBC_FILE_USER_DATA_SIZE, nullptr);
+  const DWORD entry = m_qvfa.Add(pszPath, nullptr, SavedItemFlags(), QVBC_FILE_USER_DATA_SIZE, nullptr);
   if (entry == 0) return FALSE;
   Metadata().table[entry] = {item, dwSameFileAs};
   SetLastError(ERROR_SUCCESS);

@@ -21,12 +21,6 @@ using qv::storage::GetDword;
 using qv::storage::GetQword;
 using qv::storage::GetWord;
 
-namespace {
-
-constexpr ULONGLONG kMostInflation = 1032;
-
-}  // namespace
-
 bool qv::control::IsWellFormedRecord(const BYTE* block, DWORD length) {
   if (block == nullptr || length < record::kSize || GetDword(block, record::kHeaderSize) != record::kSize) {
     return false;

@@ -2,14 +2,25 @@
 
     python3 terminal.py ANSWER... -- COMMAND...
 
-Each answer is typed once the next prompt (text ending in ": ") shows:
-typed earlier, it would be flushed with the echo turned off. Prints what
-the terminal showed, then "exit N" with the command's exit status.
+Each answer is typed once the next prompt (text ending in ": ") shows and
+the program has turned the terminal's echo off: typed earlier, it would be
+flushed when the echo goes off, or shown. Prints what the terminal showed,
+then "exit N" with the command's exit status.
 """
 import os
 import pty
+import select
 import sys
+import termios
 import time
+
+
+def echo_is_off(fd):
+    try:
+        return not termios.tcgetattr(fd)[3] & termios.ECHO
+    except termios.error:
+        return False
+
 
 split = sys.argv.index("--")
 answers, command = sys.argv[1:split], sys.argv[split + 1:]
@@ -19,6 +30,15 @@ if pid == 0:
 shown, given = b"", 0
 deadline = time.time() + 120
 while time.time() < deadline:
+    prompted = given < len(answers) and shown.count(b": ") > given
+    if prompted and echo_is_off(fd):
+        os.write(fd, answers[given].encode() + b"\n")
+        given += 1
+        continue
+    # Waits for output, or (prompted) a moment for the echo to go off.
+    ready, _, _ = select.select([fd], [], [], 0.05 if prompted else deadline - time.time())
+    if not ready:
+        continue
     try:
         chunk = os.read(fd, 4096)
     except OSError:
@@ -26,10 +46,6 @@ while time.time() < deadline:
     if not chunk:
         break
     shown += chunk
-    while given < len(answers) and shown.count(b": ") > given:
-        time.sleep(0.2)
-        os.write(fd, answers[given].encode() + b"\n")
-        given += 1
 _, status = os.waitpid(pid, 0)
 sys.stdout.write(shown.decode("utf-8", "replace").replace("\r", ""))
 sys.stdout.write("\nexit %d\n" % os.waitstatus_to_exitcode(status))
