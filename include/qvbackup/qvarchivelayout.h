@@ -52,8 +52,18 @@ constexpr DWORD kEncryptionType = 52;
 constexpr DWORD kReplacedCount = 53;
 constexpr DWORD kReplacedIdentifiers = 54;
 constexpr DWORD kMostReplaced = 5;
-constexpr DWORD kReserved2 = 134;
-constexpr DWORD kReserved2Size = 15;
+// How an encrypted archive's keys are made. Archives written before this
+// byte was used hold 0 here: their salt is the same for every archive and
+// their blocks are bound to nothing. From then on an encrypted archive
+// holds 1: its identifier is part of the salt, so equal passwords give
+// unrelated keys and check values, and each encrypted block authenticates
+// where it lies (identifier, increment, offset, its header's kind, length
+// and checksum). Archives without a password hold 0.
+constexpr DWORD kKeyScheme = 134;
+constexpr BYTE kKeySchemeShared = 0;
+constexpr BYTE kKeySchemeOwn = 1;
+constexpr DWORD kReserved2 = 135;
+constexpr DWORD kReserved2Size = 14;
 constexpr DWORD kExtension = 149;
 constexpr DWORD kExtensionUnits = 6;  // 5 characters and the terminator
 constexpr DWORD kCheckValue = 161;

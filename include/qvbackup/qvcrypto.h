@@ -100,6 +100,15 @@ class QVBACKUP_API CQVCrypto {
   // ERROR_INVALID_HANDLE for a bad context, ERROR_INVALID_PARAMETER for a
   // null buffer.
   BOOL CryptoDecryptData(void* hContext, BYTE* pbBuffer, DWORD cbStored, DWORD* pcbPlain);
+  // As the two above, with `cbAssociated` bytes of associated data: bytes
+  // the tag covers but that are not stored with the text (where the text
+  // belongs, say). Decryption with other associated bytes than encryption
+  // had fails as a change would (ERROR_INVALID_DATA). Null associated data
+  // with a length of 0 is the same as the calls above.
+  BOOL CryptoEncryptBound(void* hContext, const BYTE* pbInput, BYTE* pbOutput, DWORD cbInput,
+                          const BYTE* pbAssociated, DWORD cbAssociated);
+  BOOL CryptoDecryptBound(void* hContext, BYTE* pbBuffer, DWORD cbStored, DWORD* pcbPlain,
+                          const BYTE* pbAssociated, DWORD cbAssociated);
   // Releases a context from CryptoCreate (null is ignored).
   void CryptoDestroy(void* hContext);
 

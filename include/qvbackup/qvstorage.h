@@ -40,6 +40,7 @@ class BlockSealer;
 struct KeyBytes;
 struct QueuedBlock;
 struct SealSettings;
+struct BlockPlace;
 }
 
 #define QVS_HEADER_SIZE 246
@@ -257,6 +258,11 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL DeleteFoundBlockData(BYTE*& pData, DWORD dwLength);
 
   BOOL CheckArchivePassword(LPCWSTR pszPassword);
+  // After the password was accepted: TRUE when the header's check value did
+  // not match it, yet it opened the archive's first encrypted block (the
+  // header is damaged, the password is right). The archive reads as usual;
+  // a caller should say that its header is damaged.
+  BOOL IsCheckValueDamaged() const;
   // Key size in bits <-> key-size code; 0 and ERROR_NOT_SUPPORTED otherwise.
   DWORD GetKeyType(DWORD dwBits);
   DWORD GetKeySize(DWORD dwCode);
@@ -332,7 +338,9 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL PrepareSealing(bool bEncrypt, qv::storage::SealSettings* pSettings, qv::storage::KeyBytes* pKey);
   void DropQueue();
   ULONGLONG CurrentOffset();
-  BOOL Decrypt(BYTE* pPayload, DWORD dwStored, DWORD* pdwPlain);
+  BOOL Decrypt(BYTE* pPayload, DWORD dwStored, DWORD* pdwPlain, ULONGLONG ullOffset, const BYTE* pBlockHeader);
+  qv::storage::BlockPlace PlaceOf(ULONGLONG ullOffset) const;
+  bool KeyOpensFirstBlock();
   ULONGLONG LastVolumeOf(ULONGLONG ullEndOfData) const;
   void CopyFrom(const CQVStorage& other);
   bool HasVolumeLimit() const;
@@ -385,6 +393,7 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   std::unique_ptr<qv::storage::BlockQueue> m_pBlockQueue;  // while blocks go to workers
   DWORD m_dwQueueError;  // the write error that stopped the workers' blocks
   BOOL m_bStaged = FALSE;        // being created, under temporary names
+  BOOL m_bCheckValueDamaged = FALSE;  // the password opened blocks its check value refused
   BOOL m_bReadMoving = FALSE;    // read while its volumes are still moved into place
   BOOL m_bVolumeDirty = FALSE;   // the open volume holds writes not yet synced
   DWORD m_dwSyncError = 0;       // a failed sync: nothing written since can be trusted

@@ -25,17 +25,20 @@ DWORD AesGcm::SetKey(const BYTE* key) {
   return error ? WindowsErrorOf(error) : static_cast<DWORD>(ERROR_SUCCESS);
 }
 
-DWORD AesGcm::Restart(const BYTE* nonce) {
+DWORD AesGcm::Restart(const BYTE* nonce, const BYTE* associated, std::size_t associatedSize) {
   if (m_hCipher == nullptr) return ERROR_INVALID_HANDLE;
   // Every message starts from a clean state; the key stays.
   gcry_error_t error = gcry_cipher_reset(m_hCipher);
   if (!error) error = gcry_cipher_setiv(m_hCipher, nonce, kGcmNonceBytes);
+  // Associated data goes in before any text, as GCM requires.
+  if (!error && associatedSize != 0) error = gcry_cipher_authenticate(m_hCipher, associated, associatedSize);
   return error ? WindowsErrorOf(error) : static_cast<DWORD>(ERROR_SUCCESS);
 }
 
-DWORD AesGcm::Seal(const BYTE* nonce, const BYTE* plain, std::size_t size, BYTE* cipher,
-                   BYTE* tag) {
-  DWORD result = Restart(nonce);
+DWORD AesGcm::Seal(const BYTE* nonce, const BYTE* plain, std::size_t size, BYTE* cipher, BYTE* tag,
+                   const BYTE* associated, std::size_t associatedSize) {
+  if (associated == nullptr && associatedSize != 0) return ERROR_INVALID_PARAMETER;
+  DWORD result = Restart(nonce, associated, associatedSize);
   if (result != ERROR_SUCCESS) return result;
   gcry_error_t error = 0;
   if (size != 0) {
@@ -46,8 +49,10 @@ DWORD AesGcm::Seal(const BYTE* nonce, const BYTE* plain, std::size_t size, BYTE*
   return error ? WindowsErrorOf(error) : static_cast<DWORD>(ERROR_SUCCESS);
 }
 
-DWORD AesGcm::Open(const BYTE* nonce, BYTE* data, std::size_t size, const BYTE* tag) {
-  DWORD result = Restart(nonce);
+DWORD AesGcm::Open(const BYTE* nonce, BYTE* data, std::size_t size, const BYTE* tag, const BYTE* associated,
+                   std::size_t associatedSize) {
+  if (associated == nullptr && associatedSize != 0) return ERROR_INVALID_PARAMETER;
+  DWORD result = Restart(nonce, associated, associatedSize);
   if (result != ERROR_SUCCESS) return result;
   gcry_error_t error = 0;
   if (size != 0) error = gcry_cipher_decrypt(m_hCipher, data, size, nullptr, 0);

@@ -97,9 +97,15 @@ DWORD CQVCrypto::GetDestinationBufferSize(void* hContext, DWORD cbInput) {
 
 BOOL CQVCrypto::CryptoEncryptData(void* hContext, const BYTE* pbInput, BYTE* pbOutput,
                                   DWORD cbInput) {
+  return CryptoEncryptBound(hContext, pbInput, pbOutput, cbInput, nullptr, 0);
+}
+
+BOOL CQVCrypto::CryptoEncryptBound(void* hContext, const BYTE* pbInput, BYTE* pbOutput, DWORD cbInput,
+                                   const BYTE* pbAssociated, DWORD cbAssociated) {
   CipherContext* context = ContextOf(hContext);
   if (context == nullptr) return FALSE;
   if (pbOutput == nullptr || (pbInput == nullptr && cbInput != 0) || cbInput > kLargestInput ||
+      (pbAssociated == nullptr && cbAssociated != 0) ||
       Overlap(pbInput, cbInput, pbOutput, cbInput + QV_ENCRYPTION_OVERHEAD)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
@@ -108,22 +114,27 @@ BOOL CQVCrypto::CryptoEncryptData(void* hContext, const BYTE* pbInput, BYTE* pbO
   gcry_create_nonce(pbOutput, kGcmNonceBytes);
   BYTE* cipherText = pbOutput + kGcmNonceBytes;
   const DWORD error =
-      context->gcm.Seal(pbOutput, pbInput, cbInput, cipherText, cipherText + cbInput);
+      context->gcm.Seal(pbOutput, pbInput, cbInput, cipherText, cipherText + cbInput, pbAssociated, cbAssociated);
   return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
 
 BOOL CQVCrypto::CryptoDecryptData(void* hContext, BYTE* pbBuffer, DWORD cbStored, DWORD* pcbPlain) {
+  return CryptoDecryptBound(hContext, pbBuffer, cbStored, pcbPlain, nullptr, 0);
+}
+
+BOOL CQVCrypto::CryptoDecryptBound(void* hContext, BYTE* pbBuffer, DWORD cbStored, DWORD* pcbPlain,
+                                   const BYTE* pbAssociated, DWORD cbAssociated) {
   CipherContext* context = ContextOf(hContext);
   if (context == nullptr) return FALSE;
   if (cbStored < QV_ENCRYPTION_OVERHEAD) return Fail(ERROR_INVALID_DATA);
-  if (pbBuffer == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (pbBuffer == nullptr || (pbAssociated == nullptr && cbAssociated != 0)) return Fail(ERROR_INVALID_PARAMETER);
   const DWORD plainSize = cbStored - QV_ENCRYPTION_OVERHEAD;
   BYTE nonce[kGcmNonceBytes];
   BYTE tag[kGcmTagBytes];
   std::memcpy(nonce, pbBuffer, kGcmNonceBytes);
   std::memcpy(tag, pbBuffer + kGcmNonceBytes + plainSize, kGcmTagBytes);
   BYTE* text = pbBuffer + kGcmNonceBytes;
-  const DWORD error = context->gcm.Open(nonce, text, plainSize, tag);
+  const DWORD error = context->gcm.Open(nonce, text, plainSize, tag, pbAssociated, cbAssociated);
   if (error != ERROR_SUCCESS) return Fail(error);
   std::memmove(pbBuffer, text, plainSize);
   if (pcbPlain != nullptr) *pcbPlain = plainSize;

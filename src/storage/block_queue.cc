@@ -97,8 +97,8 @@ void BlockQueue::Work() {
     QueuedBlock& slot = At(claimed_++);
     lock.unlock();
     BYTE* input = slot.input.Data();
-    slot.error = sealer.Seal(input + block::kSize, slot.length, slot.options, slot.kind, settings_, slot.output,
-                             &slot.sealed);
+    slot.error = sealer.Seal(input + block::kSize, slot.length, slot.options, slot.kind, settings_, BlockPlace{},
+                             slot.output, &slot.sealed);
     // Stored as it is: the header goes into the room left in front of the
     // copy, so that the writer still writes the block at once.
     if (slot.error == 0 && !slot.sealed.contiguous) {

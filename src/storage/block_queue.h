@@ -3,8 +3,10 @@
 // The caller's thread pushes blocks (their data is copied, so the caller
 // may reuse its buffer at once) and takes them back sealed, oldest first,
 // to write them itself: the archive stays one stream written by one
-// thread. The workers only checksum, compress and encrypt; they touch no
-// file, call no callback and write no log line. At most a few blocks per
+// thread. The workers only checksum, compress and (when the settings ask
+// for it) encrypt; they touch no file, call no callback and write no log
+// line. Blocks bound to their place in the stream are encrypted by the
+// writer, which alone knows where each one lands. At most a few blocks per
 // worker are in flight, so memory stays bounded whatever the archive's size.
 #ifndef QVBACKUP_STORAGE_BLOCK_QUEUE_H_
 #define QVBACKUP_STORAGE_BLOCK_QUEUE_H_

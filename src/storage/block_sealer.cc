@@ -22,9 +22,21 @@ BYTE* GrowableBuffer::Reserve(std::size_t size) {
   return bytes_.get();
 }
 
-// Encrypts into `buffer` after room for the block header.
-DWORD BlockSealer::Encrypt(const BYTE* input, DWORD length, const SealSettings& settings, GrowableBuffer& buffer,
-                           DWORD* outLength) {
+DWORD BindingOf(const BlockPlace& place, const BYTE* blockHeader, BYTE* binding) {
+  if (place.identifier == nullptr) return 0;
+  std::memcpy(binding, place.identifier, header::kIdentifierSize);
+  PutDword(binding, 16, place.increment);
+  PutQword(binding, 20, place.offset);
+  std::memcpy(binding + 28, blockHeader + block::kKind, block::kSize - block::kKind);
+  return kBindingSize;
+}
+
+// Encrypts the sealed block's payload into `buffer` after room for the
+// block header, marks the header and points the block at the result.
+DWORD BlockSealer::Encrypt(const SealSettings& settings, const BlockPlace& place, GrowableBuffer& buffer,
+                           SealedBlock* sealed) {
+  const WORD marks = static_cast<WORD>(GetWord(sealed->header, block::kKind) | QVS_BLOCK_ENCRYPTED);
+  const DWORD length = sealed->payloadLength;
   void* cipher = crypto_.CryptoCreate(QV_ENCRYPTION_AES256GCM, settings.key, settings.keyBits);
   if (cipher == nullptr) return GetLastError();
   const DWORD size = crypto_.GetDestinationBufferSize(cipher, length);
@@ -34,16 +46,27 @@ DWORD BlockSealer::Encrypt(const BYTE* input, DWORD length, const SealSettings& 
     error = GetLastError();
   } else if (output == nullptr) {
     error = ERROR_OUTOFMEMORY;
-  } else if (!crypto_.CryptoEncryptData(cipher, input, output + block::kSize, length)) {
-    error = GetLastError();
+  } else {
+    // The header as it will lie on disk is what the tag covers.
+    PutWord(sealed->header, block::kKind, marks);
+    PutDword(sealed->header, block::kStoredLength, size);
+    BYTE binding[kBindingSize];
+    const DWORD bindingSize = BindingOf(place, sealed->header, binding);
+    if (!crypto_.CryptoEncryptBound(cipher, sealed->payload, output + block::kSize, length, binding, bindingSize)) {
+      error = GetLastError();
+    }
   }
   crypto_.CryptoDestroy(cipher);
-  *outLength = size;
-  return error;
+  if (error != ERROR_SUCCESS) return error;
+  sealed->payload = output + block::kSize;
+  sealed->payloadLength = size;
+  sealed->contiguous = true;
+  std::memcpy(output, sealed->header, block::kSize);
+  return ERROR_SUCCESS;
 }
 
 DWORD BlockSealer::Seal(const BYTE* data, DWORD length, DWORD options, WORD kind, const SealSettings& settings,
-                        GrowableBuffer& buffer, SealedBlock* sealed) {
+                        const BlockPlace& place, GrowableBuffer& buffer, SealedBlock* sealed) {
   std::memset(sealed->header, 0, sizeof(sealed->header));
   PutDword(sealed->header, block::kChecksum, BlockChecksum(data, length));
   PutDword(sealed->header, block::kDataLength, length);
@@ -67,17 +90,13 @@ DWORD BlockSealer::Seal(const BYTE* data, DWORD length, DWORD options, WORD kind
       marks |= QVS_BLOCK_COMPRESSED;
     }
   }
-  if (!plain && settings.encrypt) {
-    DWORD encryptedLength = 0;
-    if (DWORD error = Encrypt(payload, payloadLength, settings, buffer, &encryptedLength); error != ERROR_SUCCESS) {
-      return error;
-    }
-    payload = buffer.Data() + block::kSize;
-    payloadLength = encryptedLength;
-    marks |= QVS_BLOCK_ENCRYPTED;
-  }
   PutDword(sealed->header, block::kStoredLength, payloadLength);
   PutWord(sealed->header, block::kKind, marks);
+  if (!plain && settings.encrypt) {
+    sealed->payload = payload;
+    sealed->payloadLength = payloadLength;
+    return Encrypt(settings, place, buffer, sealed);
+  }
   // A small block stored as it is gets copied behind its header: a second
   // write would cost more than the copy. Larger ones are written from the
   // caller's own bytes.

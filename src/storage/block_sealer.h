@@ -49,6 +49,24 @@ struct SealSettings {
   const BYTE* key = nullptr;  // the block key (keyBits / 8 bytes), borrowed
 };
 
+// Where an encrypted block goes, which it authenticates besides its bytes
+// in archives whose keys are their own: a block swapped with another,
+// moved, or copied from another archive of the same password then fails
+// its check as a changed one does. Without an identifier the block is
+// bound to nothing (the archives written before blocks were bound).
+struct BlockPlace {
+  const BYTE* identifier = nullptr;  // the archive's 16 bytes
+  DWORD increment = 0;               // the member's number
+  ULONGLONG offset = 0;              // the block header's offset from the archive header
+};
+
+// The associated data of a block at `place` whose header is `blockHeader`:
+// identifier (16), increment (4), offset (8), then the header's kind, data
+// length and checksum (10) as they lie on disk. Its size, or 0 when the
+// place binds nothing.
+inline constexpr DWORD kBindingSize = 38;
+DWORD BindingOf(const BlockPlace& place, const BYTE* blockHeader, BYTE* binding);
+
 // A sealed block: its header, and its payload, which is either the caller's
 // own data (stored as it is) or bytes in the sealing buffer. When
 // `contiguous`, the 14 bytes before `payload` hold the header, so the block
@@ -69,19 +87,26 @@ class BlockSealer {
   // them, and encrypted when it asks. `buffer` receives the bytes of the
   // payload when they are not the caller's. Returns 0, or the error that
   // stopped it (the encryption's error, ERROR_OUTOFMEMORY); a block that
-  // cannot be encrypted is never stored in the clear.
+  // cannot be encrypted is never stored in the clear. An encrypted block
+  // authenticates `place`.
   DWORD Seal(const BYTE* data, DWORD length, DWORD options, WORD kind, const SealSettings& settings,
-             GrowableBuffer& buffer, SealedBlock* sealed);
+             const BlockPlace& place, GrowableBuffer& buffer, SealedBlock* sealed);
   // As above, into the sealer's own buffer: the block lives until the next
   // call.
   DWORD Seal(const BYTE* data, DWORD length, DWORD options, WORD kind, const SealSettings& settings,
-             SealedBlock* sealed) {
-    return Seal(data, length, options, kind, settings, own_, sealed);
+             const BlockPlace& place, SealedBlock* sealed) {
+    return Seal(data, length, options, kind, settings, place, own_, sealed);
+  }
+  // Encrypts a block sealed without encryption (its place was not known
+  // yet: worker threads seal ahead of the writer) into the sealer's own
+  // buffer; `sealed` then describes the encrypted block.
+  DWORD EncryptSealed(const SealSettings& settings, const BlockPlace& place, SealedBlock* sealed) {
+    return Encrypt(settings, place, own_, sealed);
   }
 
  private:
-  DWORD Encrypt(const BYTE* input, DWORD length, const SealSettings& settings, GrowableBuffer& buffer,
-                DWORD* outLength);
+  DWORD Encrypt(const SealSettings& settings, const BlockPlace& place, GrowableBuffer& buffer,
+                SealedBlock* sealed);
 
   CQVCrypto crypto_;
   GrowableBuffer scratch_;  // compressed data on its way to encryption

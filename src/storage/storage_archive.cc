@@ -131,6 +131,15 @@ BOOL CQVStorage::HeaderCreate() {
   if (!copiedIdentifier && !qv::platform::CreateUuid(m_pHeader + header::kIdentifier)) {
     return Fail(GetLastError());
   }
+  // A new encrypted member has keys of its own: its salt holds the
+  // identifier (an increment's is its base's, so a chain shares one key).
+  if (m_bHasPassword) {
+    m_pHeader[header::kKeyScheme] = header::kKeySchemeOwn;
+    BYTE check[header::kCheckValueSize];
+    if (!DeriveCheckValue(check)) return FALSE;
+    std::memcpy(m_pHeader + header::kCheckValue, check, sizeof(check));
+    std::memset(check, 0, sizeof(check));
+  }
   return TRUE;
 }
 
@@ -165,6 +174,11 @@ BOOL CQVStorage::CheckHeader() {
   if (GetQword(m_pHeader, header::kVolumeSize) == 0) return Fail(ERROR_BAD_FORMAT);
   BYTE type = m_pHeader[header::kEncryptionType];
   if (type != 0 && GetKeySize(type) == 0) return Fail(ERROR_BAD_FORMAT);
+  // A scheme this reader does not know would make keys it cannot make.
+  BYTE scheme = m_pHeader[header::kKeyScheme];
+  if (scheme != header::kKeySchemeShared && (scheme != header::kKeySchemeOwn || type == 0)) {
+    return Fail(ERROR_BAD_FORMAT);
+  }
   if (GetWord(m_pHeader, header::kExtension + 2 * (header::kExtensionUnits - 1)) != 0) {
     return Fail(ERROR_BAD_FORMAT);
   }

@@ -21,7 +21,8 @@ using namespace qv::storage;
 
 namespace {
 
-// The salt of every key the container derives.
+// The salt of every key the container derives; archives whose keys are
+// their own follow it with their identifier.
 const BYTE kArchiveSalt[] = {'~', 'K', 'd', '!', '4', 'p', '%', 'Z', 'r', '2', 'q'};
 constexpr DWORD kArchiveSaltLength = 11;
 
@@ -35,11 +36,29 @@ Buffer Allocate(std::size_t size) { return Buffer(static_cast<BYTE*>(std::malloc
 }  // namespace
 
 BOOL CQVStorage::DeriveKey(DWORD dwCode, BYTE* pbKey) {
-  if (!m_crypto.CryptoDeriveKey(static_cast<LPCWSTR>(m_strPassword), static_cast<QV_KEYTYPE>(dwCode), pbKey,
-                                kArchiveSalt, kArchiveSaltLength)) {
+  BYTE salt[kArchiveSaltLength + header::kIdentifierSize];
+  std::memcpy(salt, kArchiveSalt, kArchiveSaltLength);
+  DWORD saltLength = kArchiveSaltLength;
+  if (m_pHeader[header::kKeyScheme] == header::kKeySchemeOwn) {
+    std::memcpy(salt + saltLength, m_pHeader + header::kIdentifier, header::kIdentifierSize);
+    saltLength += header::kIdentifierSize;
+  }
+  if (!m_crypto.CryptoDeriveKey(static_cast<LPCWSTR>(m_strPassword), static_cast<QV_KEYTYPE>(dwCode), pbKey, salt,
+                                saltLength)) {
     return Fail(GetLastError());
   }
   return TRUE;
+}
+
+// What an encrypted block at stream offset `ullOffset` of this member is
+// bound to: nothing in archives written before blocks were bound.
+BlockPlace CQVStorage::PlaceOf(ULONGLONG ullOffset) const {
+  BlockPlace place;
+  if (m_pHeader[header::kKeyScheme] != header::kKeySchemeOwn) return place;
+  place.identifier = m_pHeader + header::kIdentifier;
+  place.increment = GetDword(m_pHeader, header::kIncrement);
+  place.offset = ullOffset;
+  return place;
 }
 
 // The password check value: a 160-bit derivation (128-bit, padded with
@@ -50,35 +69,84 @@ BOOL CQVStorage::DeriveCheckValue(BYTE pbCheck[20]) {
   return DeriveKey(code, pbCheck);
 }
 
+// An encrypted archive (its header names a key size) needs a password,
+// even when its check value reads as zeros: damage must not make it pass
+// for a plain one. A check value that does not match the password is
+// damage rather than a wrong password when the password's block key opens
+// the archive's first encrypted block: the archive is then read, and
+// IsCheckValueDamaged() tells the caller.
 BOOL CQVStorage::CheckArchivePassword(LPCWSTR pszPassword) {
+  m_bCheckValueDamaged = FALSE;
   const BYTE* stored = m_pHeader + header::kCheckValue;
+  const bool encrypted = m_pHeader[header::kEncryptionType] != 0;
   if (pszPassword == nullptr || pszPassword[0] == 0) {
     static const BYTE kZero[8] = {};
-    return std::memcmp(stored, kZero, sizeof(kZero)) == 0 ? Succeed() : Fail(ERROR_WRONG_PASSWORD);
+    return !encrypted && std::memcmp(stored, kZero, sizeof(kZero)) == 0 ? Succeed() : Fail(ERROR_WRONG_PASSWORD);
   }
   CQVString kept = m_strPassword;
   BOOL hadPassword = m_bHasPassword;
   m_strPassword = pszPassword;
   BYTE check[header::kCheckValueSize];
-  BOOL derived = DeriveCheckValue(check);
+  BOOL derived = encrypted && DeriveCheckValue(check);
   bool match = derived && std::memcmp(check, stored, sizeof(check)) == 0;
   std::memset(check, 0, sizeof(check));
+  if (!match && derived && KeyOpensFirstBlock()) {
+    match = true;
+    m_bCheckValueDamaged = TRUE;
+  }
   if (!match) {
     m_strPassword = kept;
     m_bHasPassword = hadPassword;
-    return Fail(derived ? ERROR_WRONG_PASSWORD : GetError());
+    return Fail(derived || !encrypted ? ERROR_WRONG_PASSWORD : GetError());
   }
   m_bHasPassword = TRUE;
   return Succeed();
 }
 
-BOOL CQVStorage::Decrypt(BYTE* pPayload, DWORD dwStored, DWORD* pdwPlain) {
+BOOL CQVStorage::IsCheckValueDamaged() const { return m_bCheckValueDamaged; }
+
+// Reads the blocks after the header up to the first encrypted one (at most
+// a few: the first file's record is one, and so is the index) and tries to
+// open it with the password's block key. The stream is left where the
+// header ends, as opening leaves it.
+bool CQVStorage::KeyOpensFirstBlock() {
+  constexpr int kMostBlocksLookedAt = 16;
+  const ULONGLONG headerOffset = GetHeaderOffset();
+  if (headerOffset == QVS_INVALID_OFFSET) return false;
+  const ULONGLONG start = headerOffset + QVS_HEADER_SIZE;
+  const BOOL hadPassword = m_bHasPassword;
+  m_bHasPassword = TRUE;
+  bool opened = false;
+  ULONGLONG offset = start;
+  for (int i = 0; i < kMostBlocksLookedAt && OpenVolumeForOffset(offset); ++i) {
+    BYTE blockHeader[block::kSize];
+    DWORD done = 0;
+    if (!Transfer(blockHeader, block::kSize, false, &done)) break;
+    const DWORD stored = GetDword(blockHeader, block::kStoredLength);
+    if ((GetWord(blockHeader, block::kKind) & QVS_BLOCK_ENCRYPTED) != 0) {
+      BYTE* data = nullptr;
+      DWORD length = 0;
+      opened = GetBlock(offset, &data, &length) != FALSE;
+      if (opened) DeleteFoundBlockData(data, length);
+      break;
+    }
+    offset += block::kSize + ULONGLONG{stored};
+  }
+  m_bHasPassword = hadPassword;
+  OpenVolumeForOffset(start);
+  return opened;
+}
+
+BOOL CQVStorage::Decrypt(BYTE* pPayload, DWORD dwStored, DWORD* pdwPlain, ULONGLONG ullOffset,
+                         const BYTE* pBlockHeader) {
   DWORD code = m_pHeader[header::kEncryptionType];
   KeyBytes key;
   if (!DeriveKey(code, key.bytes)) return FALSE;
   void* cipher = m_crypto.CryptoCreate(QV_ENCRYPTION_AES256GCM, key.bytes, GetKeySize(code));
   if (cipher == nullptr) return Fail(GetLastError());
-  BOOL decrypted = m_crypto.CryptoDecryptData(cipher, pPayload, dwStored, pdwPlain);
+  BYTE binding[kBindingSize];
+  const DWORD bindingSize = BindingOf(PlaceOf(ullOffset), pBlockHeader, binding);
+  BOOL decrypted = m_crypto.CryptoDecryptBound(cipher, pPayload, dwStored, pdwPlain, binding, bindingSize);
   m_crypto.CryptoDestroy(cipher);
   return decrypted ? TRUE : Fail(ERROR_INVALID_DATA);
 }
@@ -100,7 +168,9 @@ BOOL CQVStorage::CreateBlock(const BYTE* pData, DWORD dwLength, DWORD dwOptions,
   if (!PrepareSealing((dwOptions & QVS_BLOCK_STORE_PLAIN) == 0, &settings, &key)) return FALSE;
   if (!m_pSealer) m_pSealer = std::make_unique<BlockSealer>();
   SealedBlock sealed;
-  DWORD error = m_pSealer->Seal(pData, dwLength, dwOptions, wKind, settings, &sealed);
+  const ULONGLONG offset = CurrentOffset();
+  if (offset == QVS_INVALID_OFFSET) return FALSE;
+  DWORD error = m_pSealer->Seal(pData, dwLength, dwOptions, wKind, settings, PlaceOf(offset), &sealed);
   if (error != ERROR_SUCCESS) return Fail(error);
   return WriteSealed(sealed.header, sealed.payload, sealed.payloadLength, sealed.contiguous, pullOffset);
 }
@@ -184,7 +254,7 @@ BOOL CQVStorage::GetBlock(ULONGLONG ullOffset, BYTE** ppData, DWORD* pdwLength) 
   DWORD plainLength = stored;
   if (encrypted) {
     if (!m_bHasPassword) return Fail(ERROR_INVALID_PASSWORD);
-    if (!Decrypt(payload.get(), stored, &plainLength)) return FALSE;
+    if (!Decrypt(payload.get(), stored, &plainLength, offset, blockHeader)) return FALSE;
   }
   Buffer data;
   if (compressed) {

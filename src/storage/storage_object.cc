@@ -74,6 +74,7 @@ void CQVStorage::CopyFrom(const CQVStorage& other) {
   m_bReadOnly = other.m_bReadOnly;
   m_bReading = other.m_bReading;
   m_bReadMoving = other.m_bReadMoving;
+  m_bCheckValueDamaged = other.m_bCheckValueDamaged;
   m_pfnSleep = other.m_pfnSleep;
   // Blocks queued by the source stay the source's.
   m_pBlockQueue.reset();
@@ -193,11 +194,8 @@ BOOL CQVStorage::UpdateInternalInfo(QVS_ARCHIVE_INFO* pInfo) {
   m_bHasPassword = hasPassword ? TRUE : FALSE;
   m_strPassword = hasPassword ? pInfo->pszPassword : QVT("");
   m_strIncrementTag = IsEmptyText(pInfo->pszIncrementTag) ? kDefaultIncrementTag : pInfo->pszIncrementTag;
-  if (hasPassword) {
-    BYTE check[header::kCheckValueSize];
-    if (!DeriveCheckValue(check)) return FALSE;
-    std::memcpy(m_pHeader + header::kCheckValue, check, sizeof(check));
-  }
+  // The check value is derived once the archive has its identifier (see
+  // HeaderCreate): the identifier is part of its salt.
   return TRUE;
 }
 

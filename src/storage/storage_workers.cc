@@ -2,6 +2,7 @@
 // writes them back in their order, so the archive is the same stream as
 // without workers and every file operation stays on the calling thread.
 #include <algorithm>
+#include <memory>
 
 #include "storage/block_queue.h"
 #include "storage/block_sealer.h"
@@ -31,13 +32,14 @@ BOOL CQVStorage::FlushBlocks() {
   return m_dwQueueError != ERROR_SUCCESS ? Fail(m_dwQueueError) : Succeed();
 }
 
-// Starts the workers with the archive's settings; the block key is derived
-// once, here, on the calling thread. TRUE without a queue when the system
-// gives no thread.
+// Starts the workers with the archive's settings: they checksum and
+// compress; encryption binds each block to where it lands in the stream,
+// so the writer does it (see WriteQueued). TRUE without a queue when the
+// system gives no thread.
 BOOL CQVStorage::StartQueue() {
   SealSettings settings;
   KeyBytes key;
-  if (!PrepareSealing(true, &settings, &key)) return FALSE;
+  if (!PrepareSealing(false, &settings, &key)) return FALSE;
   m_pBlockQueue = std::make_unique<BlockQueue>(m_dwWorkerThreads, settings);
   if (!m_pBlockQueue->Started()) m_pBlockQueue.reset();
   return TRUE;
@@ -59,7 +61,17 @@ BOOL CQVStorage::QueueBlock(const BYTE* pData, DWORD dwLength, DWORD dwOptions, 
 
 BOOL CQVStorage::WriteQueued(QueuedBlock& block) {
   if (block.error != ERROR_SUCCESS) return StopQueue(block.error);
-  const SealedBlock& sealed = block.sealed;
+  SealedBlock sealed = block.sealed;
+  if ((block.options & QVS_BLOCK_STORE_PLAIN) == 0 && m_bHasPassword) {
+    SealSettings settings;
+    KeyBytes key;
+    const ULONGLONG offset = CurrentOffset();
+    if (offset == QVS_INVALID_OFFSET || !PrepareSealing(true, &settings, &key)) return StopQueue(GetError());
+    if (!m_pSealer) m_pSealer = std::make_unique<BlockSealer>();
+    if (DWORD error = m_pSealer->EncryptSealed(settings, PlaceOf(offset), &sealed); error != ERROR_SUCCESS) {
+      return StopQueue(error);
+    }
+  }
   if (!WriteSealed(sealed.header, sealed.payload, sealed.payloadLength, sealed.contiguous, block.offsetOut)) {
     return StopQueue(GetError());
   }

@@ -26,6 +26,9 @@ inline std::vector<FixtureArchive> FixtureArchives() {
       {"secret160", "short", 160, QVS_NO_VOLUME_LIMIT, 0},
       {"split", "", 256, 1500, 0},
       {"chain", "", 256, QVS_NO_VOLUME_LIMIT, 1},
+      // Encrypted with keys of its own (the identifier in the salt, blocks
+      // bound to their place); the two secret ones above predate that.
+      {"ownkeys", "p\xC3\xA4sswort \xE2\x82\xAC", 256, QVS_NO_VOLUME_LIMIT, 0},
   };
 }
 

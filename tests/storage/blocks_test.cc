@@ -128,22 +128,22 @@ TEST_F(BlocksTest, EncryptedBlocksReadBackWithThePasswordOnly) {
   EXPECT_EQ(refused.GetError(), static_cast<DWORD>(ERROR_WRONG_PASSWORD));
 }
 
-TEST_F(BlocksTest, EncryptedBlockWithoutAPasswordIsRefused) {
+TEST_F(BlocksTest, EncryptedArchiveWithAWipedCheckValueStillNeedsItsPassword) {
   desc_.password = W("pw");
   std::vector<ULONGLONG> at = Write({TextBytes(100)});
-  // An archive whose check value was wiped opens without a password, but
-  // its blocks stay closed.
+  // Zeros where the check value was do not make it a plain archive: the
+  // header still names a key size.
   Bytes file = ReadAll(temp_.path() / "home.QVA");
   std::fill(file.begin() + 161, file.begin() + 181, 0);
   WriteAll(temp_.path() / "home.QVA", file);
   ArchiveDescription none(temp_.DrivePath());
   CQVStorage reader;
-  ASSERT_TRUE(reader.OpenArchive(none.get()));
-  BYTE* data = nullptr;
-  DWORD length = 0;
-  EXPECT_FALSE(reader.GetBlock(at[0], &data, &length));
-  EXPECT_EQ(reader.GetError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
-  EXPECT_EQ(data, nullptr);
+  EXPECT_FALSE(reader.OpenArchive(none.get()));
+  EXPECT_EQ(reader.GetError(), static_cast<DWORD>(ERROR_WRONG_PASSWORD));
+  // With the password its blocks open, and the damage is told.
+  ASSERT_TRUE(reader.OpenArchive(desc_.get())) << reader.GetError();
+  EXPECT_TRUE(reader.IsCheckValueDamaged());
+  EXPECT_EQ(BlockAt(reader, at[0]), TextBytes(100));
   reader.CloseArchive();
 }
 
@@ -189,12 +189,15 @@ TEST_F(BlocksTest, CheckValueNeverRevealsTheBlockKey) {
   Write({TextBytes(10)});
   Bytes file = ReadAll(temp_.path() / "home.QVA");
   Bytes check(file.begin() + 161, file.begin() + 181);
+  // The salt: the archive's fixed bytes, then its identifier.
+  Bytes salt = {'~', 'K', 'd', '!', '4', 'p', '%', 'Z', 'r', '2', 'q'};
+  salt.insert(salt.end(), file.begin() + 8, file.begin() + 24);
+  EXPECT_EQ(file[134], 1);
   CQVCrypto crypto;
-  const BYTE salt[] = {'~', 'K', 'd', '!', '4', 'p', '%', 'Z', 'r', '2', 'q'};
   BYTE key[32];
-  ASSERT_TRUE(crypto.CryptoDeriveKey(desc_.password.c_str(), QV_KEY_256, key, salt, 11));
+  ASSERT_TRUE(crypto.CryptoDeriveKey(desc_.password.c_str(), QV_KEY_256, key, salt.data(), 27));
   BYTE check160[20];
-  ASSERT_TRUE(crypto.CryptoDeriveKey(desc_.password.c_str(), QV_KEY_160, check160, salt, 11));
+  ASSERT_TRUE(crypto.CryptoDeriveKey(desc_.password.c_str(), QV_KEY_160, check160, salt.data(), 27));
   EXPECT_EQ(check, Bytes(check160, check160 + 20));  // the check value is the 160-bit derivation
   EXPECT_NE(Bytes(key, key + 4), Bytes(check.begin(), check.begin() + 4));
   EXPECT_EQ(std::search(key, key + 32, check.begin(), check.begin() + 4), key + 32);

@@ -57,6 +57,40 @@ TEST_P(FixturesTest, EveryArchiveReadsBackWhole) {
   }
 }
 
+// One flipped bit of the password check value: the password still opens
+// the blocks, so the archive reads and is called damaged, whichever way its
+// keys were made; another password is still refused as wrong.
+TEST_P(FixturesTest, AFlippedCheckValueIsDamageNotAWrongPassword) {
+  TempDir temp;
+  std::filesystem::copy(FixtureFolder(GetParam()), temp.path());
+  for (const FixtureArchive& fixture : FixtureArchives()) {
+    if (fixture.password.empty()) continue;
+    SCOPED_TRACE(fixture.name);
+    const std::filesystem::path base = temp.path() / (fixture.name + ".QVA");
+    Bytes header = ReadAll(base);
+    header[161 + 7] ^= 0x10;
+    WriteAll(base, header);
+    ArchiveDescription desc(temp.DrivePath());
+    desc.name = W(fixture.name);
+    desc.password = W(fixture.password);
+    CQVStorage storage;
+    ASSERT_TRUE(storage.OpenArchive(desc.get())) << storage.GetError();
+    EXPECT_TRUE(storage.IsCheckValueDamaged());
+    BYTE* data = nullptr;
+    DWORD length = 0;
+    HANDLE walk = storage.FindFirstDataBlock(&data, &length);
+    ASSERT_NE(walk, nullptr) << storage.GetError();
+    EXPECT_EQ(Bytes(data, data + length), FixtureBlocks(0)[0]);
+    storage.DeleteFoundBlockData(data, length);
+    storage.FindBlockClose(walk);
+    storage.CloseArchive();
+    desc.password = W("not it");
+    CQVStorage wrong;
+    EXPECT_FALSE(wrong.OpenArchive(desc.get()));
+    EXPECT_EQ(wrong.GetError(), static_cast<DWORD>(ERROR_WRONG_PASSWORD));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(MadeBy, FixturesTest, ::testing::Values("linux", "windows"));
 
 }  // namespace

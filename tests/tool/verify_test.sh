@@ -134,7 +134,7 @@ check "$work/case.QVA" 1
 expect "not damaged and errors == 'its header gives version 17, not 1'"
 flip 140
 check "$work/case.QVA" 1
-expect "not damaged and 'reserved bytes (134 to 148)' in errors"
+expect "not damaged and 'reserved bytes (135 to 148)' in errors"
 flip 120
 check "$work/case.QVA" 1
 expect "not damaged and 'replaced archives (bytes 53 to 133)' in errors"

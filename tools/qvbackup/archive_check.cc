@@ -92,7 +92,7 @@ void MemberCheck::CheckHeader(Identifier* baseIdentifier) {
       !AllZero(header_, header::kReplacedIdentifiers + slots * header::kIdentifierSize,
                (header::kMostReplaced - slots) * header::kIdentifierSize)) {
     Error(Widen("its header's list of replaced archives (bytes ") + Number(header::kReplacedCount) + Widen(" to ") +
-          Number(header::kReserved2 - 1) + Widen(") is not well formed"));
+          Number(header::kKeyScheme - 1) + Widen(") is not well formed"));
   }
   const DWORD increment = Dword(header_, header::kIncrement);
   if (increment != member_) Error(Widen("its header gives increment number ") + Number(increment));

@@ -56,12 +56,19 @@ int Run(const std::wstring& program, const std::wstring& target) {
       Complain(program, error);
       return 1;
   }
+  // The password opened the blocks its header's check value refused: the
+  // files are whole (each is checked as it is read), the header is not.
+  const bool damagedHeader = control.GetStorage().IsCheckValueDamaged() != FALSE;
+  if (damagedHeader) {
+    ComplainBecause(program, L"the archive's header is damaged (its password check value does not match, "
+                             L"but the password opens its data): restoring anyway");
+  }
   WriteOut(L"Restoring into " + target + L"\n");
   const RestoreOutcome outcome = RestoreEverything(control, target);
   for (const std::wstring& path : outcome.failed) ComplainBecause(path, L"not restored");
   WriteOut(L"Restored " + std::to_wstring(outcome.files) + L" files, " + std::to_wstring(outcome.bytes) +
            L" bytes, into " + target + L"\n");
-  return outcome.failed.empty() ? 0 : 1;
+  return outcome.failed.empty() && !damagedHeader ? 0 : 1;
 }
 
 }  // namespace
