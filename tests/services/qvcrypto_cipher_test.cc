@@ -105,6 +105,63 @@ TEST(AesGcm, SealsAndOpensThePublishedVectors) {
   }
 }
 
+// The published AES-256 case with associated data (20 bytes).
+TEST(AesGcm, AssociatedDataIsCoveredByTheTag) {
+  const std::vector<BYTE> key = FromHex("feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308");
+  const std::vector<BYTE> nonce = FromHex("cafebabefacedbaddecaf888");
+  const std::vector<BYTE> associated = FromHex("feedfacedeadbeeffeedfacedeadbeefabaddad2");
+  const std::string plain =
+      "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b39";
+  qv::crypto::AesGcm gcm;
+  ASSERT_EQ(gcm.SetKey(key.data()), 0u);
+  std::vector<BYTE> text = FromHex(plain);
+  BYTE tag[16];
+  ASSERT_EQ(gcm.Seal(nonce.data(), text.data(), text.size(), text.data(), tag, associated.data(), associated.size()),
+            0u);
+  EXPECT_EQ(ToHex(text),
+            "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa8cb08e48590dbb3da7b08b1056828838c5f61e6393ba7a0abcc9f662");
+  EXPECT_EQ(ToHex(tag, 16), "76fc6ece0f4e1768cddf8853bb2d551b");
+  // Without the associated data, or with one bit of it changed, the same
+  // bytes do not open (and are wiped).
+  std::vector<BYTE> copy = text;
+  EXPECT_EQ(gcm.Open(nonce.data(), copy.data(), copy.size(), tag), static_cast<DWORD>(ERROR_INVALID_DATA));
+  EXPECT_EQ(copy, std::vector<BYTE>(copy.size(), 0));
+  std::vector<BYTE> changed = associated;
+  changed[19] ^= 1;
+  copy = text;
+  EXPECT_EQ(gcm.Open(nonce.data(), copy.data(), copy.size(), tag, changed.data(), changed.size()),
+            static_cast<DWORD>(ERROR_INVALID_DATA));
+  ASSERT_EQ(gcm.Open(nonce.data(), text.data(), text.size(), tag, associated.data(), associated.size()), 0u);
+  EXPECT_EQ(ToHex(text), plain);
+}
+
+TEST_F(CQVCryptoCipher, BoundTextOpensOnlyWithItsAssociatedData) {
+  void* context = Create(Pattern(32), 256);
+  const std::vector<BYTE> plain = Pattern(300);
+  const std::vector<BYTE> place = Pattern(38);
+  std::vector<BYTE> stored(plain.size() + QV_ENCRYPTION_OVERHEAD);
+  ASSERT_TRUE(crypto_.CryptoEncryptBound(context, plain.data(), stored.data(), 300, place.data(), 38));
+  std::vector<BYTE> copy = stored;
+  EXPECT_FALSE(crypto_.CryptoDecryptData(context, copy.data(), static_cast<DWORD>(copy.size()), nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  copy = stored;
+  EXPECT_FALSE(crypto_.CryptoDecryptBound(context, copy.data(), static_cast<DWORD>(copy.size()), nullptr, place.data(),
+                                          37));
+  copy = stored;
+  DWORD length = 0;
+  ASSERT_TRUE(crypto_.CryptoDecryptBound(context, copy.data(), static_cast<DWORD>(copy.size()), &length, place.data(),
+                                         38));
+  EXPECT_EQ(std::vector<BYTE>(copy.begin(), copy.begin() + length), plain);
+  // Null associated data with a length is refused, not read.
+  EXPECT_FALSE(crypto_.CryptoEncryptBound(context, plain.data(), stored.data(), 300, nullptr, 4));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  // Unbound text is bound text with no associated data.
+  ASSERT_TRUE(crypto_.CryptoEncryptData(context, plain.data(), stored.data(), 300));
+  ASSERT_TRUE(crypto_.CryptoDecryptBound(context, stored.data(), static_cast<DWORD>(stored.size()), &length, nullptr,
+                                         0));
+  EXPECT_EQ(std::vector<BYTE>(stored.begin(), stored.begin() + length), plain);
+}
+
 TEST_F(CQVCryptoCipher, DecryptsAPublishedVectorLaidOutAsNonceCipherTextTag) {
   const GcmVector& v = kVectors[2];
   std::string stored = std::string(v.nonce) + v.cipher + v.tag;
