@@ -7,6 +7,7 @@
 # byte; the figures, and the archives' sizes, as ratios of this tree
 # against the revision.
 #   bench/compare_revisions.sh REVISION [SIZE] [RUNS]   SIZE as make_corpus.py takes it (default 1G), RUNS default 3
+# With QV_BENCH_PASSWORD set, both write and read encrypted archives with it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 revision=${1:?usage: compare_revisions.sh REVISION [SIZE] [RUNS]}
@@ -42,13 +43,15 @@ timed() {
   sync
   echo "$(echo "$end - $start" | bc) $(echo "$(date +%s.%N) - $start" | bc)" >> "$file"
 }
+secret=()
+if [[ -n ${QV_BENCH_PASSWORD:-} ]]; then secret=(--password-env QV_BENCH_PASSWORD); fi
 for ((run = 1; run <= runs; run++)); do
   for i in 0 1; do
     rm -rf "$work/out" "$work/back"
     mkdir -p "$work/back"
-    timed "$work/backup.$i" "${programs[$i]}" backup "$src" --to "$work/out" --name c --quiet
+    timed "$work/backup.$i" "${programs[$i]}" backup "$src" --to "$work/out" --name c --quiet "${secret[@]}"
     du -sb "$work/out" | cut -f1 >> "$work/bytes.$i"
-    timed "$work/restore.$i" "${programs[$i]}" restore "$work/out/c.QVA" --to "$work/back" --quiet
+    timed "$work/restore.$i" "${programs[$i]}" restore "$work/out/c.QVA" --to "$work/back" --quiet "${secret[@]}"
     diff -r -q "$src" "$work/back/Kelvar_C$src" > /dev/null ||
       { echo "compare: ${labels[$i]} restored a different tree" >&2; exit 1; }
   done
@@ -56,7 +59,7 @@ done
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 column_of() { awk -v c="$2" '{ print $c }' "$1" | median; }
-echo "corpus: $(echo "scale=1; $mb / 1" | bc) MB from bench/make_corpus.py $size, $(nproc) cores, medians of $runs runs"
+echo "corpus: $(echo "scale=1; $mb / 1" | bc) MB from bench/make_corpus.py $size, $(nproc) cores, medians of $runs runs${secret[*]:+, encrypted}"
 echo "| step | ${labels[0]} s (exit, synced) | ${labels[1]} s (exit, synced) | ratio at exit | ratio synced |"
 echo "|---|---|---|---|---|"
 for step in backup restore; do
