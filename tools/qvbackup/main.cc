@@ -1,5 +1,6 @@
 #include "commands.h"
 #include "console.h"
+#include "qvbackup/host.h"
 #include "report.h"
 
 namespace qvtool {
@@ -30,9 +31,18 @@ const char kUsage[] =
     "'qvbackup COMMAND --help' tells more. Exit status: 0 success, 1 failure or\n"
     "damage found, 2 wrong usage, 3 the archive is in use by another run.\n";
 
+// The line the library's trace log has for the user (a configuration it
+// ignored, a log it would not write), shown once before anything else.
+void ShowLogNotice() {
+  WCHAR notice[8192];
+  const DWORD length = QVGetLogNotice(notice, static_cast<DWORD>(sizeof(notice) / sizeof(notice[0])));
+  if (length != 0) WriteError(Widen("qvbackup: ") + WString(notice, length) + Widen("\n"));
+}
+
 }  // namespace
 
 int RunQvbackup(const std::vector<WString>& arguments) {
+  ShowLogNotice();
   if (arguments.empty()) {
     WriteError(Widen(kUsage));
     return kExitUsage;
