@@ -679,7 +679,8 @@ def write_sparse(path, size, pieces):
 
 def sizes(tool, work):
     """Index entries whose size disagrees with the content saved (2^62 bytes
-    for 6, one byte less or more; runs of a file with holes ending past it):
+    for 6, one byte less or more; runs of a file with holes ending past it,
+    or overlapping):
     verify names exactly that file as damaged, restore refuses it and
     brings back every other file as saved; untouched, such archives are
     sound and restore whole."""
@@ -740,6 +741,12 @@ def sizes(tool, work):
         if kind == "plain" and runs and struct.unpack_from("<I", member.payload(runs[0]), 19)[0] == 2:
             open(path, "wb").write(with_entry_size(member, "holes.bin", tail))
             run("runs past the size", path, ("holes.bin", f"past the {tail} bytes its index gives it"))
+            # The first run moved onto the second: its block's checksum made
+            # anew, the runs overlap.
+            first = runs[0] + 1
+            moved = struct.pack("<Q", tail) + member.payload(first)[8:]
+            open(path, "wb").write(replace_block(member.data, member.blocks[first][0], moved))
+            run("runs out of order", path, ("holes.bin", f"its runs of data are out of order or overlap at {tail}"))
         elif kind == "plain":
             print("archive damage: this file system reports no holes; runs of data not checked")
 
