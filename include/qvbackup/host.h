@@ -84,6 +84,15 @@ QVBACKUP_API DWORD QVGetProgramPath(LPWSTR buffer, DWORD cchBuffer);
 // not set, ERROR_INSUFFICIENT_BUFFER when it does not fit.
 QVBACKUP_API BOOL QVGetEnvironmentText(LPCWSTR name, LPWSTR buffer, DWORD cchBuffer, DWORD* pcchValue);
 
+// Writes into `buffer` the one line the library's trace log has for the
+// user, when it has one: the configuration file "QV_LOG.INI" it found and
+// ignored, and why ("ignoring /tmp/QV_LOG.INI: writable by others"), or
+// the log file it would not write ("not writing the log /tmp/run.log: a
+// symbolic link is there"). A host shows it once, on its own terms (the
+// library prints nothing). Returns its length, 0 when there is none (with
+// ERROR_SUCCESS) or when it does not fit (ERROR_INSUFFICIENT_BUFFER).
+QVBACKUP_API DWORD QVGetLogNotice(LPWSTR buffer, DWORD cchBuffer);
+
 }  // extern "C"
 
 #endif  // QVBACKUP_HOST_H_

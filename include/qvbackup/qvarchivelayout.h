@@ -22,7 +22,9 @@
 //   27 first name (the file's name), UTF-16 with terminator
 //   then the second name (the file's full path), UTF-16 with terminator
 // File user data in the index (18 bytes):
-//   0 everything delivered for the file (8) | 8 record block offset (8) | 16 0 (2)
+//   0 everything delivered for the file (8) | 8 record block offset (8)
+//   16 flags (2): bit 0, the file changed while it was read (0 in archives
+//   written before the flags were)
 // Closing record (kind 0, stored plain):
 //   0 "SQVO" | 4 offset of the first index block (8) | 12 image length (4)
 #ifndef QVBACKUP_QVARCHIVELAYOUT_H_
@@ -120,6 +122,13 @@ constexpr DWORD kOpening3 = 15;
 constexpr DWORD kOpening4 = 19;
 constexpr DWORD kEntry = 23;
 constexpr DWORD kSize = 27;
+// Opening value 4: how the content is laid out in the data blocks. Plain:
+// the file's bytes from first to last. Runs (a file with large holes):
+// runs of (offset (8), length (8), that many bytes), in order and apart,
+// the holes between them left out; the file's size is its entry's.
+constexpr DWORD kContentPlain = 1;
+constexpr DWORD kContentRuns = 2;
+constexpr DWORD kRunHeaderSize = 16;
 // What the file service delivers besides the content: its opening record
 // (16 bytes) and its naming record (48 bytes and the terminated name).
 constexpr ULONGLONG kOpeningBytes = 16;
@@ -133,7 +142,11 @@ constexpr ULONGLONG RecordBytes(DWORD nameLength) {
 namespace userdata {
 constexpr DWORD kFileBytes = 0;
 constexpr DWORD kRecordOffset = 8;
+constexpr DWORD kFlags = 16;
 constexpr DWORD kSize = 18;
+// The file was saved as read while it changed: its content need not be as
+// long as the size its entry gives (the size when the backup found it).
+constexpr WORD kChangedWhileRead = 0x0001;
 }  // namespace userdata
 
 namespace closing {

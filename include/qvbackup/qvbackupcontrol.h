@@ -97,7 +97,9 @@ class QVBACKUP_API CQVBackupControl {
   // request seen here gives the new archive up (ERROR_CANCELLED,
   // ENGINE_MSG_CANCELLED): the archive it would have replaced is untouched.
   // A file saved as read while it changed is told to the callback
-  // (ENGINE_MSG_FILE_CHANGED).
+  // (ENGINE_MSG_FILE_CHANGED) and marked so in its entry's user data
+  // (qvlayout::userdata::kChangedWhileRead): its content may be longer or
+  // shorter than the size its entry gives.
   BOOL AddFileToArchive(LPCWSTR pszPath, ULONGLONG ullUnused = 0);
   // Writes the index and the closing record and puts the archive in place
   // (CQVStorage::CloseArchive); each file that removed is told to the
@@ -183,6 +185,8 @@ class QVBACKUP_API CQVBackupControl {
   BOOL RestoreBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, ULONGLONG ullFileBytes);
   void ReleaseRestoreBlock();
   void Notify(DWORD dwCode, ULONGLONG ullValue1 = 0, ULONGLONG ullValue2 = 0);
+  // Whether entry `dwEntry` is of a file saved as read while it changed.
+  bool SavedWhileChanging(DWORD dwEntry) const;
   BOOL FailLoading(const WCHAR* pszDetail);
   void ApplyWrittenOffsets(bool bAll);
   void MarkAbandoned(DWORD dwError);
@@ -214,6 +218,7 @@ class QVBACKUP_API CQVBackupControl {
     ULONGLONG ullRecordOffset;  // QVS_INVALID_OFFSET until written
     bool bSaved;
     bool bRecordQueued;
+    bool bChanged;  // saved as read while it changed
   };
 
   ULONGLONG m_ullTotalBytes;
@@ -228,7 +233,7 @@ class QVBACKUP_API CQVBackupControl {
   CQVEngineCallback* m_pCallback;
   DWORD m_dwPhase;
   DWORD m_dwCurrentEntry;
-  ULONGLONG m_ullFileBytes;
+  ULONGLONG m_ullFileBytes;  // what the file service delivers (backup) or is handed (restore) for the file
   BYTE m_abRecordHeader[QVBC_RECORD_HEADER_SIZE];
   BYTE* m_pRestoreBlock;             // the block being handed back
   DWORD m_dwRestoreBlockLength;

@@ -130,7 +130,7 @@ BOOL CQVBackupControl::AddFileToArchive(LPCWSTR pszPath, ULONGLONG) {
   m_ullFileBytes = 0;
   m_dwCallbackError = 0;
   m_dwCurrentEntry = m_qvfa.Add(pszPath, nullptr, SavedItemFlags(), QVBC_FILE_USER_DATA_SIZE, nullptr);
-  m_dqSavedEntries.push_back({m_dwCurrentEntry, 0, QVS_INVALID_OFFSET, false, false});
+  m_dqSavedEntries.push_back({m_dwCurrentEntry, 0, QVS_INVALID_OFFSET, false, false, false});
   BOOL saved = m_dwCurrentEntry != 0 && file.BackupFile(BackupCallback, reinterpret_cast<std::uintptr_t>(this));
   DWORD error = GetLastError();
   const bool changed = saved && file.ChangedWhileRead();
@@ -139,6 +139,7 @@ BOOL CQVBackupControl::AddFileToArchive(LPCWSTR pszPath, ULONGLONG) {
   if (saved) {
     m_dqSavedEntries.back().ullFileBytes = m_ullFileBytes;
     m_dqSavedEntries.back().bSaved = true;
+    m_dqSavedEntries.back().bChanged = changed;
     ApplyWrittenOffsets(false);
     if (described && item.type == qv::platform::ItemType::kFile) KeepFileMetadata(m_dwCurrentEntry, item);
     if (changed) {
@@ -257,6 +258,7 @@ void CQVBackupControl::ApplyWrittenOffsets(bool bAll) {
       BYTE userData[userdata::kSize] = {};
       PutQword(userData, userdata::kFileBytes, oldest.ullFileBytes);
       PutQword(userData, userdata::kRecordOffset, oldest.ullRecordOffset);
+      if (oldest.bChanged) PutWord(userData, userdata::kFlags, userdata::kChangedWhileRead);
       m_qvfa.SetUserData(oldest.dwEntry, userData);
     }
     m_dqSavedEntries.pop_front();

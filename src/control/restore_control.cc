@@ -122,6 +122,7 @@ BOOL CQVBackupControl::RestoreFile(LPCWSTR pszTarget, ULONGLONG ullFileBytes) {
   file.Attach(pszTarget);
   m_dwPhase = 0;
   m_dwCallbackError = 0;
+  m_ullFileBytes = ullFileBytes;
   ReleaseRestoreBlock();
   BOOL restored = file.RestoreFile(RestoreCallback, ullFileBytes, reinterpret_cast<std::uintptr_t>(this));
   DWORD error = m_dwCallbackError != 0 ? m_dwCallbackError : GetLastError();
@@ -182,6 +183,18 @@ DWORD CQVBackupControl::FillNamingRecord(QVBF_INTERNAL_DATA& data) {
     return ERROR_CANCELLED;
   }
   DWORD firstLength = GetWord(m_pRecordBlock, record::kFirstNameLength);
+  // Plain content is exactly as long as the entry says, unless the file
+  // changed while it was read: another length means the entry or the
+  // bytes saved for it are damaged, and no file is made that would pass
+  // for the one saved. (Runs are held to the size as they come.)
+  const ULONGLONG recordBytes = record::RecordBytes(firstLength);
+  if (!m_bFromRecordOnly && GetDword(m_pRecordBlock, record::kOpening4) == record::kContentPlain &&
+      m_ullFileBytes >= recordBytes && m_ullFileBytes - recordBytes != info.ullSize &&
+      !SavedWhileChanging(m_dwCurrentEntry)) {
+    theLog.LogDetail(QVT("The content saved is not the size the index gives"));
+    m_dwCallbackError = ERROR_INVALID_DATA;
+    return ERROR_CANCELLED;
+  }
   DWORD needed = sizeof(QVBF_NAMING_RECORD) + (firstLength + 1) * 2;
   if (data.pData == nullptr || data.dwLength < needed) {
     m_dwCallbackError = ERROR_INSUFFICIENT_BUFFER;
@@ -199,6 +212,13 @@ DWORD CQVBackupControl::FillNamingRecord(QVBF_INTERNAL_DATA& data) {
   std::memcpy(out + offsetof(QVBF_NAMING_RECORD, ftLastWriteTime), reinterpret_cast<const BYTE*>(&info) + 596, 8);
   std::memcpy(out + sizeof(QVBF_NAMING_RECORD), m_pRecordBlock + record::kSize, (firstLength + 1) * 2);
   return 0;
+}
+
+bool CQVBackupControl::SavedWhileChanging(DWORD dwEntry) const {
+  DWORD size = 0;
+  const BYTE* userData = const_cast<CQVFileArray&>(m_qvfa).GetUserData(dwEntry, &size);
+  return userData != nullptr && size >= userdata::kSize &&
+         (GetWord(userData, userdata::kFlags) & userdata::kChangedWhileRead) != 0;
 }
 
 // Hands back the file's content from the data blocks that follow its record.

@@ -33,7 +33,7 @@ bool LogEnv::ToLocalTime(std::int64_t seconds, SYSTEMTIME* local) {
 }
 
 std::unique_ptr<qv::platform::WritableFile> LogEnv::CreateLogFile(const WCHAR* path) {
-  return qv::platform::CreateWritableFile(path);
+  return qv::platform::CreateWritableFile(path, qv::platform::Creation::kNew);
 }
 
 }  // namespace qv::log

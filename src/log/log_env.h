@@ -36,8 +36,9 @@ class LogEnv {
   // The local time of `seconds`; false when it cannot be shown.
   virtual bool ToLocalTime(std::int64_t seconds, SYSTEMTIME* local);
 
-  // Creates (or empties) the log file for writing, shared for reading and
-  // writing. Null with the last error on failure.
+  // Creates the log file for writing, shared for reading and writing: a new
+  // file only, so that nothing already at the name (a file, or a symbolic
+  // link to one) is ever opened. Null with the last error on failure.
   virtual std::unique_ptr<qv::platform::WritableFile> CreateLogFile(const WCHAR* path);
 };
 

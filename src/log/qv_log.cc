@@ -5,9 +5,9 @@
 
 #include "log/last_error_keeper.h"
 #include "log/log_text.h"
+#include "log/log_trust.h"
+#include "platform/checked_profile.h"
 #include "platform/file_ops.h"
-#include "platform/file_system.h"
-#include "platform/profile.h"
 
 using qv::log::LastErrorKeeper;
 
@@ -18,7 +18,6 @@ constexpr WCHAR kSection[] = QVT("LOG");
 constexpr WCHAR kOutputNameKey[] = QVT("OutputName");
 constexpr WCHAR kLevelKey[] = QVT("LogLevel");
 constexpr WCHAR kAbsoluteMark[] = QVT(":\\");
-constexpr WCHAR kPreviousLogSuffix[] = QVT(".bak");
 constexpr WCHAR kIndentation[] = QVT("  ");
 constexpr INT kDefaultLevel = 3;
 // The room the configuration's folder and output name are read into.
@@ -28,16 +27,22 @@ constexpr UINT kDriveTypeCdRom = 5;
 struct Configuration {
   CQVPathString file;    // the configuration file
   CQVPathString folder;  // its folder, with a trailing backslash
+  qv::platform::CheckedProfile profile;  // what it holds, read once
+  CQVString distrust;    // why it is not used; empty when it is
 };
 
+// The first root holding the file wins, trusted or not: a file the log
+// refuses is said so, and no other is looked for.
 bool FindOnDriveRoots(qv::log::LogEnv& env, Configuration* found) {
   for (const CQVString& root : env.ConfigurationRoots()) {
     if (env.DriveTypeOf(root) == kDriveTypeCdRom) continue;
     CQVPathString candidate = root + kConfigurationName;
-    if (qv::platform::FileExists(candidate)) {
-      *found = {candidate, root};
-      return true;
-    }
+    const qv::platform::ProfileOpening opening = found->profile.Open(candidate, /*readWrite=*/false);
+    if (opening == qv::platform::ProfileOpening::kMissing) continue;
+    found->file = candidate;
+    found->folder = root;
+    found->distrust = qv::log::DistrustOf(opening, found->profile);
+    return true;
   }
   return false;
 }
@@ -49,8 +54,11 @@ bool FindInCurrentFolder(qv::log::LogEnv& env, Configuration* found) {
   if (!env.CurrentFolder(&folder) || folder.IsEmpty() || folder.GetLength() >= kMaxPathText) return false;
   folder.AddBackslash();
   CQVPathString candidate = folder + kConfigurationName;
-  if (!qv::platform::CanOpenForReadWrite(candidate)) return false;
-  *found = {candidate, folder};
+  const qv::platform::ProfileOpening opening = found->profile.Open(candidate, /*readWrite=*/true);
+  if (opening == qv::platform::ProfileOpening::kMissing) return false;
+  found->file = candidate;
+  found->folder = folder;
+  found->distrust = qv::log::DistrustOf(opening, found->profile);
   return true;
 }
 
@@ -61,20 +69,10 @@ bool FindConfiguration(qv::log::LogEnv& env, Configuration* found) {
 CQVString ConfiguredOutputName(const Configuration& configuration) {
   CQVString defaultName = configuration.folder + QV_LOG::DefaultLogName();
   qv::WString value;
-  qv::platform::ReadProfileString(configuration.file, kSection, kOutputNameKey, defaultName, kMaxPathText, &value);
+  configuration.profile.ReadString(kSection, kOutputNameKey, defaultName, kMaxPathText, &value);
   CQVString name = value.c_str();
   if (name.Find(kAbsoluteMark, nullptr)) return name;
   return configuration.folder + name;
-}
-
-// One generation of history: the previous log becomes "<name>.bak". Both
-// steps are best effort. A folder of that name is no previous log and is
-// left where it is.
-void KeepPreviousLog(const CQVString& name) {
-  if (!qv::platform::FileExists(name) || qv::platform::IsDirectory(name)) return;
-  CQVString previous = name + kPreviousLogSuffix;
-  if (qv::platform::FileExists(previous)) qv::platform::RemoveFile(previous);
-  qv::platform::RenameFile(name, previous);
 }
 
 }  // namespace
@@ -88,12 +86,19 @@ QV_LOG::QV_LOG(const WCHAR* fileName, std::unique_ptr<qv::log::LogEnv> env) : m_
 
 QV_LOG::~QV_LOG() { WriteSummary(); }
 
+// A configuration that cannot be trusted is no configuration at all (no
+// log, the default level), and is said so once in the notice.
 void QV_LOG::Configure(const WCHAR* fileName) {
   Configuration configuration;
   bool found = FindConfiguration(*m_pEnv, &configuration);
+  if (found && !configuration.distrust.IsEmpty()) {
+    found = false;
+    m_strNotice = CQVString(QVT("ignoring ")) + qv::platform::PathForMessages(configuration.file).c_str() +
+                  QVT(": ") + configuration.distrust;
+  }
   CQVString name = fileName;
   if (name.IsEmpty() && found) name = ConfiguredOutputName(configuration);
-  m_dwLevel = found ? qv::platform::ReadProfileInt(configuration.file, kSection, kLevelKey, kDefaultLevel)
+  m_dwLevel = found ? configuration.profile.ReadInt(kSection, kLevelKey, kDefaultLevel)
                     : static_cast<DWORD>(kDefaultLevel);
   Open(name);
 }
@@ -106,10 +111,14 @@ BOOL QV_LOG::Open(const WCHAR* fileName) {
   m_strFileName = name;
   m_dwWarnings = 0;
   m_dwErrors = 0;
-  KeepPreviousLog(name);
-  // A read-only file left by someone else must not keep the log from starting.
-  qv::platform::MakeWritable(name);
-  qv::platform::RemoveFile(name);
+  const CQVString refusal = qv::log::MakeRoomForLog(name);
+  if (!refusal.IsEmpty()) {
+    if (m_strNotice.IsEmpty()) {
+      m_strNotice = CQVString(QVT("not writing the log ")) + qv::platform::PathForMessages(name).c_str() +
+                    QVT(": ") + refusal;
+    }
+    return FALSE;
+  }
   if (!m_file.Open(m_pEnv->CreateLogFile(name))) return FALSE;
   m_bOpen = TRUE;
   m_tStart = m_pEnv->Now();

@@ -9,6 +9,15 @@
 // folder) and "LogLevel", a set of LOG_* bits (default 3). Without the file
 // no log is written at all and no operation writes anything.
 //
+// Where the system keeps owners and modes (POSIX), a configuration file is
+// taken only when it is a regular file of the running user's or the
+// administrator's that neither its group nor others may write, in a folder
+// that is the user's own or that neither group nor others may write (see
+// log/log_trust.h). One that fails is ignored (no log) and GetNotice says
+// which and why. The log is only ever created as a new file, never through
+// a symbolic link; a folder, link, device or FIFO under its name (or under
+// its ".bak" name) means no log, and GetNotice says so.
+//
 // The file (see QV_StdioFile) starts with a banner from the host program's
 // version resource, then holds one line per call: trace lines indented by
 // two spaces per entered operation, and each error, detail and trace line
@@ -58,11 +67,13 @@ class QV_LOG {
   QV_LOG& operator=(const QV_LOG&) = delete;
 
   // Opens the log, once: with an empty `fileName` the name kept from before
-  // is used, and without either nothing happens (0). An existing file of
-  // that name becomes "<name>.bak" (replacing an older one); the file is
-  // then created anew and gets the banner and an empty line. Returns
-  // non-zero when the log is open, also when it already was; 0 when the
-  // file cannot be created, and the log then stays closed.
+  // is used, and without either nothing happens (0). An existing regular
+  // file of that name becomes "<name>.bak" (replacing an older regular
+  // one); the file is then created anew and gets the banner and an empty
+  // line. Returns non-zero when the log is open, also when it already was;
+  // 0 when the file cannot be created or anything but a regular file lies
+  // under either name (GetNotice then says which), and the log then stays
+  // closed.
   BOOL Open(const WCHAR* fileName);
 
   // Appends `text` (null: empty) after two spaces per entered operation.
@@ -134,6 +145,13 @@ class QV_LOG {
   DWORD GetErrorCount() const { return m_dwErrors; }
   DWORD GetWarningCount() const { return m_dwWarnings; }
 
+  // One line for the user, without line break, when the configuration
+  // found was ignored ("ignoring /tmp/QV_LOG.INI: writable by others") or
+  // the log could not be written where it names ("not writing the log
+  // /tmp/run.log: a symbolic link is there"); empty otherwise. Only the
+  // first such event is kept: there is at most one line to show.
+  const CQVString& GetNotice() const { return m_strNotice; }
+
  private:
   void Configure(const WCHAR* fileName);
   BOOL WriteWithPrefix(const WCHAR* tag, const CQVString& message);
@@ -150,6 +168,7 @@ class QV_LOG {
   DWORD m_dwErrors = 0;
   DWORD m_dwLevel = 3;  // until the configuration says otherwise
   CQVString m_strPrefix;
+  CQVString m_strNotice;
   std::unique_ptr<qv::log::LogEnv> m_pEnv;
 };
 

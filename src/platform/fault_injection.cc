@@ -167,11 +167,11 @@ std::unique_ptr<RandomAccessFile> OpenFile(const WCHAR* path, OpenMode mode, Sha
   return std::make_unique<FaultyFile>(std::move(file), WString(ViewOf(path)));
 }
 
-std::unique_ptr<WritableFile> CreateWritableFile(const WCHAR* path) {
+std::unique_ptr<WritableFile> CreateWritableFile(const WCHAR* path, Creation creation) {
   FaultPlan* plan = ActiveFaultPlan();
-  if (plan == nullptr) return CreateSystemWritableFile(path);
+  if (plan == nullptr) return CreateSystemWritableFile(path, creation);
   if (plan->ShouldFail(FaultOp::kOpen, ViewOf(path))) return nullptr;
-  std::unique_ptr<WritableFile> file = CreateSystemWritableFile(path);
+  std::unique_ptr<WritableFile> file = CreateSystemWritableFile(path, creation);
   if (!file) return nullptr;
   return std::make_unique<FaultyWritableFile>(std::move(file), WString(ViewOf(path)));
 }

@@ -126,7 +126,7 @@ FaultPlan* ActiveFaultPlan();
 // platform, with the contracts of OpenFile, CreateWritableFile, RemoveFile,
 // RenameFile and SyncFolder.
 std::unique_ptr<RandomAccessFile> OpenSystemFile(const WCHAR* path, OpenMode mode, Sharing sharing);
-std::unique_ptr<WritableFile> CreateSystemWritableFile(const WCHAR* path);
+std::unique_ptr<WritableFile> CreateSystemWritableFile(const WCHAR* path, Creation creation);
 bool RemoveSystemFile(const WCHAR* path);
 bool RenameSystemFile(const WCHAR* from, const WCHAR* to);
 bool SyncSystemFolder(const WCHAR* folder);

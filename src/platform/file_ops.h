@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "platform/text.h"
 #include "qvbackup/wintypes.h"
 
 namespace qv::platform {
@@ -27,12 +28,42 @@ class WritableFile {
   virtual bool SeekToEnd() = 0;
 };
 
+// How CreateWritableFile treats a file already there.
+enum class Creation {
+  kReplace,  // CREATE_ALWAYS: an existing file is emptied
+  // CREATE_NEW: only a file that did not exist is made; anything at the
+  // name (a file, a folder, a symbolic link, live or dangling) makes the
+  // creation fail with ERROR_FILE_EXISTS. Nothing is ever opened through
+  // a link, so what a link names is never touched.
+  kNew,
+};
+
 // CreateFileW with GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE and
-// CREATE_ALWAYS: creates `path` or empties an existing file. Null with the
-// system's error when the file cannot be created (ERROR_PATH_NOT_FOUND for a
-// missing folder, ERROR_ACCESS_DENIED for a folder or a read-only file).
-// POSIX: created with mode 0666 less the process's umask.
-std::unique_ptr<WritableFile> CreateWritableFile(const WCHAR* path);
+// CREATE_ALWAYS (or CREATE_NEW, see Creation): creates `path` or empties an
+// existing file. Null with the system's error when the file cannot be
+// created (ERROR_PATH_NOT_FOUND for a missing folder, ERROR_ACCESS_DENIED for
+// a folder or a read-only file). POSIX: created with mode 0666 less the
+// process's umask.
+std::unique_ptr<WritableFile> CreateWritableFile(const WCHAR* path, Creation creation = Creation::kReplace);
+
+// What is at a path, its last component never followed.
+enum class PathKind {
+  kNothing,
+  kFile,    // a regular file
+  kFolder,
+  kLink,    // a symbolic link (Windows: any reparse point), whatever it names
+  kOther,   // a device, FIFO or socket
+};
+
+// The kind of item at `path`. kNothing also when the path cannot be
+// examined at all (a missing folder on the way); the last error then says
+// why.
+PathKind KindOfPath(const WCHAR* path);
+
+// `path` the way the user names it, for messages: on POSIX the native path
+// the drive map gives ("C:\tmp\a.log" -> "/tmp/a.log"; `path` itself when no
+// drive holds it), on Windows `path` itself.
+WString PathForMessages(const WCHAR* path);
 
 // Whether the existing file `path` can be opened for reading and writing
 // while others read and write it (OPEN_EXISTING); the handle is closed again

@@ -25,6 +25,12 @@ namespace qv::platform {
 DWORD ReadProfileString(const WCHAR* path, const WCHAR* section, const WCHAR* key, const WCHAR* defaultValue,
                         DWORD capacity, WString* value);
 
+// What ReadProfileString gives when the file, the section or the key is
+// missing: `defaultValue` (null reads as empty) without its trailing
+// spaces, cut to `capacity` - 1 code units. Returns the length stored.
+// The same on every system (the system's own reader answers so).
+DWORD ProfileDefaultString(const WCHAR* defaultValue, DWORD capacity, WString* value);
+
 // The value of `key` in `section` read as an integer: leading spaces, an
 // optional sign, then decimal digits or "0x" and hexadecimal digits, up to
 // the first other character ("12abc" gives 12, "abc" 0). A negative value

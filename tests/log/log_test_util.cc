@@ -86,7 +86,7 @@ bool FakeLogEnv::ToLocalTime(std::int64_t seconds, SYSTEMTIME* local) {
 
 std::unique_ptr<qv::platform::WritableFile> FakeLogEnv::CreateLogFile(const WCHAR* path) {
   ++system_->createdFiles;
-  auto file = qv::platform::CreateWritableFile(path);
+  auto file = qv::platform::CreateWritableFile(path, qv::platform::Creation::kNew);
   if (file == nullptr) return nullptr;
   return std::make_unique<FaultyFile>(std::move(file), system_);
 }

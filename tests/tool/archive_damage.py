@@ -633,6 +633,124 @@ def crafted(tool, work):
             raise Failure(f"crafted {label}: wrote {written}")
 
 
+def plain_block(data, offset, payload):
+    """The stream with the block at `offset` holding `payload` stored as it
+    is: its compressed mark cleared, its lengths and checksum made anew."""
+    kind_at = offset + 4
+    kind = struct.unpack_from("<H", data, kind_at)[0]
+    if kind & 0x2000:
+        raise Failure("an encrypted block cannot be rewritten")
+    data = data[:kind_at] + struct.pack("<H", kind & ~0x1000) + data[kind_at + 2:]
+    return replace_block(data, offset, payload)
+
+
+def with_entry_size(member, name, size):
+    """The stream of `member` with the index entry of file `name` giving
+    `size` bytes; the index is one block (compressed or not)."""
+    index_at = member.blocks[-2][0]
+    image = member.payload(len(member.blocks) - 2)
+    closing = member.payload(len(member.blocks) - 1)
+    if image is None or struct.unpack_from("<I", closing, 12)[0] != len(image):
+        raise Failure("the index is not one block")
+    image = bytearray(image)
+    at = image.find(name.encode("utf-16-le") + b"\0\0")
+    entry = at - 84
+    if at < 84 or at % 2 or struct.unpack_from("<H", image, entry + 2)[0] != 86:
+        raise Failure(f"no entry {name} in the index")
+    struct.pack_into("<Q", image, entry + 64, size)
+    data = bytearray(plain_block(member.data, index_at, bytes(image)))
+    # Stored plain, a compressed index grows: the closing record after it
+    # moves, and the header says where it and the end of the data are.
+    moved = len(data) - len(member.data)
+    for field in (181, 189):
+        at = member.start + field
+        struct.pack_into("<Q", data, at, struct.unpack_from("<Q", data, at)[0] + moved)
+    return bytes(data)
+
+
+def write_sparse(path, size, pieces):
+    """A file of `size` bytes holding `pieces` {offset: bytes}, holes between."""
+    with open(path, "wb") as out:
+        for offset, piece in pieces.items():
+            out.seek(offset)
+            out.write(piece)
+        out.truncate(size)
+
+
+def sizes(tool, work):
+    """Index entries whose size disagrees with the content saved (2^62 bytes
+    for 6, one byte less or more; runs of a file with holes ending past it,
+    or overlapping):
+    verify names exactly that file as damaged, restore refuses it and
+    brings back every other file as saved; untouched, such archives are
+    sound and restore whole."""
+    source = os.path.join(work, "sizes")
+    os.makedirs(source)
+    contents = {"six.txt": b"hello\n", "other.txt": b"other text\n" * 30,
+                "more.bin": random.Random(12).randbytes(5000)}
+    for name, content in contents.items():
+        open(os.path.join(source, name), "wb").write(content)
+    tail = 5 << 19  # 2.5 MiB
+    write_sparse(os.path.join(source, "holes.bin"), 3 << 20, {0: b"head" * 1024, tail: b"tail"})
+    contents["holes.bin"] = open(os.path.join(source, "holes.bin"), "rb").read()
+    prefix = drive_path(source) + "\\"
+
+    def run(label, path, expect_damaged):
+        verify = tool.run("verify", path, "--json", "--quiet")
+        out = os.path.join(work, "sizes_out")
+        shutil.rmtree(out, ignore_errors=True)
+        restore = tool.run("restore", path, "--to", out, "--json", "--quiet")
+        tree = os.path.join(out, "Kelvar_C") + os.path.abspath(source)
+        damaged = {d["path"].replace(prefix, ""): d["reason"] for d in json.loads(verify.stdout)["damaged"]}
+        failed = [f["path"].replace(prefix, "") for f in json.loads(restore.stdout)["failed"]]
+        wanted = 1 if expect_damaged else 0
+        if verify.returncode != wanted or restore.returncode != wanted:
+            raise Failure(f"sizes {label}: verify exit {verify.returncode} {damaged}, restore exit "
+                          f"{restore.returncode} {failed}")
+        named = [expect_damaged[0]] if expect_damaged else []
+        if list(damaged) != named or failed != named:
+            raise Failure(f"sizes {label}: verify named {damaged}, restore failed {failed}")
+        if expect_damaged and expect_damaged[1] not in damaged[named[0]]:
+            raise Failure(f"sizes {label}: verify says {damaged[named[0]]!r}, not {expect_damaged[1]!r}")
+        for name, content in contents.items():
+            restored = os.path.join(tree, name)
+            if name in named:
+                if os.path.lexists(restored):
+                    raise Failure(f"sizes {label}: {name} was restored")
+            elif not os.path.isfile(restored) or open(restored, "rb").read() != content:
+                raise Failure(f"sizes {label}: {name} not restored as saved")
+
+    for kind, options in [("plain", ["--no-compress"]), ("compressed", [])]:
+        folder = os.path.join(work, f"sizes_{kind}")
+        done = tool.run("backup", source, "--to", folder, "--name", "sz", *options, "--quiet")
+        if done.returncode != 0:
+            raise Failure(f"sizes backup: {done.stderr.decode(errors='replace')}")
+        path = os.path.join(folder, "sz.QVA")
+        member = Member([path])
+        run(f"{kind} as written", path, None)
+        claims = [1 << 62] + ([5, 7] if kind == "plain" else [])
+        for claim in claims:
+            open(path, "wb").write(with_entry_size(member, "six.txt", claim))
+            run(f"{kind} six.txt claiming {claim}", path,
+                ("six.txt", f"its index gives it {claim} bytes, its data holds 6"))
+        # A file with holes is saved as runs where the file system reports
+        # its holes; their end, past the hole at 2.5 MiB, must lie within
+        # its size.
+        runs = [b for b in range(len(member.blocks)) if member.payload(b) is not None
+                and member.payload(b)[27:27 + 18] == "holes.bin".encode("utf-16-le")]
+        if kind == "plain" and runs and struct.unpack_from("<I", member.payload(runs[0]), 19)[0] == 2:
+            open(path, "wb").write(with_entry_size(member, "holes.bin", tail))
+            run("runs past the size", path, ("holes.bin", f"past the {tail} bytes its index gives it"))
+            # The first run moved onto the second: its block's checksum made
+            # anew, the runs overlap.
+            first = runs[0] + 1
+            moved = struct.pack("<Q", tail) + member.payload(first)[8:]
+            open(path, "wb").write(replace_block(member.data, member.blocks[first][0], moved))
+            run("runs out of order", path, ("holes.bin", f"its runs of data are out of order or overlap at {tail}"))
+        elif kind == "plain":
+            print("archive damage: this file system reports no holes; runs of data not checked")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("qvbackup")
@@ -646,6 +764,7 @@ def main():
             driver.damage(kind)
         crafted(driver.tool, args.work)
         chunked(driver.tool, args.work)
+        sizes(driver.tool, args.work)
     except Failure as failure:
         print(f"archive damage: {failure}", file=sys.stderr)
         return 1

@@ -16,7 +16,7 @@ member() {
   "$qvbackup" list "$1" --increment "$2" "${pw[@]}" --json | python3 -c "
 import json, sys
 prefix = sys.argv[1]
-print(' '.join(sorted(e['path'][len(prefix):].replace('\\\\', '/') for e in json.load(sys.stdin))))" \
+print(' '.join(sorted(e['path'][len(prefix):].replace('\\\\', '/') for e in json.load(sys.stdin)['files'])))" \
     "$(sed 's|/|\\|g' <<<"C:$work/src\\")"
 }
 increment() { "$qvbackup" backup "$work/src" --to "$work/arch" --name home --incremental "${pw[@]}" --json "$@" > "$work/report"; }

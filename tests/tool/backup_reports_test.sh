@@ -80,3 +80,14 @@ assert len(changed) == 1 and changed[0].endswith("/data/large.bin"), changed
 PY
 # What was read restores: the archive is whole.
 "$qvbackup" verify "$root/arch2/g.QVA" > "$root/verify.txt" 2>&1 || fail "verify: $(cat "$root/verify.txt")"
+# Its entry keeps the size the backup found (32 MiB), its content is all
+# that was read (33 MiB): the entry says it changed, so neither verify
+# above nor restore takes the difference for damage.
+"$qvbackup" list "$root/arch2/g.QVA" --json > "$root/list.json" || fail "list of the changed file"
+python3 -c "
+import json, sys
+sizes = {f['path'].rsplit('\\\\', 1)[-1]: f['size'] for f in json.load(open(sys.argv[1]))['files']}
+assert sizes['large.bin'] == 32 << 20, sizes" "$root/list.json" || fail "listed size: $(cat "$root/list.json")"
+"$qvbackup" restore "$root/arch2/g.QVA" --to "$root/back" --quiet > /dev/null 2> "$root/restore.txt" ||
+  fail "restore of a file that changed while read: $(cat "$root/restore.txt")"
+cmp "$grow/data/large.bin" "$root/back/Kelvar_C$grow/data/large.bin" || fail "the changed file restored otherwise"

@@ -28,7 +28,7 @@ saved() {
     python3 -c "
 import json, sys
 prefix = sys.argv[1] + '\\\\'
-for e in sorted(json.load(sys.stdin), key=lambda e: e['path']):
+for e in sorted(json.load(sys.stdin)['files'], key=lambda e: e['path']):
     p = e['path']
     print(p[len(prefix):].replace('\\\\', '/') if p.startswith(prefix) else p)" "$(c "$work/src")"
 }
@@ -119,7 +119,7 @@ diff -r "$work/fat" "$work/fatout/Kelvar_F" > /dev/null || fail "FAT restore dif
   --quiet > /dev/null
 got=$("$qvbackup" list "$work/arch/fat2.QVA" --json | python3 -c "
 import json, sys
-print(' '.join(sorted(e['path'] for e in json.load(sys.stdin))))")
+print(' '.join(sorted(e['path'] for e in json.load(sys.stdin)['files'])))")
 wanted=$(cd "$work/fat" && find . -path ./many -prune -o -type f -iname '*.bin' -print | sed 's|^\./|F:\\|; s|/|\\|g' | sort | tr '\n' ' ')
 [[ "$got " == "$wanted" ]] || fail "FAT --ext: [$got] vs [$wanted]"
 echo "backup select: all checks passed"

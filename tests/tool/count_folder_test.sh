@@ -131,7 +131,11 @@ done
 [[ $(status --base "$work/missing") == 1 ]] && grep -q "^qvbackup: .*missing: " "$work/err" || fail "missing base"
 [[ $(status --base "$work/tree/docs/notes.txt") == 1 ]] || fail "file as base"
 [[ $(status --partitions Q --json) == 1 ]] && grep -q '^qvbackup: Q:\\: ' "$work/err" || fail "unmapped partition"
-[[ ! -s $work/out ]] || fail "failure printed JSON"
+python3 -c "
+import json, sys
+a = json.load(open(sys.argv[1]))
+assert sorted(a) == ['error', 'exit'] and a['exit'] == 1 and a['error']['message'].startswith('Q:'), a" "$work/out" ||
+  fail "the failure's answer: $(cat "$work/out")"
 [[ $(status --base "$work/tree" --groups "$work/tree") == 1 ]] && grep -q 'GpExt.xml' "$work/err" || fail "no GpExt.xml"
 [[ $(status --drive "E=$work/tree" --base "$work/tree" --drive 'E') == 2 ]] || fail "malformed --drive"
 echo "count (folders): all checks passed"

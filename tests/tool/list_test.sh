@@ -53,7 +53,7 @@ PY
 "$qvbackup" list "$work/arch/set.QVA" --json > "$work/list.json"
 python3 - "$work/list.json" "$work/list.txt" <<'PY' || fail "JSON list: $(cat "$work/list.json")"
 import json, sys
-items = json.load(open(sys.argv[1], encoding="utf-8"))
+items = json.load(open(sys.argv[1], encoding="utf-8"))["files"]
 lines = open(sys.argv[2], encoding="utf-8").read().splitlines()
 assert [sorted(i) for i in items] == [["attributes", "increment", "mtime", "path", "size"]] * len(lines), items
 for item, line in zip(items, lines):
@@ -73,8 +73,8 @@ printf 'new' > "$work/src/new.txt"
 "$qvbackup" list "$work/arch/chain.QVA" --password-file "$work/pw" --increment 0 > "$work/member0.txt"
 python3 - "$work/chain.json" "$work/member1.json" "$work/member0.txt" "$work/list.txt" <<'PY' || fail "chain lists"
 import json, sys
-chain = {i["path"].rsplit("\\", 1)[1]: i for i in json.load(open(sys.argv[1], encoding="utf-8"))}
-member1 = json.load(open(sys.argv[2], encoding="utf-8"))
+chain = {i["path"].rsplit("\\", 1)[1]: i for i in json.load(open(sys.argv[1], encoding="utf-8"))["files"]}
+member1 = json.load(open(sys.argv[2], encoding="utf-8"))["files"]
 assert len(chain) == 7, chain.keys()
 assert chain["a.txt"]["size"] == 19 and chain["a.txt"]["increment"] == 1, chain["a.txt"]
 assert chain["new.txt"]["increment"] == 1 and chain["big.bin"]["increment"] == 0

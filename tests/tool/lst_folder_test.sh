@@ -112,7 +112,7 @@ for bad in "--partitions E --others" "$work/x.lst --others" "$work/x.lst --parti
 done
 [[ ! -e $work/x.lst ]] || fail "a refused command wrote a file"
 [[ $(status "$work/none/x.lst" "${drive[@]}" --partitions E --others) == 1 ]] || fail "missing folder"
-[[ $(status "$work/x.lst" --partitions Q --others --json) == 1 && ! -s $work/stdout ]] || fail "unmapped partition"
+[[ $(status "$work/x.lst" --partitions Q --others --json) == 1 ]] && grep -q '"exit":1}$' "$work/stdout" || fail "unmapped partition"
 [[ $(status "$work/out" "${drive[@]}" --partitions E --others) == 1 ]] || fail "folder as list file"
 [[ $(status "$work/x.lst" "${drive[@]}" --partitions E --others --groups "$work") == 1 ]] || fail "no GpExt.xml"
 grep -q "GpExt.xml" "$work/stderr" || fail "no GpExt.xml message"

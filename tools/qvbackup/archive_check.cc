@@ -172,16 +172,58 @@ std::vector<ULONGLONG> MemberCheck::Anchors() {
 
 void MemberCheck::Walk(const std::function<void(double)>& progress) {
   const ULONGLONG span = endOfData_ - start_;
+  for (std::size_t i = 0; i < files_.size(); ++i) recordAt_.emplace(files_[i].recordOffset, i);
   walk_.Run(
       storage_, start_, endOfData_, Anchors(),
       [this](std::size_t index, const BYTE* data, DWORD length) {
+        if (indexLoaded_) {
+          FollowContent(index, data, length);
+          return;
+        }
         // Without the index, the files are known only from their records.
         FileRecord record;
-        if (!indexLoaded_ && walk_.blocks()[index].kind == block::kKindData && ParseFileRecord(data, length, &record)) {
+        if (walk_.blocks()[index].kind == block::kKindData && ParseFileRecord(data, length, &record)) {
           records_.emplace_back(index, std::move(record));
         }
       },
       [&](ULONGLONG offset) { progress(span == 0 ? 1.0 : static_cast<double>(offset - start_) / span); });
+}
+
+// A file saved as runs of data holds its size in its runs: they are read
+// as the walk goes, so its blocks are read once.
+void MemberCheck::FollowContent(std::size_t index, const BYTE* data, DWORD length) {
+  const WalkedBlock& block = walk_.blocks()[index];
+  const auto saved = recordAt_.find(block.offset);
+  if (saved != recordAt_.end()) {
+    following_ = nullptr;
+    FileRecord record;
+    const SavedFile& file = files_[saved->second];
+    record.name = static_cast<LPCWSTR>(control_.GetIndex().GetFileName(file.entry));
+    const ULONGLONG recordBytes = record.RecordBytes();
+    if (block.kind == block::kKindData && file.fileBytes >= recordBytes && ParseFileRecord(data, length, &record) &&
+        record.content == record::kContentRuns) {
+      following_ = &runs_.insert_or_assign(block.offset, RunLayout(file.fileBytes - recordBytes)).first->second;
+      followed_ = index;
+    }
+    return;
+  }
+  if (following_ == nullptr) return;
+  if (index != followed_ + 1 || !walk_.Follows(followed_) || block.kind != block::kKindData) {
+    following_->Break();
+    following_ = nullptr;
+    return;
+  }
+  following_->Feed(data, length);
+  followed_ = index;
+  if (following_->Done()) following_ = nullptr;
+}
+
+// The size its entry gives against what its content holds.
+WString MemberCheck::SizeProblem(const SavedFile& file, const FileRecord& record, ULONGLONG content) const {
+  if (record.content != record::kContentRuns) return PlainContentProblem(file.size, content, file.changedWhileRead);
+  const auto runs = runs_.find(file.recordOffset);
+  if (runs == runs_.end()) return Widen("its runs of data could not be followed");
+  return runs->second.Problem(file.size);
 }
 
 void MemberCheck::CheckStreamLength() {
@@ -262,7 +304,8 @@ WString MemberCheck::CheckFile(const SavedFile& file) {
   if (record.name != expected.name || !SamePath(record.path, file.path)) {
     return where + Widen(" names another file: ") + record.path;
   }
-  return chain;
+  if (!chain.empty()) return chain;
+  return SizeProblem(file, record, file.fileBytes - expected.RecordBytes());
 }
 
 WString MemberCheck::CheckChain(std::size_t recordBlock, ULONGLONG content) {

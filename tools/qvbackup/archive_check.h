@@ -7,10 +7,12 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "archive_walk.h"
 #include "console.h"
+#include "content_size.h"
 #include "file_record.h"
 #include "qvbackup/qvbackupcontrol.h"
 #include "saved_files.h"
@@ -55,6 +57,8 @@ class MemberCheck {
   void LoadIndex();
   std::vector<ULONGLONG> Anchors();
   void Walk(const std::function<void(double)>& progress);
+  void FollowContent(std::size_t index, const BYTE* data, DWORD length);
+  WString SizeProblem(const SavedFile& file, const FileRecord& record, ULONGLONG content) const;
   void CheckStreamLength();
   void ClaimIndexBlocks();
   void ClaimMetadataBlocks();
@@ -83,6 +87,12 @@ class MemberCheck {
   DWORD indexLength_ = 0;
   std::vector<SavedFile> files_;
   std::vector<std::pair<std::size_t, FileRecord>> records_;  // found by the walk when the index is lost
+  // The content of each file saved as runs, by its record's offset, as the
+  // walk reads it; the one being followed and the last block it was fed.
+  std::map<ULONGLONG, std::size_t> recordAt_;  // record offset -> files_ index
+  std::map<ULONGLONG, RunLayout> runs_;
+  RunLayout* following_ = nullptr;
+  std::size_t followed_ = 0;
   BlockWalk walk_;
   std::vector<bool> claimed_;
 };

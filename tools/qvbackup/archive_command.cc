@@ -15,10 +15,7 @@ int ReadArchiveCommandLine(const char* command, const char* usage, const std::ve
   WString why;
   const bool parsed = ParseOptions(arguments, rules, &line->options, &why);
   if (!parsed) return UsageError(command, why);
-  if (line->options.Has("help")) {
-    WriteOut(Widen(usage));
-    return kExitSuccess;
-  }
+  if (line->options.Has("help")) return ShowUsage(usage);
   if (line->options.positionals.size() != 1) {
     return UsageError(command, line->options.positionals.empty() ? Widen("no ARCHIVE given")
                                                                  : Widen("one ARCHIVE at a time"));
@@ -40,7 +37,7 @@ int ReadArchiveCommandLine(const char* command, const char* usage, const std::ve
 bool TellChainVerdict(const WString& typed, const ChainVerdict& verdict) {
   for (const WString& note : verdict.notes) WriteError(Widen("qvbackup: ") + typed + Widen(": ") + note + Widen("\n"));
   if (verdict.error.empty()) return false;
-  WriteError(Widen("qvbackup: ") + typed + Widen(": ") + verdict.error + Widen("\n"));
+  FailBecause(typed, verdict.error);
   return true;
 }
 
@@ -62,7 +59,7 @@ bool SelectMembers(const ArchiveCommandLine& line, const ArchiveChain& chain, DW
 bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vector<SavedFile>* view, DWORD* first,
                    DWORD* last, const LostIndexHandler& onLostIndex) {
   if (!chain.OpenBase()) {
-    FailBecause(line.location.typed, chain.reason());
+    FailBecause(line.location.typed, chain.reason(), chain.error());
     return false;
   }
   TellChainVerdict(line.location.typed, chain.verdict());
@@ -71,7 +68,8 @@ bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vec
     if (!chain.Load(member)) {
       const bool handled = onLostIndex && chain.IndexLost(member);
       FailBecause(line.location.typed,
-                  chain.reason() + (handled ? Widen("; restoring the files its blocks prove whole") : WString()));
+                  chain.reason() + (handled ? Widen("; restoring the files its blocks prove whole") : WString()),
+                  chain.error());
       if (!handled) return false;
       onLostIndex(member, view);
       continue;

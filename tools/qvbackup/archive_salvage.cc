@@ -211,6 +211,8 @@ SavedFile MemberBlocks::FileAt(std::size_t recordBlock, const FileRecord& record
   file.fileBytes = record.RecordBytes() + file.contentBytes;
   if (walk_.Follows(last) && roles_[last + 1] == Role::kAbandoned) {
     file.lost = NotSavedWholeReason();
+  } else if (record.content == layout::record::kContentRuns) {
+    file.lost = Widen("it was saved as runs of data around its holes, and only the lost index gives its size");
   } else if (!FitsChunking(lengths, blockSize_)) {
     file.lost = Widen("its data blocks are not cut as a file's content is, so its end cannot be proven");
   } else if (!EndsAtBoundary(last) && !(fullBlockSeen_ && EndsItsContent(lengths, blockSize_))) {

@@ -126,8 +126,10 @@ int LockArchive(CQVBackupEngine& engine, const Plan& plan) {
   const DWORD error = storage.GetError();
   if (error != ERROR_BUSY) return Fail(Widen("backup: cannot lock the archive ") + plan.settings.name, error);
   const CQVString holder = storage.GetLockHolder();
-  WriteError(Widen("qvbackup: ") + plan.settings.name + Widen(": the archive is in use by another run (") +
-             (holder.IsEmpty() ? Widen("its holder is starting") : WString(holder.GetString())) + Widen(")\n"));
+  FailBecause(plan.settings.name, Widen("the archive is in use by another run (") +
+                                      (holder.IsEmpty() ? Widen("its holder is starting") : WString(holder.GetString())) +
+                                      Widen(")"),
+              error);
   return kExitBusy;
 }
 
@@ -195,7 +197,7 @@ int LoadChain(Plan* plan, SavedVersions* versions) {
     const WString member = failed == 0 ? Widen("its base") : Widen("increment ") + Number(failed);
     if (error == ERROR_WRONG_PASSWORD) {
       return FailBecause(Widen("backup: ") + plan->settings.name,
-                         Widen("the password is wrong or missing (the increments take the archive's password)"));
+                         Widen("the password is wrong or missing (the increments take the archive's password)"), error);
     }
     return Fail(Widen("backup: cannot read ") + member + Widen(" of the archive ") + plan->settings.name, error);
   }
@@ -245,7 +247,11 @@ int ReportWritten(const Plan& plan, const std::set<CQVString>& listed, const Run
   report->volumes = static_cast<DWORD>(written.size());
   if (!written.empty()) report->archive = JoinPath(plan.settings.targetFolder, written.front().fileName);
   PrintReport(*report, plan.settings.name, plan.settings.json);
-  if (!report->skipped.empty()) return kExitFailure;
+  if (!report->skipped.empty()) {
+    FailInJsonAnswer(Widen("backup: ") + plan.settings.name,
+                     Number(report->skipped.size()) + Widen(" files or folders could not be saved (see \"skipped\")"));
+    return kExitFailure;
+  }
   return report->changed.empty() ? kExitSuccess : kExitChanged;
 }
 

@@ -285,10 +285,7 @@ int ReadBackupSettings(const std::vector<WString>& arguments, ParsedOptions* par
                     parsed, &error)) {
     return UsageError("backup", error);
   }
-  if (parsed->Has("help")) {
-    WriteOut(Widen(kUsage));
-    return kExitSuccess;
-  }
+  if (parsed->Has("help")) return ShowUsage(kUsage);
   if (!ApplyDriveOptions(*parsed, &error)) return UsageError("backup", error);
   if (parsed->positionals.empty()) return UsageError("backup", Widen("no SOURCE to save"));
   settings->sources = parsed->positionals;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "qvbackup/qvbackupfile.h"
+#include "json_answer.h"
 #include "report.h"
 
 namespace qvtool {
@@ -71,7 +72,7 @@ void PrintJson(const BackupReport& report) {
     removed.push_back(JsonObject().Add("path", file.path).Add("reason", file.reason).Text());
   }
   json.Add("volumes", report.volumes).Add("unchanged", report.unchanged).AddRaw("removed", JsonArray(removed));
-  WriteOut(json.Text() + Widen("\n"));
+  AnswerWith(json);
 }
 
 void PrintText(const BackupReport& report, const WString& name) {

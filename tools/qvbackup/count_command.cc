@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_answer.h"
 #include "options.h"
 #include "profile_options.h"
 #include "qvbackup/qvbackupengine.h"
@@ -146,7 +147,7 @@ void PrintJson(const CategoryTotals& totals) {
                              .Add("bytes", totals[i].bytes)
                              .Text());
   }
-  WriteOut(JsonObject().AddRaw("categories", JsonArray(categories)).Text() + Widen("\n"));
+  AnswerWith(JsonObject().AddRaw("categories", JsonArray(categories)));
 }
 
 }  // namespace
@@ -164,10 +165,7 @@ int RunCount(const std::vector<WString>& arguments) {
                     &options, &why)) {
     return UsageError("count", why);
   }
-  if (options.Has("help")) {
-    WriteOut(Widen(kUsage));
-    return kExitSuccess;
-  }
+  if (options.Has("help")) return ShowUsage(kUsage);
   if (!ApplyDriveOptions(options, &why)) return UsageError("count", why);
   CountRequest request;
   if (int status = ReadRequest(options, &request)) return status;

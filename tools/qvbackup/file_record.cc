@@ -12,7 +12,6 @@ using namespace layout;
 
 constexpr DWORD kOpeningVersion = 1;
 constexpr BYTE kOpeningKindFile = 1;
-constexpr DWORD kOpeningStreams = 1;
 
 // The terminated UTF-16 text of `units` code units at `at` (`end` bounds it).
 bool ReadName(const BYTE* data, DWORD at, DWORD units, DWORD end, WString* name) {
@@ -31,8 +30,9 @@ ULONGLONG FileRecord::RecordBytes() const {
 
 bool ParseFileRecord(const BYTE* data, DWORD length, FileRecord* parsed) {
   if (data == nullptr || length < record::kSize || Dword(data, record::kHeaderSize) != record::kSize) return false;
+  const DWORD content = Dword(data, record::kOpening4);
   if (Dword(data, record::kOpening1) != kOpeningVersion || data[record::kOpening2] != kOpeningKindFile ||
-      Dword(data, record::kOpening4) != kOpeningStreams) {
+      (content != record::kContentPlain && content != record::kContentRuns)) {
     return false;
   }
   const DWORD firstLength = Word(data, record::kFirstNameLength);
@@ -41,6 +41,7 @@ bool ParseFileRecord(const BYTE* data, DWORD length, FileRecord* parsed) {
   if (!ReadName(data, record::kSize, firstLength, length, &parsed->name)) return false;
   if (!ReadName(data, secondOffset, Word(data, record::kSecondNameLength), length, &parsed->path)) return false;
   parsed->entry = Dword(data, record::kEntry);
+  parsed->content = content;
   return true;
 }
 

@@ -11,6 +11,7 @@ struct FileRecord {
   DWORD entry = 0;   // the file's entry in its member's index image
   WString name;      // the file's name
   WString path;      // the full path it was saved from
+  DWORD content = 1;  // how its content is laid out: record::kContentPlain or kContentRuns
   // What the file service delivered besides the content: its opening and
   // naming records.
   ULONGLONG RecordBytes() const;
@@ -19,7 +20,7 @@ struct FileRecord {
 // Decodes a record block's `length` bytes. False when they are not a file
 // record: too short, a header size other than 27, names that do not fit,
 // lack their terminator or do not follow each other, or opening values
-// other than those of one file with one content stream.
+// other than those of one file with its content plain or in runs.
 bool ParseFileRecord(const BYTE* data, DWORD length, FileRecord* record);
 
 // ParseFileRecord, and exactly as the writer lays a record out: the block

@@ -3,6 +3,7 @@
 
 #include "archive_command.h"
 #include "commands.h"
+#include "json_answer.h"
 #include "report.h"
 #include "saved_files.h"
 
@@ -24,8 +25,8 @@ const char kUsage[] =
     "increment records no deletions.\n"
     "\n"
     "  --increment N   list only what member N saved (0: the base archive)\n"
-    "  --json          an array of {\"path\", \"size\", \"mtime\", \"attributes\",\n"
-    "                  \"increment\"} (mtime in ISO 8601 UTC, attributes a number)\n"
+    "  --json          {\"files\": [{\"path\", \"size\", \"mtime\", \"attributes\",\n"
+    "                  \"increment\"}, ...]} (mtime in ISO 8601 UTC, attributes a number)\n"
     "  --password-file F, --password-env VAR   the password of an encrypted archive\n"
     "  --drive L=ROOT[,DEVICE]                 map a drive letter first\n";
 
@@ -56,7 +57,7 @@ void PrintJson(const std::vector<SavedFile>& files) {
                         .Add("increment", static_cast<ULONGLONG>(file.member))
                         .Text());
   }
-  WriteOut(JsonArray(items) + Widen("\n"));
+  AnswerWith(JsonObject().AddRaw("files", JsonArray(items)));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_answer.h"
 #include "host_paths.h"
 #include "iso_time.h"
 #include "options.h"
@@ -162,10 +163,7 @@ int RunLst(const std::vector<WString>& arguments) {
                     &options, &why)) {
     return UsageError("lst", why);
   }
-  if (options.Has("help")) {
-    WriteOut(Widen(kUsage));
-    return kExitSuccess;
-  }
+  if (options.Has("help")) return ShowUsage(kUsage);
   if (options.positionals.size() != 1) return UsageError("lst", Widen("give the list file to write"));
   if (!ApplyDriveOptions(options, &why)) return UsageError("lst", why);
   const WString& typed = options.positionals[0];
@@ -200,8 +198,7 @@ int RunLst(const std::vector<WString>& arguments) {
     return FailBecause(listPath, Widen("the list file was not written"));
   }
   if (options.Has("json")) {
-    WriteOut(JsonObject().Add("file", listPath).Add("selected", counts.selected).Add("include", counts.include).Text() +
-             Widen("\n"));
+    AnswerWith(JsonObject().Add("file", listPath).Add("selected", counts.selected).Add("include", counts.include));
   } else {
     WriteOut(Widen("Wrote ") + listPath + Widen(": ") + Number(counts.selected) + Widen(" files selected, ") +
              Number(counts.include) + Widen(" included\n"));

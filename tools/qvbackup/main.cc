@@ -1,5 +1,7 @@
 #include "commands.h"
 #include "console.h"
+#include "json_answer.h"
+#include "qvbackup/host.h"
 #include "report.h"
 
 namespace qvtool {
@@ -20,7 +22,10 @@ const char kUsage[] =
     "\n"
     "options every command takes:\n"
     "  --help                 the command's own usage\n"
-    "  --json                 one JSON document on standard output instead of text\n"
+    "  --json                 one JSON object on standard output instead of text, also\n"
+    "                         when the command fails: it then holds \"error\":\n"
+    "                         {\"message\", \"code\"} (the first failure said on standard\n"
+    "                         error, its Windows error number or null) and \"exit\"\n"
     "  --quiet                no progress bar\n"
     "  --drive L=ROOT[,DEVICE]  map drive letter L to a folder (and a raw device or image)\n"
     "  --password-file F      the archive's password: first line of F\n"
@@ -30,13 +35,15 @@ const char kUsage[] =
     "'qvbackup COMMAND --help' tells more. Exit status: 0 success, 1 failure or\n"
     "damage found, 2 wrong usage, 3 the archive is in use by another run.\n";
 
-}  // namespace
+// The line the library's trace log has for the user (a configuration it
+// ignored, a log it would not write), shown once before anything else.
+void ShowLogNotice() {
+  WCHAR notice[8192];
+  const DWORD length = QVGetLogNotice(notice, static_cast<DWORD>(sizeof(notice) / sizeof(notice[0])));
+  if (length != 0) WriteError(Widen("qvbackup: ") + WString(notice, length) + Widen("\n"));
+}
 
-int RunQvbackup(const std::vector<WString>& arguments) {
-  if (arguments.empty()) {
-    WriteError(Widen(kUsage));
-    return kExitUsage;
-  }
+int RunCommand(const std::vector<WString>& arguments) {
   const WString& command = arguments[0];
   std::vector<WString> rest(arguments.begin() + 1, arguments.end());
   if (command == Widen("backup")) return RunBackup(rest);
@@ -46,16 +53,31 @@ int RunQvbackup(const std::vector<WString>& arguments) {
   if (command == Widen("scan")) return RunScan(rest);
   if (command == Widen("count")) return RunCount(rest);
   if (command == Widen("lst")) return RunLst(rest);
-  if (command == Widen("--help") || command == Widen("-h") || command == Widen("help")) {
-    WriteOut(Widen(kUsage));
-    return kExitSuccess;
-  }
+  if (command == Widen("--help") || command == Widen("-h") || command == Widen("help")) return ShowUsage(kUsage);
   if (command == Widen("--version")) {
-    WriteOut(Widen("qvbackup " QV_VERSION_TEXT "\n"));
+    if (AnswersInJson()) {
+      AnswerWith(JsonObject().Add("version", Widen(QV_VERSION_TEXT)));
+    } else {
+      WriteOut(Widen("qvbackup " QV_VERSION_TEXT "\n"));
+    }
     return kExitSuccess;
   }
-  WriteError(Widen("qvbackup: unknown command '") + command + Widen("'\nTry 'qvbackup --help'.\n"));
+  const WString message = Widen("unknown command '") + command + Widen("'");
+  WriteError(Widen("qvbackup: ") + message + Widen("\nTry 'qvbackup --help'.\n"));
+  NoteFailure(message, 0);
   return kExitUsage;
+}
+
+}  // namespace
+
+int RunQvbackup(const std::vector<WString>& arguments) {
+  ShowLogNotice();
+  if (arguments.empty()) {
+    WriteError(Widen(kUsage));
+    return kExitUsage;
+  }
+  StartAnswer(arguments);
+  return FinishAnswer(RunCommand(arguments));
 }
 
 }  // namespace qvtool

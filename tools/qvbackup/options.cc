@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "json_answer.h"
 #include "qvbackup/host.h"
 
 namespace qvtool {
@@ -90,6 +91,7 @@ bool ParseOptions(const std::vector<WString>& arguments, std::initializer_list<O
     }
     values.push_back(value);
   }
+  ConfirmJsonAnswer(parsed->Has("json"));
   return true;
 }
 

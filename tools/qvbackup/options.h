@@ -39,7 +39,8 @@ class ParsedOptions {
 // (--help, --json, --quiet, --drive L=ROOT[,DEVICE] repeatable,
 // --password-file F, --password-env VAR). False with the
 // reason in `error` for an unknown option, a missing value, or an option
-// given twice that may be given once.
+// given twice that may be given once. Parsed, the options settle whether
+// the run answers in JSON (json_answer.h).
 bool ParseOptions(const std::vector<WString>& arguments, std::initializer_list<OptionRule> rules,
                   ParsedOptions* parsed, WString* error);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "json_answer.h"
 #include "qvbackup/host.h"
 
 namespace qvtool {
@@ -17,17 +18,34 @@ WString ErrorText(DWORD error) {
   return WString(buffer, length);
 }
 
-int Fail(const WString& what, DWORD error) { return FailBecause(what, ErrorText(error)); }
+int Fail(const WString& what, DWORD error) { return FailBecause(what, ErrorText(error), error); }
 
-int FailBecause(const WString& what, const WString& why) {
-  WriteError(Widen("qvbackup: ") + what + Widen(": ") + why + Widen("\n"));
+int FailBecause(const WString& what, const WString& why, DWORD error) {
+  const WString message = what + Widen(": ") + why;
+  WriteError(Widen("qvbackup: ") + message + Widen("\n"));
+  NoteFailure(message, error);
   return kExitFailure;
 }
 
 int UsageError(const char* command, const WString& why) {
-  WriteError(Widen("qvbackup: ") + Widen(command) + Widen(": ") + why + Widen("\n") + Widen("Try 'qvbackup ") +
-             Widen(command) + Widen(" --help'.\n"));
+  const WString message = Widen(command) + Widen(": ") + why;
+  WriteError(Widen("qvbackup: ") + message + Widen("\n") + Widen("Try 'qvbackup ") + Widen(command) +
+             Widen(" --help'.\n"));
+  NoteFailure(message, 0);
   return kExitUsage;
+}
+
+void FailInJsonAnswer(const WString& what, const WString& why) {
+  if (AnswersInJson()) FailBecause(what, why);
+}
+
+int ShowUsage(const char* usage) {
+  if (AnswersInJson()) {
+    AnswerWith(JsonObject().Add("usage", Widen(usage)));
+  } else {
+    WriteOut(Widen(usage));
+  }
+  return kExitSuccess;
 }
 
 WString JsonString(const WString& text) {

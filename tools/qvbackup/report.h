@@ -20,13 +20,24 @@ inline constexpr int kExitBusy = 3;     // another run is writing the archive: n
 // moment.
 inline constexpr int kExitChanged = 4;
 
+// Each failure below is printed on standard error and, for the first one,
+// becomes the "error" of a JSON answer (json_answer.h).
+
 // "qvbackup: WHAT: WHY" where WHY is the system's text for `error` (its
 // number when there is none); returns kExitFailure.
 int Fail(const WString& what, DWORD error);
-// "qvbackup: WHAT: WHY" with a reason of the program's own.
-int FailBecause(const WString& what, const WString& why);
+// "qvbackup: WHAT: WHY" with a reason of the program's own; `error`, when
+// not 0, is the Windows error number behind it. Returns kExitFailure.
+int FailBecause(const WString& what, const WString& why, DWORD error = 0);
 // "qvbackup: COMMAND: WHY" and a pointer to --help; returns kExitUsage.
 int UsageError(const char* command, const WString& why);
+// FailBecause in a JSON answer only: a text answer on standard output
+// already tells the failure (damage found, files not saved).
+void FailInJsonAnswer(const WString& what, const WString& why);
+
+// The usage text of a command on standard output (with --json, as the
+// object {"usage": TEXT}); returns kExitSuccess.
+int ShowUsage(const char* usage);
 
 // The system's text for `error` ("error N" when it has none).
 WString ErrorText(DWORD error);

@@ -8,6 +8,7 @@
 #include "archive_command.h"
 #include "archive_salvage.h"
 #include "commands.h"
+#include "json_answer.h"
 #include "host_paths.h"
 #include "progress.h"
 #include "report.h"
@@ -197,7 +198,7 @@ int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome
     for (const Failure& failure : outcome.failed) {
       failed.push_back(JsonObject().Add("path", failure.path).Add("reason", failure.reason).Text());
     }
-    WriteOut(JsonObject()
+    AnswerWith(JsonObject()
                  .AddBool("ok", ok)
                  .Add("archive", line.location.typed)
                  .Add("target", line.options.Value("to"))
@@ -210,9 +211,7 @@ int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome
                  .Add("bytes", outcome.bytes)
                  .AddRaw("failed", JsonArray(failed))
                  .AddRaw("metadata_not_restored", JsonArray(JsonStrings(notSet)))
-                 .Add("links_left_out", outcome.linksLeftOut)
-                 .Text() +
-             Widen("\n"));
+                 .Add("links_left_out", outcome.linksLeftOut));
   } else {
     WString text = Widen("restored ") + Number(outcome.files) + Widen(outcome.files == 1 ? " file" : " files");
     if (outcome.folders != 0) text += Widen(", ") + Number(outcome.folders) + Widen(outcome.folders == 1 ? " empty folder" : " empty folders");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_answer.h"
 #include "options.h"
 #include "qvbackup/qvfilearray.h"
 #include "report.h"
@@ -96,15 +97,13 @@ int Report(CQVFileArray& index, const ScanResult& result, bool list, bool json) 
   });
   if (list) return kExitSuccess;
   if (json) {
-    WriteOut(JsonObject()
-                 .Add("path", result.path)
-                 .Add("folders", totals.folders)
-                 .Add("files", totals.files)
-                 .Add("bytes", totals.bytes)
-                 .AddDouble("seconds", result.seconds)
-                 .AddBool("raw", result.raw)
-                 .Text() +
-             Widen("\n"));
+    AnswerWith(JsonObject()
+                   .Add("path", result.path)
+                   .Add("folders", totals.folders)
+                   .Add("files", totals.files)
+                   .Add("bytes", totals.bytes)
+                   .AddDouble("seconds", result.seconds)
+                   .AddBool("raw", result.raw));
     return kExitSuccess;
   }
   char time[32];
@@ -131,10 +130,7 @@ int RunScan(const std::vector<WString>& arguments) {
   ParsedOptions options;
   WString why;
   if (!ParseOptions(arguments, {{"list", false, false}}, &options, &why)) return UsageError("scan", why);
-  if (options.Has("help")) {
-    WriteOut(Widen(kUsage));
-    return kExitSuccess;
-  }
+  if (options.Has("help")) return ShowUsage(kUsage);
   if (options.positionals.size() != 1) return UsageError("scan", Widen("give one folder or drive to scan"));
   const bool list = options.Has("list");
   const bool json = options.Has("json");

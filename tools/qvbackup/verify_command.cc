@@ -6,6 +6,7 @@
 #include "archive_check.h"
 #include "archive_command.h"
 #include "commands.h"
+#include "json_answer.h"
 #include "progress.h"
 #include "report.h"
 
@@ -20,7 +21,10 @@ const char kUsage[] =
     "file: NAME.QVA, NAME.1.QVA when split into volumes, NAME.exe when\n"
     "self-extracting) and checks the headers, each block's lengths, checksum,\n"
     "decompression and (with a password) decryption tag, the index, and for\n"
-    "every saved file its record and the chain of data blocks after it.\n"
+    "every saved file its record, the chain of data blocks after it, and that\n"
+    "the content they hold is the size the index gives (a file that changed\n"
+    "while it was read may differ; one saved as runs around its holes must\n"
+    "end within it).\n"
     "Prints each damaged file with what is wrong, then damage that belongs to\n"
     "no one file. Nothing is written to the archive.\n"
     "\n"
@@ -29,7 +33,8 @@ const char kUsage[] =
     "\n"
     "  --increment N   check only member N of a chain (0: the base archive)\n"
     "  --json          {\"ok\", \"members\", \"volumes\", \"blocks\", \"files\",\n"
-    "                  \"damaged\": [{\"path\", \"reason\"}], \"errors\": [...]}\n"
+    "                  \"damaged\": [{\"path\", \"reason\"}], \"errors\": [...]}, with\n"
+    "                  \"error\" and \"exit\" when not sound (see qvbackup --help)\n"
     "  --quiet         no progress bar\n"
     "  --password-file F, --password-env VAR   the password of an encrypted archive\n"
     "  --drive L=ROOT[,DEVICE]                 map a drive letter first\n";
@@ -50,25 +55,30 @@ std::vector<ULONGLONG> MeasureMembers(ArchiveOpener& opener, CQVStorage& base, D
 
 bool IsDamage(DWORD error) { return error == ERROR_BAD_FORMAT || error == ERROR_INVALID_DATA; }
 
+// "N damaged files, M other problems".
+WString DamageCounts(const VerifyFindings& findings) {
+  return Number(findings.damaged.size()) + Widen(" damaged files, ") + Number(findings.errors.size()) +
+         Widen(" other problems");
+}
+
 int Report(const ArchiveCommandLine& line, const VerifyFindings& findings) {
   const bool ok = findings.damaged.empty() && findings.errors.empty();
   if (line.options.Has("json")) {
+    if (!ok) FailInJsonAnswer(line.location.typed, DamageCounts(findings));
     std::vector<WString> damaged;
     for (const Damage& damage : findings.damaged) {
       damaged.push_back(JsonObject().Add("path", damage.path).Add("reason", damage.reason).Text());
     }
     std::vector<WString> errors;
     for (const WString& error : findings.errors) errors.push_back(JsonString(error));
-    WriteOut(JsonObject()
+    AnswerWith(JsonObject()
                  .AddBool("ok", ok)
                  .Add("members", static_cast<ULONGLONG>(findings.members))
                  .Add("volumes", findings.volumes)
                  .Add("blocks", findings.blocks)
                  .Add("files", findings.files)
                  .AddRaw("damaged", JsonArray(damaged))
-                 .AddRaw("errors", JsonArray(errors))
-                 .Text() +
-             Widen("\n"));
+                 .AddRaw("errors", JsonArray(errors)));
     return ok ? kExitSuccess : kExitFailure;
   }
   WString text;
@@ -80,8 +90,7 @@ int Report(const ArchiveCommandLine& line, const VerifyFindings& findings) {
   if (ok) {
     text += Widen("sound\n");
   } else {
-    text += Number(findings.damaged.size()) + Widen(" damaged files, ") + Number(findings.errors.size()) +
-            Widen(" other problems\n");
+    text += DamageCounts(findings) + Widen("\n");
   }
   WriteOut(text);
   return ok ? kExitSuccess : kExitFailure;
@@ -97,7 +106,7 @@ int RunVerify(const std::vector<WString>& arguments) {
   VerifyFindings findings;
   auto base = std::make_unique<CQVBackupControl>();
   if (!opener.Open(0, base->GetStorage())) {
-    if (!IsDamage(opener.error())) return FailBecause(line.location.typed, opener.reason());
+    if (!IsDamage(opener.error())) return FailBecause(line.location.typed, opener.reason(), opener.error());
     findings.members = 1;
     findings.errors.push_back(opener.reason());
     return Report(line, findings);

@@ -68,10 +68,13 @@ class PosixWritableFile : public WritableFile {
 
 }  // namespace
 
-std::unique_ptr<WritableFile> CreateSystemWritableFile(const WCHAR* path) {
+std::unique_ptr<WritableFile> CreateSystemWritableFile(const WCHAR* path, Creation creation) {
   std::string native;
   if (!ResolvePath(path, &native)) return nullptr;
-  int descriptor = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // O_EXCL fails on any name already there, a symbolic link included, and
+  // O_NOFOLLOW says so again for systems that would look through one.
+  const int how = creation == Creation::kNew ? O_CREAT | O_EXCL | O_NOFOLLOW : O_CREAT | O_TRUNC;
+  int descriptor = open(native.c_str(), O_WRONLY | how | O_CLOEXEC, 0666);
   if (descriptor < 0) {
     FailMissingOr(native, errno);
     return nullptr;
@@ -107,7 +110,7 @@ bool RenameSystemFile(const WCHAR* from, const WCHAR* to) {
 bool SyncSystemFolder(const WCHAR* folder) {
   std::string native;
   if (!ResolvePath(folder, &native)) return false;
-  if (native.empty()) native = "/";
+  if (native.empty()) native.push_back('/');
   int descriptor = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (descriptor < 0) return FailMissingOr(native, errno);
   int result = fsync(descriptor);
@@ -126,6 +129,27 @@ bool MakeWritable(const WCHAR* path) {
   if (lstat(native.c_str(), &data) != 0) return FailMissingOr(native, errno);
   if (S_ISLNK(data.st_mode) || (data.st_mode & S_IWUSR) != 0) return true;
   return chmod(native.c_str(), (data.st_mode & 07777) | S_IWUSR) == 0 || FailWithErrno(errno);
+}
+
+PathKind KindOfPath(const WCHAR* path) {
+  std::string native;
+  if (!ResolvePath(path, &native)) return PathKind::kNothing;
+  struct stat data;
+  if (lstat(native.c_str(), &data) != 0) {
+    FailMissingOr(native, errno);
+    return PathKind::kNothing;
+  }
+  if (S_ISREG(data.st_mode)) return PathKind::kFile;
+  if (S_ISDIR(data.st_mode)) return PathKind::kFolder;
+  if (S_ISLNK(data.st_mode)) return PathKind::kLink;
+  return PathKind::kOther;
+}
+
+WString PathForMessages(const WCHAR* path) {
+  if (path == nullptr) return WString();
+  posix::NativePath resolved;
+  if (!posix::NativePathOf(path, &resolved)) return WString(WStringView(path));
+  return Utf8ToUtf16(resolved.path);
 }
 
 }  // namespace qv::platform

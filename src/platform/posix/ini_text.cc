@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "platform/profile.h"
 #include "platform/wildcard.h"
 
 namespace qv::platform::posix {
@@ -116,6 +117,30 @@ UINT ParseIniInteger(WStringView value) {
     result = result * base + digit;
   }
   return negative ? 0u - result : result;
+}
+
+namespace {
+
+bool LookUp(const WString* text, const WCHAR* section, const WCHAR* key, WString* value) {
+  return text != nullptr && section != nullptr && key != nullptr && FindIniValue(*text, section, key, value);
+}
+
+}  // namespace
+
+DWORD ProfileStringFrom(const WString* text, const WCHAR* section, const WCHAR* key, const WCHAR* defaultValue,
+                        DWORD capacity, WString* value) {
+  WString found;
+  if (!LookUp(text, section, key, &found)) return ProfileDefaultString(defaultValue, capacity, value);
+  std::size_t room = capacity == 0 ? 0 : capacity - 1;
+  if (found.size() > room) found.resize(room);
+  *value = std::move(found);
+  return static_cast<DWORD>(value->size());
+}
+
+UINT ProfileIntFrom(const WString* text, const WCHAR* section, const WCHAR* key, INT defaultValue) {
+  WString found;
+  if (!LookUp(text, section, key, &found) || found.empty()) return static_cast<UINT>(defaultValue);
+  return ParseIniInteger(found);
 }
 
 }  // namespace qv::platform::posix

@@ -25,6 +25,13 @@ UINT ParseIniInteger(WStringView value);
 // `text` without leading and trailing spaces and tabs.
 WStringView TrimIniBlanks(WStringView text);
 
+// What ReadProfileString and ReadProfileInt (platform/profile.h) answer for
+// an INI file whose decoded text is `text`; a null `text` stands for a file
+// that could not be read, which gives the defaults.
+DWORD ProfileStringFrom(const WString* text, const WCHAR* section, const WCHAR* key, const WCHAR* defaultValue,
+                        DWORD capacity, WString* value);
+UINT ProfileIntFrom(const WString* text, const WCHAR* section, const WCHAR* key, INT defaultValue);
+
 }  // namespace qv::platform::posix
 
 #endif  // QVBACKUP_PLATFORM_POSIX_INI_TEXT_H_

@@ -34,34 +34,27 @@ bool ReadWholeFile(const WCHAR* path, std::string* bytes) {
   }
 }
 
-// The value of `key` in `section` of the file `path`; false when the file,
-// the section or the key is missing.
-bool LookUp(const WCHAR* path, const WCHAR* section, const WCHAR* key, WString* value) {
+// The decoded text of the INI file `path`; false when it cannot be read.
+bool ReadText(const WCHAR* path, WString* text) {
   std::string bytes;
-  if (!ReadWholeFile(path, &bytes) || section == nullptr || key == nullptr) return false;
-  return posix::FindIniValue(posix::DecodeIniText(bytes), section, key, value);
+  if (!ReadWholeFile(path, &bytes)) return false;
+  *text = posix::DecodeIniText(bytes);
+  return true;
 }
 
 }  // namespace
 
 DWORD ReadProfileString(const WCHAR* path, const WCHAR* section, const WCHAR* key, const WCHAR* defaultValue,
                         DWORD capacity, WString* value) {
-  WString found;
-  if (!LookUp(path, section, key, &found)) {
-    WStringView fallback = defaultValue == nullptr ? WStringView() : WStringView(defaultValue);
-    while (!fallback.empty() && fallback.back() == ' ') fallback.remove_suffix(1);
-    found.assign(fallback);
-  }
-  std::size_t room = capacity == 0 ? 0 : capacity - 1;
-  if (found.size() > room) found.resize(room);
-  *value = std::move(found);
-  return static_cast<DWORD>(value->size());
+  WString text;
+  const bool read = ReadText(path, &text);
+  return posix::ProfileStringFrom(read ? &text : nullptr, section, key, defaultValue, capacity, value);
 }
 
 UINT ReadProfileInt(const WCHAR* path, const WCHAR* section, const WCHAR* key, INT defaultValue) {
-  WString found;
-  if (!LookUp(path, section, key, &found) || found.empty()) return static_cast<UINT>(defaultValue);
-  return posix::ParseIniInteger(found);
+  WString text;
+  const bool read = ReadText(path, &text);
+  return posix::ProfileIntFrom(read ? &text : nullptr, section, key, defaultValue);
 }
 
 }  // namespace qv::platform

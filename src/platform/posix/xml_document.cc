@@ -9,12 +9,14 @@
 #include <cerrno>
 #include <pugixml.hpp>
 
+#include "platform/posix/descriptor.h"
 #include "platform/posix/drive_map.h"
 #include "platform/posix/posix_error.h"
 
 namespace qv::platform {
 namespace {
 
+using posix::Descriptor;
 using posix::FailWith;
 using Document = std::shared_ptr<pugi::xml_document>;
 
@@ -158,20 +160,6 @@ bool FailMissingOr(const std::string& path, int errnoValue) {
   }
   return posix::FailWithErrno(errnoValue);
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The whole content of the regular file `path`. A folder fails with
 // ERROR_ACCESS_DENIED, as opening one does on Windows.

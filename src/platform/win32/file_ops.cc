@@ -34,12 +34,15 @@ class Win32WritableFile : public WritableFile {
 
 }  // namespace
 
-std::unique_ptr<WritableFile> CreateSystemWritableFile(const WCHAR* path) {
+std::unique_ptr<WritableFile> CreateSystemWritableFile(const WCHAR* path, Creation creation) {
   if (path == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+  // CREATE_NEW fails on any name already there, a link's included, before
+  // anything is opened through it.
+  const DWORD disposition = creation == Creation::kNew ? CREATE_NEW : CREATE_ALWAYS;
+  HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<Win32WritableFile>(handle);
@@ -73,5 +76,20 @@ bool MakeWritable(const WCHAR* path) {
   if (path == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   return SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL) != FALSE;
 }
+
+PathKind KindOfPath(const WCHAR* path) {
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return PathKind::kNothing;
+  }
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kNothing;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::kLink;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kFolder;
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return PathKind::kOther;
+  return PathKind::kFile;
+}
+
+WString PathForMessages(const WCHAR* path) { return path == nullptr ? WString() : WString(path); }
 
 }  // namespace qv::platform
