@@ -72,8 +72,12 @@ constexpr DWORD kCheckValue = 161;
 constexpr DWORD kCheckValueSize = 20;
 constexpr DWORD kUserData = 181;
 constexpr DWORD kEndOfData = 189;
-constexpr DWORD kReserved3 = 197;
-constexpr DWORD kReserved3Size = 49;
+// An encrypted archive with keys of its own keeps a second copy of its
+// identifier here (0 otherwise): the identifier is part of its keys' salt,
+// and one damaged byte of it must not pass for a wrong password.
+constexpr DWORD kKeyIdentifierCopy = 197;
+constexpr DWORD kReserved3 = 213;
+constexpr DWORD kReserved3Size = 33;
 constexpr DWORD kSize = 246;
 constexpr DWORD kVersionNumber = 1;
 constexpr BYTE kMagicBytes[4] = {'S', 'Q', 'V', 'O'};

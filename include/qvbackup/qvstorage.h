@@ -260,7 +260,8 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL CheckArchivePassword(LPCWSTR pszPassword);
   // After the password was accepted: TRUE when the header's check value did
   // not match it, yet it opened the archive's first encrypted block (the
-  // header is damaged, the password is right). The archive reads as usual;
+  // header is damaged, the password is right), or when an archive without
+  // a key size holds a check value. The archive reads as usual;
   // a caller should say that its header is damaged.
   BOOL IsCheckValueDamaged() const;
   // Key size in bits <-> key-size code; 0 and ERROR_NOT_SUPPORTED otherwise.
@@ -341,6 +342,7 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL Decrypt(BYTE* pPayload, DWORD dwStored, DWORD* pdwPlain, ULONGLONG ullOffset, const BYTE* pBlockHeader);
   qv::storage::BlockPlace PlaceOf(ULONGLONG ullOffset) const;
   bool KeyOpensFirstBlock();
+  bool KeyOfTheCopyOpens();
   ULONGLONG LastVolumeOf(ULONGLONG ullEndOfData) const;
   void CopyFrom(const CQVStorage& other);
   bool HasVolumeLimit() const;

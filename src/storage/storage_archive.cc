@@ -135,6 +135,7 @@ BOOL CQVStorage::HeaderCreate() {
   // identifier (an increment's is its base's, so a chain shares one key).
   if (m_bHasPassword) {
     m_pHeader[header::kKeyScheme] = header::kKeySchemeOwn;
+    std::memcpy(m_pHeader + header::kKeyIdentifierCopy, m_pHeader + header::kIdentifier, header::kIdentifierSize);
     BYTE check[header::kCheckValueSize];
     if (!DeriveCheckValue(check)) return FALSE;
     std::memcpy(m_pHeader + header::kCheckValue, check, sizeof(check));

@@ -80,8 +80,11 @@ BOOL CQVStorage::CheckArchivePassword(LPCWSTR pszPassword) {
   const BYTE* stored = m_pHeader + header::kCheckValue;
   const bool encrypted = m_pHeader[header::kEncryptionType] != 0;
   if (pszPassword == nullptr || pszPassword[0] == 0) {
-    static const BYTE kZero[8] = {};
-    return !encrypted && std::memcmp(stored, kZero, sizeof(kZero)) == 0 ? Succeed() : Fail(ERROR_WRONG_PASSWORD);
+    if (encrypted) return Fail(ERROR_WRONG_PASSWORD);
+    // No key size, no password: a check value there is damage.
+    static const BYTE kZero[header::kCheckValueSize] = {};
+    m_bCheckValueDamaged = std::memcmp(stored, kZero, sizeof(kZero)) != 0;
+    return Succeed();
   }
   CQVString kept = m_strPassword;
   BOOL hadPassword = m_bHasPassword;
@@ -90,7 +93,7 @@ BOOL CQVStorage::CheckArchivePassword(LPCWSTR pszPassword) {
   BOOL derived = encrypted && DeriveCheckValue(check);
   bool match = derived && std::memcmp(check, stored, sizeof(check)) == 0;
   std::memset(check, 0, sizeof(check));
-  if (!match && derived && KeyOpensFirstBlock()) {
+  if (!match && derived && (KeyOpensFirstBlock() || KeyOfTheCopyOpens())) {
     match = true;
     m_bCheckValueDamaged = TRUE;
   }
@@ -104,6 +107,34 @@ BOOL CQVStorage::CheckArchivePassword(LPCWSTR pszPassword) {
 }
 
 BOOL CQVStorage::IsCheckValueDamaged() const { return m_bCheckValueDamaged; }
+
+// The header's identifier or key scheme may be what is damaged: an archive
+// with keys of its own keeps a copy of its identifier. When the keys made
+// from the copy fit the check value or open the first encrypted block, the
+// header is read with the copy (and scheme 1) from then on.
+bool CQVStorage::KeyOfTheCopyOpens() {
+  const BYTE* copy = m_pHeader + header::kKeyIdentifierCopy;
+  static const BYTE kZero[header::kIdentifierSize] = {};
+  if (std::memcmp(copy, kZero, sizeof(kZero)) == 0) return false;
+  if (m_pHeader[header::kKeyScheme] == header::kKeySchemeOwn &&
+      std::memcmp(copy, m_pHeader + header::kIdentifier, header::kIdentifierSize) == 0) {
+    return false;  // nothing else to try
+  }
+  BYTE kept[header::kIdentifierSize + 1];
+  std::memcpy(kept, m_pHeader + header::kIdentifier, header::kIdentifierSize);
+  kept[header::kIdentifierSize] = m_pHeader[header::kKeyScheme];
+  std::memcpy(m_pHeader + header::kIdentifier, copy, header::kIdentifierSize);
+  m_pHeader[header::kKeyScheme] = header::kKeySchemeOwn;
+  BYTE check[header::kCheckValueSize];
+  bool opened = DeriveCheckValue(check) &&
+                (std::memcmp(check, m_pHeader + header::kCheckValue, sizeof(check)) == 0 || KeyOpensFirstBlock());
+  std::memset(check, 0, sizeof(check));
+  if (!opened) {
+    std::memcpy(m_pHeader + header::kIdentifier, kept, header::kIdentifierSize);
+    m_pHeader[header::kKeyScheme] = kept[header::kIdentifierSize];
+  }
+  return opened;
+}
 
 // Reads the blocks after the header up to the first encrypted one (at most
 // a few: the first file's record is one, and so is the index) and tries to

@@ -169,13 +169,13 @@ BOOL CQVStorage::OpenSFX(QVFA_PROGRESSPROC pfnProgress, ULONGLONG ullUserValue, 
   ULONGLONG offset = GetHeaderOffset();
   if (offset == QVS_INVALID_OFFSET || offset == 0) return FailClosed(ERROR_BAD_FORMAT);
   if (!HeaderRead()) return FailClosed(GetError());
-  static const BYTE kZero[8] = {};
   m_bCheckValueDamaged = FALSE;
-  if (m_pHeader[header::kEncryptionType] != 0 ||
-      std::memcmp(m_pHeader + header::kCheckValue, kZero, sizeof(kZero)) != 0) {
+  if (m_pHeader[header::kEncryptionType] != 0) {
     if (pszPassword == nullptr || pszPassword[0] == 0 || !CheckArchivePassword(pszPassword)) {
       return FailClosed(ERROR_INVALID_PASSWORD);
     }
+  } else {
+    CheckArchivePassword(nullptr);  // a check value without a key size is damage
   }
   return Succeed();
 }

@@ -182,6 +182,33 @@ TEST_F(BoundBlocksTest, ADamagedCheckValueIsToldFromAWrongPassword) {
   intact.CloseArchive();
 }
 
+// The identifier and the scheme byte make the keys too: damage to either is
+// damage, read past with the identifier's copy, not a wrong password.
+TEST_F(BoundBlocksTest, ADamagedIdentifierOrSchemeIsReadWithTheCopy) {
+  struct Flip {
+    std::size_t at;
+    BYTE mask;
+  };
+  for (Flip flip : {Flip{8, 0x01}, Flip{23, 0x80}, Flip{kKeyScheme, 0x01}}) {
+    SCOPED_TRACE(flip.at);
+    std::vector<ULONGLONG> at = Write(W("home"), {TextBytes(700)});
+    Bytes file = ReadAll(File("home.QVA"));
+    EXPECT_EQ(Bytes(file.begin() + 197, file.begin() + 213), Bytes(file.begin() + 8, file.begin() + 24));
+    file[flip.at] ^= flip.mask;
+    WriteAll(File("home.QVA"), file);
+    CQVStorage reader;
+    ASSERT_TRUE(reader.OpenArchive(desc_.get())) << reader.GetError();
+    EXPECT_TRUE(reader.IsCheckValueDamaged());
+    EXPECT_EQ(BlockAt(reader, at[0]), TextBytes(700));
+    reader.CloseArchive();
+    ArchiveDescription wrong(temp_.DrivePath());
+    wrong.password = W("another password");
+    CQVStorage refused;
+    EXPECT_FALSE(refused.OpenArchive(wrong.get()));
+    EXPECT_EQ(refused.GetError(), static_cast<DWORD>(ERROR_WRONG_PASSWORD));
+  }
+}
+
 TEST_F(BoundBlocksTest, AKeySchemeThisReaderDoesNotKnowIsRefused) {
   Write(W("home"), {TextBytes(10)});
   Bytes file = ReadAll(File("home.QVA"));

@@ -46,7 +46,7 @@ grep -qE '^Archive: [0-9]+ bytes in 1 volume, ratio [0-9.]+, [0-9.]+ s, [0-9.]+ 
   fail "restore failed: $(cat "$work/stderr")"
 diff -r --exclude Empty "$work/src" "$work/out/Kelvar_C$work/src" || fail "restored tree differs"
 printf 'wrong\n' > "$work/badpw"
-[[ $(status "$qvbackup" restore "$work/arch/set.QVA" --to "$work/out2" --password-file "$work/badpw") == 1 ]] ||
+[[ $(status "$qvbackup" restore "$work/arch/set.QVA" --to "$work/out2" --password-file "$work/badpw") == 5 ]] ||
   fail "wrong password accepted"
 
 # Usage errors: exit 2, the command named, nothing written.

@@ -75,7 +75,7 @@ code=$?
 QV_TEST_PASSWORD=wrong "$qvbackup" backup "$work/src" --to "$work/arch" --name home --incremental "${pw[@]}" 2>> "$work/err"
 code2=$?
 set -e
-[[ $code == 1 && $code2 == 1 ]] && [[ $(grep -c "home: the password is wrong or missing" "$work/err") == 2 ]] ||
+[[ $code == 5 && $code2 == 5 ]] && [[ $(grep -c "home: the password is wrong or missing" "$work/err") == 2 ]] ||
   fail "password: $code $code2 $(cat "$work/err")"
 [[ $(names) == "home.I1.QVA home.I2.QVA home.QVA " ]] || fail "after refusals: $(names)"
 

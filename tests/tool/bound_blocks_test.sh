@@ -4,7 +4,8 @@
 # blocks swapped inside an archive, or a data block copied from another
 # archive of the same password into the same place, fail verify (those
 # files named damaged, exit 1) and restore (those files not restored, the
-# others restored whole, exit 1).
+# others restored whole, exit 1). A flipped check value is damage, not a
+# wrong password.
 #   bound_blocks_test.sh QVBACKUP
 source "$(dirname "$0")/common.sh"
 export QV_TEST_PW='one password for all'
@@ -114,4 +115,34 @@ cp "$work/two/home.QVA" "$work/transplant.QVA"
 for at in "${data_blocks[@]}"; do copy_block "$work/one/home.QVA" "$at" "$work/transplant.QVA" "$at" 5028; done
 # b.bin's block is the same file in both, but it is still another archive's.
 check_case "$work/transplant.QVA" "blocks of another archive" a.bin b.bin
+# One bit of the check value flipped: restored all the same, said, exit 1;
+# verify calls it damage; a wrong password stays one (exit 5).
+mkdir -p "$work/flipped"
+cp "$work/two/home.QVA" "$work/flipped/home.QVA"
+python3 - "$work/flipped/home.QVA" <<'PY'
+import sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek(170)
+    byte = f.read(1)[0]
+    f.seek(170)
+    f.write(bytes([byte ^ 0x04]))
+PY
+code=0
+"$qvbackup" restore "$work/flipped/home.QVA" --to "$work/back2" "${pw[@]}" --quiet --json > "$work/r.json" 2> "$work/r.err" ||
+  code=$?
+[[ $code == 1 ]] && grep -q "its header is damaged" "$work/r.err" || fail "a flipped check value: exit $code $(cat "$work/r.err")"
+[[ $(json_get "$work/r.json" "(d['damaged_header'], d['files'], d['failed'])") == "(True, 3, [])" ]] ||
+  fail "a flipped check value: $(cat "$work/r.json")"
+for name in a.bin b.bin c.bin; do
+  cmp -s "$work/back2/Kelvar_C$work/src/$name" "$work/src/$name" || fail "a flipped check value: $name differs"
+done
+code=0
+"$qvbackup" verify "$work/flipped/home.QVA" "${pw[@]}" --quiet --json > "$work/v.json" 2> /dev/null || code=$?
+[[ $code == 1 && $(json_get "$work/v.json" "any('header is damaged' in e for e in d['errors'])") == True ]] ||
+  fail "verify of a flipped check value: exit $code $(cat "$work/v.json")"
+code=0
+QV_TEST_PW=wrong "$qvbackup" restore "$work/flipped/home.QVA" --to "$work/back3" "${pw[@]}" --quiet 2> "$work/r.err" ||
+  code=$?
+[[ $code == 5 ]] && grep -q "wrong password" "$work/r.err" && [[ ! -e $work/back3/Kelvar_C ]] ||
+  fail "a wrong password on a flipped check value: exit $code $(cat "$work/r.err")"
 echo "bound blocks test: passed"

@@ -51,7 +51,7 @@ PY
 for command in list verify restore; do
   to=()
   [[ $command == restore ]] && to=(--to restored)
-  answer 1 1323 "$arch: wrong password" -- "$command" "$arch" "${to[@]}" --json "${wrong[@]}"
+  answer 5 1323 "$arch: wrong password" -- "$command" "$arch" "${to[@]}" --json "${wrong[@]}"
   answer 1 2 "arch/none.QVA: The system cannot find the file specified." -- \
     "$command" arch/none.QVA "${to[@]}" --json
   answer 2 null "$command: unknown option '--deep'" -- "$command" "$arch" --deep --json "${pw[@]}"
@@ -67,7 +67,7 @@ answer 1 2 "backup: missing: The system cannot find the file specified." -- \
   backup missing --to arch --name other --json
 answer 2 null "backup: option '--name' needs a value" -- backup src --to arch --json --name
 answer 2 null "backup: unknown option '--fast'" -- backup src --to arch --name other --fast --json
-answer 1 1323 "backup: enc: the password is wrong or missing" -- \
+answer 5 1323 "backup: enc: the password is wrong or missing" -- \
   backup src --to arch --name enc --incremental --json "${wrong[@]}"
 mkdir -p src/closed
 printf 'secret\n' > src/closed/s.txt

@@ -87,7 +87,7 @@ PY
 # Failures: no password, a missing archive, a member the chain lacks, usage.
 code=0
 "$qvbackup" list "$work/arch/chain.QVA" < /dev/null > "$work/out" 2> "$work/err" || code=$?
-[[ $code == 1 && ! -s $work/out ]] && grep -q "the archive is encrypted" "$work/err" || fail "no password: $code $(cat "$work/err")"
+[[ $code == 5 && ! -s $work/out ]] && grep -q "the archive is encrypted" "$work/err" || fail "no password: $code $(cat "$work/err")"
 code=0
 "$qvbackup" list "$work/arch/missing.QVA" 2> "$work/err" || code=$?
 [[ $code == 1 ]] && grep -q "missing.QVA: The system cannot find the file specified." "$work/err" || fail "missing: $code"

@@ -78,11 +78,11 @@ status 0 "$qvbackup" restore "$work/arch/self.exe" --to "$work/r3"
 diff -r "$work/src" "$(restored "$work/r3")" || fail "self-extracting restore differs"
 
 # Failures: each says why on stderr, writes nothing, and exits 1.
-status 1 "$qvbackup" restore "$work/split/my set.1.QVA" --to "$work/r4" --password-file "$work/wrong"
+status 5 "$qvbackup" restore "$work/split/my set.1.QVA" --to "$work/r4" --password-file "$work/wrong"
 grep -qx "qvbackup: $work/split/my set.1.QVA: wrong password" "$work/err" || fail "wrong password: $(cat "$work/err")"
-status 1 "$qvbackup" restore "$work/split/my set.1.QVA" --to "$work/r4" < /dev/null
+status 5 "$qvbackup" restore "$work/split/my set.1.QVA" --to "$work/r4" < /dev/null
 grep -q "the archive is encrypted: give its password" "$work/err" || fail "no password: $(cat "$work/err")"
-status 1 "$qvbackup" restore "$work/split/my set.1.QVA" --to "$work/r4" --password-env QV_TEST_UNSET
+status 5 "$qvbackup" restore "$work/split/my set.1.QVA" --to "$work/r4" --password-env QV_TEST_UNSET
 grep -q "QV_TEST_UNSET is not set" "$work/err" || fail "unset variable: $(cat "$work/err")"
 [[ ! -e $work/r4 ]] || fail "a failed restore wrote files"
 status 1 "$qvbackup" restore "$work/arch/none.QVA" --to "$work/r4"

@@ -204,14 +204,14 @@ expect "list(damaged) == ['c.txt'] and damaged['c.txt'].endswith('(increment 1)'
 check "$work/arch/chain.QVA" 0 --increment 0
 expect "r['members'] == 1 and r['files'] == 3"
 
-# Failures that are not damage: exit 1, the JSON answer holds the error; bad usage: exit 2.
+# Failures that are not damage: a wrong password exits 5, the JSON answer holds the error; bad usage: exit 2.
 code=0
 QV_TEST_PW=wrong "$qvbackup" verify "$work/split/enc.1.QVA" --json "${pw[@]}" > "$work/v.json" 2> "$work/err" || code=$?
-[[ $code == 1 ]] && grep -q "wrong password" "$work/err" || fail "wrong password: $code"
+[[ $code == 5 ]] && grep -q "wrong password" "$work/err" || fail "wrong password: $code"
 python3 -c "
 import json, sys
 r = json.load(open(sys.argv[1]))
-assert r == {'error': {'message': sys.argv[2] + ': wrong password', 'code': 1323}, 'exit': 1}, r" \
+assert r == {'error': {'message': sys.argv[2] + ': wrong password', 'code': 1323}, 'exit': 5}, r" \
   "$work/v.json" "$work/split/enc.1.QVA" || fail "wrong password answer: $(cat "$work/v.json")"
 code=0
 "$qvbackup" verify "$work/split/none.1.QVA" 2> "$work/err" || code=$?

@@ -110,6 +110,14 @@ void MemberCheck::CheckHeader(Identifier* baseIdentifier) {
   if (header_[header::kEncryptionType] == 0 && !AllZero(header_, header::kCheckValue, header::kCheckValueSize)) {
     Error(Widen("its header holds a password check value but no encryption"));
   }
+  // Keys of its own: the identifier is kept twice, as it makes the keys.
+  const bool ownKeys = header_[header::kKeyScheme] == header::kKeySchemeOwn;
+  if (ownKeys ? !std::equal(header_ + header::kIdentifier, header_ + header::kIdentifier + header::kIdentifierSize,
+                            header_ + header::kKeyIdentifierCopy)
+              : !AllZero(header_, header::kKeyIdentifierCopy, header::kIdentifierSize)) {
+    Error(Widen("its header's copy of the identifier (bytes ") + Number(header::kKeyIdentifierCopy) + Widen(" to ") +
+          Number(header::kReserved3 - 1) + Widen(") does not match it"));
+  }
   const ULONGLONG closing = Qword(header_, header::kUserData);
   if (closing < start_ || closing >= endOfData_) {
     Error(Widen("its header points at its closing record outside its data (") + Where(closing) + Widen(")"));

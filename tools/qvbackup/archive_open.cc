@@ -126,6 +126,13 @@ bool ArchiveOpener::Open(DWORD increment, CQVStorage& storage) {
                                           Widen(" of a chain: name the chain's base archive (and --increment ") +
                                           Number(member) + Widen(")"));
   }
+  if (storage.IsCheckValueDamaged()) {
+    const WString said = (increment == 0 ? Widen("the base archive") : Widen("increment ") + Number(increment)) +
+                         Widen(": its header is damaged (its password check value is wrong, but its data "
+                               "opens): read anyway");
+    FailBecause(location_.typed, said, ERROR_INVALID_DATA);
+    damagedHeaders_.push_back(said);
+  }
   error_ = 0;
   reason_.clear();
   return true;

@@ -5,6 +5,8 @@
 #ifndef QVBACKUP_TOOLS_ARCHIVE_OPEN_H_
 #define QVBACKUP_TOOLS_ARCHIVE_OPEN_H_
 
+#include <vector>
+
 #include "archive_members.h"
 #include "console.h"
 #include "options.h"
@@ -52,6 +54,11 @@ class ArchiveOpener {
   const ArchiveLocation& location() const { return location_; }
   DWORD error() const { return error_; }
   const WString& reason() const { return reason_; }
+  // What was said of members whose header is damaged though the password
+  // opened their data (its check value does not match it): each is read,
+  // and the command does not end with success. Each was also printed on
+  // standard error as it was met.
+  const std::vector<WString>& damagedHeaders() const { return damagedHeaders_; }
 
  private:
   bool TryOpen(DWORD increment, bool split, CQVStorage& storage);
@@ -64,6 +71,7 @@ class ArchiveOpener {
   bool passwordRead_ = false;
   DWORD error_ = 0;
   WString reason_;
+  std::vector<WString> damagedHeaders_;
 };
 
 // Why an archive cannot be used, in words: the system's text, or ours for

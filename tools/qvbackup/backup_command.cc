@@ -196,8 +196,9 @@ int LoadChain(Plan* plan, SavedVersions* versions) {
   if (!loaded) {
     const WString member = failed == 0 ? Widen("its base") : Widen("increment ") + Number(failed);
     if (error == ERROR_WRONG_PASSWORD) {
-      return FailBecause(Widen("backup: ") + plan->settings.name,
-                         Widen("the password is wrong or missing (the increments take the archive's password)"), error);
+      FailBecause(Widen("backup: ") + plan->settings.name,
+                  Widen("the password is wrong or missing (the increments take the archive's password)"), error);
+      return kExitPassword;
     }
     return Fail(Widen("backup: cannot read ") + member + Widen(" of the archive ") + plan->settings.name, error);
   }

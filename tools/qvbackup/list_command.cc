@@ -71,13 +71,13 @@ int RunList(const std::vector<WString>& arguments) {
   std::vector<SavedFile> view;
   DWORD first = 0;
   DWORD last = 0;
-  if (!ReadSavedView(line, chain, &view, &first, &last)) return kExitFailure;
+  if (!ReadSavedView(line, chain, &view, &first, &last)) return ExitForArchiveError(chain.error());
   if (line.options.Has("json")) {
     PrintJson(view);
   } else {
     PrintText(view);
   }
-  return chain.verdict().error.empty() ? kExitSuccess : kExitFailure;
+  return chain.verdict().error.empty() && opener.damagedHeaders().empty() ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace qvtool

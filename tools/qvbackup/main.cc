@@ -33,7 +33,8 @@ const char kUsage[] =
     "  (without either, the password is asked for when standard input is a terminal)\n"
     "\n"
     "'qvbackup COMMAND --help' tells more. Exit status: 0 success, 1 failure or\n"
-    "damage found, 2 wrong usage, 3 the archive is in use by another run.\n";
+    "damage found, 2 wrong usage, 3 the archive is in use by another run, 4 a\n"
+    "backup of files that changed while read, 5 a wrong or missing password.\n";
 
 // The line the library's trace log has for the user (a configuration it
 // ignored, a log it would not write), shown once before anything else.

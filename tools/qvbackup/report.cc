@@ -18,6 +18,10 @@ WString ErrorText(DWORD error) {
   return WString(buffer, length);
 }
 
+int ExitForArchiveError(DWORD error) {
+  return error == ERROR_WRONG_PASSWORD || error == ERROR_INVALID_PASSWORD ? kExitPassword : kExitFailure;
+}
+
 int Fail(const WString& what, DWORD error) { return FailBecause(what, ErrorText(error), error); }
 
 int FailBecause(const WString& what, const WString& why, DWORD error) {

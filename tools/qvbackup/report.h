@@ -19,6 +19,13 @@ inline constexpr int kExitBusy = 3;     // another run is writing the archive: n
 // they were read: each is saved as read, the whole is no snapshot of one
 // moment.
 inline constexpr int kExitChanged = 4;
+// The password is wrong, or an encrypted archive was given none: nothing
+// was read or written.
+inline constexpr int kExitPassword = 5;
+
+// The exit status for an archive that could not be opened with `error`:
+// kExitPassword for a wrong or missing password, else kExitFailure.
+int ExitForArchiveError(DWORD error);
 
 // Each failure below is printed on standard error and, for the first one,
 // becomes the "error" of a JSON answer (json_answer.h).

@@ -50,6 +50,7 @@ const char kUsage[] =
     "  --to DIR        the folder to restore below (made when missing)\n"
     "  --increment N   restore only what member N saved (0: the base archive)\n"
     "  --json          {\"ok\", \"archive\", \"target\", \"members\", \"salvaged\", \"interrupted\",\n"
+    "                  \"damaged_header\",\n"
     "                  \"files\", \"bytes\", \"failed\": [{\"path\", \"reason\"}]};\n"
     "                  \"salvaged\": whether a member was read without its index\n"
     "  --quiet         no progress bar\n"
@@ -70,6 +71,7 @@ struct Outcome {
   bool salvaged = false;     // a member was read without its index
   bool interrupted = false;  // Ctrl-C: the file being written was removed, the rest not tried
   bool brokenChain = false;  // members past a break in the chain were not restored
+  bool damagedHeader = false;  // a member's check value was damaged (its data was read all the same)
   WString unsynced;          // why the restored files may not have reached the disk
   ULONGLONG linksLeftOut = 0;  // symbolic links this system cannot hold
   DWORD metadataNotSet = 0;    // kMetadata*NotSet bits of what could not be given back
@@ -192,7 +194,7 @@ int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome
                Widen(" symbolic links left out: this system does not hold them\n"));
   }
   const bool ok = outcome.failed.empty() && !outcome.salvaged && !outcome.interrupted && !outcome.brokenChain &&
-                  outcome.unsynced.empty() && notSet.empty();
+                  !outcome.damagedHeader && outcome.unsynced.empty() && notSet.empty();
   if (line.options.Has("json")) {
     std::vector<WString> failed;
     for (const Failure& failure : outcome.failed) {
@@ -205,6 +207,7 @@ int Report(const ArchiveCommandLine& line, DWORD members, const Outcome& outcome
                  .Add("members", static_cast<ULONGLONG>(members))
                  .AddBool("salvaged", outcome.salvaged)
                  .AddBool("interrupted", outcome.interrupted)
+                 .AddBool("damaged_header", outcome.damagedHeader)
                  .Add("files", outcome.files)
                  .Add("folders", outcome.folders)
                  .Add("links", outcome.links)
@@ -261,13 +264,14 @@ int RunRestore(const std::vector<WString>& arguments) {
   DWORD first = 0;
   DWORD last = 0;
   const auto salvage = [&chain](DWORD member, std::vector<SavedFile>* files) { SalvageInto(chain, member, files); };
-  if (!ReadSavedView(line, chain, &view, &first, &last, salvage)) return kExitFailure;
+  if (!ReadSavedView(line, chain, &view, &first, &last, salvage)) return ExitForArchiveError(chain.error());
   ProgressBar bar(StandardErrorIsTerminal() && !line.options.Has("quiet"), StoredBytes(view));
   volatile BOOL interrupted = FALSE;
   InterruptGuard interrupt(&interrupted);
   Outcome outcome = RestoreFiles(chain, target, view, first, last, bar, interrupted);
   interrupt.Release();
   outcome.brokenChain = !chain.verdict().error.empty();
+  outcome.damagedHeader = !opener.damagedHeaders().empty();
   return Report(line, last - first + 1, outcome);
 }
 

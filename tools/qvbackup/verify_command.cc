@@ -106,7 +106,10 @@ int RunVerify(const std::vector<WString>& arguments) {
   VerifyFindings findings;
   auto base = std::make_unique<CQVBackupControl>();
   if (!opener.Open(0, base->GetStorage())) {
-    if (!IsDamage(opener.error())) return FailBecause(line.location.typed, opener.reason(), opener.error());
+    if (!IsDamage(opener.error())) {
+      FailBecause(line.location.typed, opener.reason(), opener.error());
+      return ExitForArchiveError(opener.error());
+    }
     findings.members = 1;
     findings.errors.push_back(opener.reason());
     return Report(line, findings);
@@ -146,6 +149,7 @@ int RunVerify(const std::vector<WString>& arguments) {
     done += size;
   }
   bar.Finish();
+  for (const WString& said : opener.damagedHeaders()) findings.errors.push_back(said);
   return Report(line, findings);
 }
 

@@ -60,8 +60,8 @@ int Run(const std::wstring& program, const std::wstring& target) {
   // files are whole (each is checked as it is read), the header is not.
   const bool damagedHeader = control.GetStorage().IsCheckValueDamaged() != FALSE;
   if (damagedHeader) {
-    ComplainBecause(program, L"the archive's header is damaged (its password check value does not match, "
-                             L"but the password opens its data): restoring anyway");
+    ComplainBecause(program, L"the archive's header is damaged (its password check value is wrong, "
+                             L"but its data opens): restoring anyway");
   }
   WriteOut(L"Restoring into " + target + L"\n");
   const RestoreOutcome outcome = RestoreEverything(control, target);
