@@ -55,13 +55,16 @@ mode_t ProcessUmask() {
   return mask;
 }
 
+// A folder that is missing is a path not found, as Windows says.
+bool FailMissingOr(int errnoValue) {
+  return errnoValue == ENOENT ? FailWith(ERROR_PATH_NOT_FOUND) : FailWithErrno(errnoValue);
+}
+
 // Why the folder `name` of `folderFd` did not open as a folder without
 // following a link (open says ENOTDIR or ELOOP for a link alike).
 bool FailNotAFolder(int folderFd, const std::string& name, int openError) {
   struct stat status;
-  if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT ? FailWith(ERROR_PATH_NOT_FOUND) : FailWithErrno(errno);
-  }
+  if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return FailMissingOr(errno);
   if (S_ISLNK(status.st_mode)) return FailWith(ERROR_STOPPED_ON_SYMLINK);
   if (!S_ISDIR(status.st_mode)) return FailWith(ERROR_ALREADY_EXISTS);
   return FailWithErrno(openError);
@@ -92,7 +95,7 @@ std::unique_ptr<ConfinedFolder> ConfinedFolder::OpenRoot(const WCHAR* root, bool
       struct stat status;
       FailWith(::stat(native.path.c_str(), &status) == 0 ? ERROR_DIRECTORY : ERROR_PATH_NOT_FOUND);
     } else {
-      errno == ENOENT ? FailWith(ERROR_PATH_NOT_FOUND) : FailWithErrno(errno);
+      FailMissingOr(errno);
     }
     return nullptr;
   }
@@ -118,7 +121,7 @@ std::unique_ptr<ConfinedFolder> ConfinedFolder::OpenFolder(WStringView name, boo
     if (error == ENOTDIR || error == ELOOP) {
       FailNotAFolder(parent, native, error);
     } else {
-      error == ENOENT ? FailWith(ERROR_PATH_NOT_FOUND) : FailWithErrno(error);
+      FailMissingOr(error);
     }
     return nullptr;
   }
