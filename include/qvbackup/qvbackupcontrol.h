@@ -47,9 +47,11 @@
 
 namespace qv::control {
 struct MetadataState;
+class RestoreFolders;
 }
 namespace qv::platform {
 struct PosixMetadata;
+class ConfinedFolder;
 }
 
 class QVBACKUP_API CQVBackupControl {
@@ -114,7 +116,11 @@ class QVBACKUP_API CQVBackupControl {
 
   // ---- Restore (after GetStorage().OpenArchive) --------------------------------
   BOOL LoadArchiveIndex();
-  // Restores the file of the current entry to `pszTarget`.
+  // Restores the file of the current entry to `pszTarget`. A target below
+  // the restore root is reached from the root one folder at a time: a
+  // folder on the way that is a symbolic link, junction or other reparse
+  // point fails it with ERROR_STOPPED_ON_SYMLINK, nothing written (the root
+  // itself may be or lie below a link: it is the host's to choose).
   BOOL RestoreFile(LPCWSTR pszTarget, ULONGLONG ullFileBytes);
   // Restores every saved file below the restore root; a file that fails is
   // logged and the others go on. Entries whose path would leave the root
@@ -128,7 +134,11 @@ class QVBACKUP_API CQVBackupControl {
   // learns each file's outcome). FALSE with the last error:
   // ERROR_INVALID_PARAMETER when the entry holds no saved file (no such
   // entry, a folder, a deleted entry, no content), ERROR_BAD_PATHNAME when
-  // its path would leave the root, or RestoreFile's error.
+  // its path would leave the root, ERROR_STOPPED_ON_SYMLINK when a folder on
+  // its way below the root is a link (one already there, or one the restore
+  // made: links it restores are never passed through), or RestoreFile's
+  // error. Folders, links and further names are made, and metadata given,
+  // only through the folders reached that way.
   BOOL RestoreEntry(DWORD dwEntry);
   // Restores, below the restore root, the file whose record block starts at
   // `ullRecordOffset`, without its index entry: for a host bringing files
@@ -183,6 +193,12 @@ class QVBACKUP_API CQVBackupControl {
   DWORD FillContent(QVBF_INTERNAL_DATA& data);
   DWORD CheckRecordContentEnd(DWORD dwHandedBack);
   BOOL RestoreBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, ULONGLONG ullFileBytes);
+  BOOL RestoreFileAs(LPCWSTR pszTarget, ULONGLONG ullFileBytes, bool bKeepOwnerOnly);
+  // The folders below the restore root (restore_control.cc).
+  qv::control::RestoreFolders& Folders();
+  const qv::platform::ConfinedFolder* HeldFolder(const std::basic_string<WCHAR>& path, bool bCreate);
+  const qv::platform::ConfinedFolder* HeldFolderOf(const std::basic_string<WCHAR>& path,
+                                                   std::basic_string<WCHAR>* pName, bool bCreate);
   void ReleaseRestoreBlock();
   void Notify(DWORD dwCode, ULONGLONG ullValue1 = 0, ULONGLONG ullValue2 = 0);
   // Whether entry `dwEntry` is of a file saved as read while it changed.
@@ -203,6 +219,8 @@ class QVBACKUP_API CQVBackupControl {
   void LoadMetadataTable(ULONGLONG ullIndexOffset);
   bool LocatorKindAt(ULONGLONG ullOffset);
   BOOL RestoreLink(const std::basic_string<WCHAR>& target, const std::string& linkTarget);
+  BOOL RenameOverTarget(const qv::platform::ConfinedFolder& folder, const std::basic_string<WCHAR>& temporary,
+                        const std::basic_string<WCHAR>& name);
   BOOL RestoreOtherName(DWORD dwFirst, const std::basic_string<WCHAR>& target);
   BOOL RestoreItem(DWORD dwEntry, DWORD dwKind, const std::basic_string<WCHAR>& target);
   void FinishItem(DWORD dwEntry, DWORD dwKind, const std::basic_string<WCHAR>& target);
@@ -248,6 +266,9 @@ class QVBACKUP_API CQVBackupControl {
   ULONGLONG m_ullContentLeft = 0;     // the content RestoreRecord still hands back
   std::deque<SavedEntry> m_dqSavedEntries;  // oldest first; references stay valid as it grows
   std::set<std::basic_string<WCHAR>> m_setRestoredFolders;  // to sync (FlushRestoredFiles)
+  // The folders restored into, reached from the root without following
+  // links; made for the root of the first restore after SetRestoreRoot.
+  std::unique_ptr<qv::control::RestoreFolders> m_pRestoreFolders;
   // The metadata table being gathered (backup) or read (restore), and what
   // the restore still has to give the folders.
   std::unique_ptr<qv::control::MetadataState> m_pMetadata;

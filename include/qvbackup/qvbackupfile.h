@@ -132,9 +132,14 @@ class QVBACKUP_API CQVBackupFile : public CQVFile {
   // `ullFileBytes` is everything the backup delivered, records included: the
   // content is ullFileBytes − 16 − (48 + (name length + 1) × 2) bytes.
   // Missing folders on the way are created (and stay, whatever happens
-  // next). TRUE, with the last error cleared, on success. FALSE with the
-  // last error: ERROR_INVALID_PARAMETER for a null callback,
-  // ERROR_INVALID_STATE when no file is bound, ERROR_INVALID_DATA when the
+  // next); the file itself is made in its folder, never through a link at
+  // its name (one there is replaced). POSIX: the new file is its owner's
+  // only (0600, whatever the umask) until it is complete, then gets the
+  // mode of a new file (0666 less the umask), without write permission
+  // when read-only. TRUE, with the last error cleared, on success. FALSE
+  // with the last error: ERROR_INVALID_PARAMETER for a null callback,
+  // ERROR_INVALID_STATE when no file is bound, ERROR_INVALID_NAME when the
+  // bound path ends with a separator, ERROR_INVALID_DATA when the
   // records are not this service's (opening record version 1, kind 1, one
   // stream; naming record tag 50, terminated name) or do not fit in
   // `ullFileBytes`, ERROR_CANCELLED when the callback stopped it, or the

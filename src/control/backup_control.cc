@@ -8,6 +8,7 @@
 
 #include "control/control_records.h"
 #include "control/metadata_state.h"
+#include "control/restore_folders.h"
 #include "control/restore_target.h"
 #include "log/qv_log.h"
 #include "platform/file_ops.h"
@@ -87,6 +88,7 @@ void CQVBackupControl::SetArchiveLocation(LPCWSTR pszFolder, LPCWSTR pszName) {
 
 void CQVBackupControl::SetRestoreRoot(LPCWSTR pszRoot) {
   m_strRestoreRoot = (pszRoot != nullptr && pszRoot[0] != 0) ? pszRoot : QVBC_DEFAULT_RESTORE_ROOT;
+  m_pRestoreFolders.reset();
 }
 
 CQVString CQVBackupControl::GetRestoreRoot() const { return m_strRestoreRoot; }

@@ -9,15 +9,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "control/control_records.h"
 #include "control/metadata_state.h"
+#include "control/restore_folders.h"
 #include "control/restore_target.h"
 #include "log/qv_log.h"
-#include "platform/file_ops.h"
+#include "platform/confined_folder.h"
 #include "platform/file_system.h"
-#include "platform/folders.h"
 #include "platform/posix_metadata.h"
 #include "qvbackup/qvbackupcontrol.h"
 #include "services/replacement_file.h"
@@ -40,6 +41,9 @@ DWORD ParentOf(CQVFileArray& index, DWORD entry) {
   if (!index.GetFileInfo(entry, &info)) return 0;
   return static_cast<DWORD>(info.ullParentReference);
 }
+
+// What could not be given to an item whose folder could not be reached.
+constexpr DWORD kMetadataNotReached = QVBC_METADATA_MODE_NOT_SET | QVBC_METADATA_TIMES_NOT_SET;
 
 // "C:\a\b" -> "C:\a"; a path without a separator gives "".
 qv::WString ParentPath(const qv::WString& path) {
@@ -249,18 +253,25 @@ DWORD CQVBackupControl::GetMetadataNotRestored() const { return m_pMetadata ? m_
 
 // Made under a name of its own beside the target, then renamed over it, as
 // a file's content is: an existing target is replaced whole or not at all.
+// Once made, the link is a leaf: a later item whose path leads through it
+// is refused as any link on the way is.
 BOOL CQVBackupControl::RestoreLink(const qv::WString& target, const std::string& linkTarget) {
-  const qv::WString folder = ParentPath(target);
-  if (!folder.empty() && !qv::platform::CreateFolderTree(folder.c_str())) return FALSE;
-  const qv::WString temporary = qv::services::TemporaryPathBeside(target);
-  if (!qv::platform::CreateSymbolicLink(temporary.c_str(), linkTarget)) return FALSE;
-  if (!qv::platform::RenameFile(temporary.c_str(), target.c_str())) {
-    const DWORD error = GetLastError();
-    qv::platform::RemoveFile(temporary.c_str());
-    SetLastError(error);
-    return FALSE;
-  }
-  return TRUE;
+  qv::WString name;
+  const qv::platform::ConfinedFolder* folder = HeldFolderOf(target, &name, true);
+  if (folder == nullptr) return FALSE;
+  const qv::WString temporary = qv::services::TemporaryName();
+  if (!folder->CreateSymbolicLink(temporary, linkTarget)) return FALSE;
+  return RenameOverTarget(*folder, temporary, name);
+}
+
+// `temporary` of `folder` takes the name `name`; when it cannot, it goes.
+BOOL CQVBackupControl::RenameOverTarget(const qv::platform::ConfinedFolder& folder, const qv::WString& temporary,
+                                        const qv::WString& name) {
+  if (folder.Rename(temporary, name)) return TRUE;
+  const DWORD error = GetLastError();
+  folder.Remove(temporary);
+  SetLastError(error);
+  return FALSE;
 }
 
 // A further name of a file: a hard link of the name restored before it;
@@ -270,15 +281,21 @@ BOOL CQVBackupControl::RestoreOtherName(DWORD dwFirst, const qv::WString& target
   qv::control::MetadataState& state = Metadata();
   auto restored = state.restored.find(dwFirst);
   if (restored != state.restored.end()) {
-    const qv::WString folder = ParentPath(target);
-    if (!folder.empty() && !qv::platform::CreateFolderTree(folder.c_str())) return FALSE;
-    const qv::WString temporary = qv::services::TemporaryPathBeside(target);
-    if (qv::platform::CreateHardLink(restored->second.c_str(), temporary.c_str())) {
-      if (qv::platform::RenameFile(temporary.c_str(), target.c_str())) return TRUE;
-      const DWORD error = GetLastError();
-      qv::platform::RemoveFile(temporary.c_str());
-      SetLastError(error);
-      return FALSE;
+    qv::WString firstName;
+    std::vector<qv::WString> firstFolder;
+    std::unique_ptr<qv::platform::ConfinedFolder> existing;
+    if (NamesBelowRoot(qv::WStringView(m_strRestoreRoot, m_strRestoreRoot.GetLength()), restored->second,
+                       &firstFolder) && !firstFolder.empty()) {
+      firstName = firstFolder.back();
+      firstFolder.pop_back();
+      existing = Folders().OpenApart(firstFolder);
+    }
+    qv::WString name;
+    const qv::platform::ConfinedFolder* folder = HeldFolderOf(target, &name, true);
+    if (folder == nullptr) return FALSE;
+    const qv::WString temporary = qv::services::TemporaryName();
+    if (existing && folder->CreateHardLink(*existing, firstName, temporary)) {
+      return RenameOverTarget(*folder, temporary, name);
     }
     theLog.LogDetail(QVT("No hard link for %s (%d): its content is restored again"), target.c_str(),
                      static_cast<int>(GetLastError()));
@@ -292,7 +309,7 @@ BOOL CQVBackupControl::RestoreOtherName(DWORD dwFirst, const qv::WString& target
   }
   m_ullRecordOffset = GetQword(userData, userdata::kRecordOffset);
   m_dwCurrentEntry = dwFirst;
-  if (!RestoreFile(target.c_str(), GetQword(userData, userdata::kFileBytes))) return FALSE;
+  if (!RestoreFileAs(target.c_str(), GetQword(userData, userdata::kFileBytes), true)) return FALSE;
   state.restored.emplace(dwFirst, target);
   return TRUE;
 }
@@ -301,7 +318,7 @@ BOOL CQVBackupControl::RestoreItem(DWORD dwEntry, DWORD dwKind, const qv::WStrin
   const EntryMetadata* metadata = m_pMetadata ? m_pMetadata->Find(dwEntry) : nullptr;
   switch (dwKind) {
     case QVBC_ITEM_FOLDER:
-      return qv::platform::CreateFolderTree(target.c_str());
+      return HeldFolder(target, true) != nullptr;
     case QVBC_ITEM_LINK:
       if (!qv::platform::KeepsPosixMetadata()) {
         SetLastError(ERROR_NOT_SUPPORTED);
@@ -315,7 +332,8 @@ BOOL CQVBackupControl::RestoreItem(DWORD dwEntry, DWORD dwKind, const qv::WStrin
       const BYTE* userData = m_qvfa.GetUserData(dwEntry, &size);
       m_ullRecordOffset = GetQword(userData, userdata::kRecordOffset);
       m_dwCurrentEntry = dwEntry;
-      if (!RestoreFile(target.c_str(), GetQword(userData, userdata::kFileBytes))) return FALSE;
+      // A file with a saved mode stays its owner's only until it gets it.
+      if (!RestoreFileAs(target.c_str(), GetQword(userData, userdata::kFileBytes), metadata != nullptr)) return FALSE;
       if (m_pMetadata) m_pMetadata->restored.emplace(dwEntry, target);
       return TRUE;
     }
@@ -328,7 +346,10 @@ void CQVBackupControl::FinishItem(DWORD dwEntry, DWORD dwKind, const qv::WString
   qv::control::MetadataState& state = Metadata();
   const EntryMetadata* metadata = state.Find(dwEntry);
   if (metadata != nullptr && dwKind != QVBC_ITEM_FOLDER) {
-    state.notRestored |= qv::platform::ApplyPosixMetadata(target.c_str(), metadata->item, true);
+    qv::WString name;
+    const qv::platform::ConfinedFolder* folder = HeldFolderOf(target, &name, false);
+    state.notRestored |=
+        folder != nullptr ? folder->ApplyPosixMetadata(name, metadata->item, true) : kMetadataNotReached;
   }
   DWORD folder = dwKind == QVBC_ITEM_FOLDER ? dwEntry : ParentOf(m_qvfa, dwEntry);
   qv::WString path = dwKind == QVBC_ITEM_FOLDER ? target : ParentPath(target);
@@ -341,13 +362,16 @@ void CQVBackupControl::FinishItem(DWORD dwEntry, DWORD dwKind, const qv::WString
 }
 
 // Deepest first, so that a folder that may not be written any more is so
-// only once everything below it is done, and its times last.
+// only once everything below it is done, and its times last. Each is
+// reached as its items were, and given its metadata through itself.
 void CQVBackupControl::FinishFolders() {
   if (!m_pMetadata) return;
   for (auto folder = m_pMetadata->folders.rbegin(); folder != m_pMetadata->folders.rend(); ++folder) {
     const EntryMetadata* metadata = m_pMetadata->Find(folder->second);
     if (metadata != nullptr && metadata->item.type == ItemType::kFolder) {
-      m_pMetadata->notRestored |= qv::platform::ApplyPosixMetadata(folder->first.c_str(), metadata->item, true);
+      const qv::platform::ConfinedFolder* held = HeldFolder(folder->first, false);
+      m_pMetadata->notRestored |= held != nullptr ? held->ApplyPosixMetadata(qv::WString(), metadata->item, true)
+                                                  : kMetadataNotReached;
     }
   }
   m_pMetadata->folders.clear();

@@ -6,14 +6,18 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "control/control_records.h"
 #include "control/metadata_state.h"
+#include "control/restore_folders.h"
 #include "control/restore_target.h"
 #include "log/qv_log.h"
-#include "platform/file_ops.h"
+#include "platform/confined_folder.h"
 #include "platform/file_system.h"
 #include "qvbackup/qvbackupcontrol.h"
+#include "services/file_restore.h"
 #include "storage/archive_layout.h"
 
 using namespace qv::control;
@@ -117,20 +121,76 @@ BOOL CQVBackupControl::LoadArchiveIndex() {
 }
 
 BOOL CQVBackupControl::RestoreFile(LPCWSTR pszTarget, ULONGLONG ullFileBytes) {
+  return RestoreFileAs(pszTarget, ullFileBytes, false);
+}
+
+// A target below the root is reached through the folders held from it,
+// never through a link; any other is the host's choice, made in its own
+// folder as CQVBackupFile makes it.
+BOOL CQVBackupControl::RestoreFileAs(LPCWSTR pszTarget, ULONGLONG ullFileBytes, bool bKeepOwnerOnly) {
   theLog.Enter(QVT("CQVBackupControl::RestoreFile()"));
-  CQVBackupFile file;
-  file.Attach(pszTarget);
   m_dwPhase = 0;
   m_dwCallbackError = 0;
   m_ullFileBytes = ullFileBytes;
   ReleaseRestoreBlock();
-  BOOL restored = file.RestoreFile(RestoreCallback, ullFileBytes, reinterpret_cast<std::uintptr_t>(this));
-  DWORD error = m_dwCallbackError != 0 ? m_dwCallbackError : GetLastError();
+  const qv::WString target = pszTarget != nullptr ? qv::WString(pszTarget) : qv::WString();
+  std::vector<qv::WString> names;
+  qv::WStringView root(m_strRestoreRoot, m_strRestoreRoot.GetLength());
+  BOOL restored = FALSE;
+  DWORD error = ERROR_SUCCESS;
+  const std::size_t cut = target.rfind(u'\\');
+  if (cut != qv::WString::npos && NamesBelowRoot(root, target, &names) && !names.empty()) {
+    const qv::WString folderPath = target.substr(0, cut);
+    const auto folder = [this, &folderPath]() { return HeldFolder(folderPath, true); };
+    restored = qv::services::RestoreFileInto(folder, names.back(), bKeepOwnerOnly, RestoreCallback, ullFileBytes,
+                                             reinterpret_cast<std::uintptr_t>(this));
+    error = GetLastError();
+  } else {
+    CQVBackupFile file;
+    file.Attach(pszTarget);
+    restored = file.RestoreFile(RestoreCallback, ullFileBytes, reinterpret_cast<std::uintptr_t>(this));
+    error = GetLastError();
+    file.Detach();
+  }
+  if (m_dwCallbackError != 0) error = m_dwCallbackError;
   ReleaseRestoreBlock();
-  file.Detach();
   theLog.Exit();
   SetLastError(restored ? ERROR_SUCCESS : error);
   return restored;
+}
+
+qv::control::RestoreFolders& CQVBackupControl::Folders() {
+  if (!m_pRestoreFolders) {
+    m_pRestoreFolders = std::make_unique<qv::control::RestoreFolders>(qv::WString(m_strRestoreRoot.GetString()));
+  }
+  return *m_pRestoreFolders;
+}
+
+// The folder `path` below the root, or the root itself.
+const qv::platform::ConfinedFolder* CQVBackupControl::HeldFolder(const qv::WString& path, bool bCreate) {
+  std::vector<qv::WString> names;
+  if (!NamesBelowRoot(qv::WStringView(m_strRestoreRoot, m_strRestoreRoot.GetLength()), path, &names)) {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return nullptr;
+  }
+  const qv::platform::ConfinedFolder* folder = Folders().Open(names, bCreate);
+  if (folder == nullptr && GetLastError() == ERROR_STOPPED_ON_SYMLINK) {
+    theLog.LogDetail(QVT("Refused to restore into %s: a folder on its way is a symbolic link"), path.c_str());
+    SetLastError(ERROR_STOPPED_ON_SYMLINK);
+  }
+  return folder;
+}
+
+// The folder the item `path` lies in, below the root; *pName gets its name there.
+const qv::platform::ConfinedFolder* CQVBackupControl::HeldFolderOf(const qv::WString& path, qv::WString* pName,
+                                                                  bool bCreate) {
+  const std::size_t cut = path.rfind(u'\\');
+  if (cut == qv::WString::npos) {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return nullptr;
+  }
+  *pName = path.substr(cut + 1);
+  return HeldFolder(path.substr(0, cut), bCreate);
 }
 
 DWORD CQVBackupControl::RestoreCallback(QVBF_INTERNAL_DATA* pData) {
@@ -327,7 +387,8 @@ BOOL CQVBackupControl::FlushRestoredFiles() {
   DWORD error = ERROR_SUCCESS;
   // Deepest first: a folder's own entry lives in its parent.
   for (auto folder = m_setRestoredFolders.rbegin(); folder != m_setRestoredFolders.rend(); ++folder) {
-    if (!qv::platform::SyncFolder(folder->c_str()) && flushed) {
+    const qv::platform::ConfinedFolder* held = HeldFolder(*folder, false);
+    if ((held == nullptr || !held->Sync()) && flushed) {
       flushed = FALSE;
       error = GetLastError();
     }
@@ -339,7 +400,9 @@ BOOL CQVBackupControl::FlushRestoredFiles() {
 
 BOOL CQVBackupControl::RestoreAllFiles(LPCWSTR) {
   theLog.Enter(QVT("CQVBackupControl::RestoreAllFiles()"));
-  if (qv::platform::FileExists(m_strRestoreRoot) && !qv::platform::IsDirectory(m_strRestoreRoot)) {
+  // The root may be a link to a folder: what counts is that it leads to one.
+  if (qv::platform::FileExists(m_strRestoreRoot) &&
+      HeldFolder(qv::WString(m_strRestoreRoot.GetString()), false) == nullptr) {
     SetLastError(ERROR_BAD_PATHNAME);
     theLog.Exit();
     return FALSE;
@@ -381,6 +444,7 @@ BOOL CQVBackupControl::EndRestore() {
   ReleaseRestoreBlock();
   const BOOL flushed = FlushRestoredFiles();
   const DWORD flushError = GetLastError();
+  m_pRestoreFolders.reset();
   BOOL closed = m_qvStorage.CloseArchive();
   if (!closed) SetLastError(m_qvStorage.GetError());
   theLog.Exit();

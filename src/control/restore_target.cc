@@ -14,6 +14,14 @@ bool IsSafeComponent(WStringView component) {
   return true;
 }
 
+// The root as targets begin with it, its own separator included.
+WString RootBase(WStringView root) {
+  WString base(root);
+  while (base.size() > 3 && base.back() == u'\\') base.pop_back();
+  if (base.empty() || base.back() != u'\\') base.push_back(u'\\');
+  return base;
+}
+
 }  // namespace
 
 bool BuildRestoreTarget(WStringView root, WStringView path, WString* target) {
@@ -27,10 +35,21 @@ bool BuildRestoreTarget(WStringView root, WStringView path, WString* target) {
     if (!IsSafeComponent(rest.substr(start, end - start))) return false;
     start = end + 1;
   }
-  WString base(root);
-  while (base.size() > 3 && base.back() == u'\\') base.pop_back();
-  if (base.empty() || base.back() != u'\\') base.push_back(u'\\');
-  *target = base + QVT("Kelvar_") + WString(1, path[0]) + QVT("\\") + WString(rest);
+  *target = RootBase(root) + QVT("Kelvar_") + WString(1, path[0]) + QVT("\\") + WString(rest);
+  return true;
+}
+
+bool NamesBelowRoot(WStringView root, WStringView path, std::vector<WString>* names) {
+  const WString base = RootBase(root);
+  names->clear();
+  if (path == base || (path.size() + 1 == base.size() && base.compare(0, path.size(), path) == 0)) return true;
+  if (path.size() < base.size() || path.compare(0, base.size(), base) != 0) return false;
+  for (std::size_t start = base.size(); start <= path.size();) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == WStringView::npos) end = path.size();
+    names->emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
   return true;
 }
 

@@ -2,6 +2,8 @@
 #ifndef QVBACKUP_CONTROL_RESTORE_TARGET_H_
 #define QVBACKUP_CONTROL_RESTORE_TARGET_H_
 
+#include <vector>
+
 #include "platform/text.h"
 #include "qvbackup/wintypes.h"
 
@@ -12,6 +14,11 @@ namespace qv::control {
 // anywhere else: it must be a drive letter, ":\", then components that are
 // not empty, ".", "..", and hold no '/' or ':'.
 bool BuildRestoreTarget(WStringView root, WStringView path, WString* target);
+
+// The names from `root` down to `path`, a path BuildRestoreTarget made or a
+// folder on its way ("<root>\Kelvar_D\Data" gives "Kelvar_D", "Data"; the
+// root itself none). False when `path` is neither `root` nor below it.
+bool NamesBelowRoot(WStringView root, WStringView path, std::vector<WString>* names);
 
 }  // namespace qv::control
 

@@ -158,13 +158,19 @@ FaultPlan* ActiveFaultPlan() { return g_activePlan.load(std::memory_order_acquir
 // The hooked operations of the platform layer: the system's own, unless a
 // plan is installed.
 
-std::unique_ptr<RandomAccessFile> OpenFile(const WCHAR* path, OpenMode mode, Sharing sharing) {
+bool FaultPlanFails(FaultOp op, WStringView path, WStringView target) {
   FaultPlan* plan = ActiveFaultPlan();
-  if (plan == nullptr) return OpenSystemFile(path, mode, sharing);
-  if (plan->ShouldFail(FaultOp::kOpen, ViewOf(path))) return nullptr;
-  std::unique_ptr<RandomAccessFile> file = OpenSystemFile(path, mode, sharing);
-  if (!file) return nullptr;
-  return std::make_unique<FaultyFile>(std::move(file), WString(ViewOf(path)));
+  return plan != nullptr && plan->ShouldFail(op, path, target);
+}
+
+std::unique_ptr<RandomAccessFile> UnderFaultPlan(std::unique_ptr<RandomAccessFile> file, WStringView path) {
+  if (!file || ActiveFaultPlan() == nullptr) return file;
+  return std::make_unique<FaultyFile>(std::move(file), WString(path));
+}
+
+std::unique_ptr<RandomAccessFile> OpenFile(const WCHAR* path, OpenMode mode, Sharing sharing) {
+  if (FaultPlanFails(FaultOp::kOpen, ViewOf(path))) return nullptr;
+  return UnderFaultPlan(OpenSystemFile(path, mode, sharing), ViewOf(path));
 }
 
 std::unique_ptr<WritableFile> CreateWritableFile(const WCHAR* path, Creation creation) {
@@ -176,22 +182,14 @@ std::unique_ptr<WritableFile> CreateWritableFile(const WCHAR* path, Creation cre
   return std::make_unique<FaultyWritableFile>(std::move(file), WString(ViewOf(path)));
 }
 
-bool RemoveFile(const WCHAR* path) {
-  FaultPlan* plan = ActiveFaultPlan();
-  if (plan != nullptr && plan->ShouldFail(FaultOp::kDelete, ViewOf(path))) return false;
-  return RemoveSystemFile(path);
-}
+bool RemoveFile(const WCHAR* path) { return !FaultPlanFails(FaultOp::kDelete, ViewOf(path)) && RemoveSystemFile(path); }
 
 bool RenameFile(const WCHAR* from, const WCHAR* to) {
-  FaultPlan* plan = ActiveFaultPlan();
-  if (plan != nullptr && plan->ShouldFail(FaultOp::kRename, ViewOf(from), ViewOf(to))) return false;
-  return RenameSystemFile(from, to);
+  return !FaultPlanFails(FaultOp::kRename, ViewOf(from), ViewOf(to)) && RenameSystemFile(from, to);
 }
 
 bool SyncFolder(const WCHAR* folder) {
-  FaultPlan* plan = ActiveFaultPlan();
-  if (plan != nullptr && plan->ShouldFail(FaultOp::kSync, ViewOf(folder))) return false;
-  return SyncSystemFolder(folder);
+  return !FaultPlanFails(FaultOp::kSync, ViewOf(folder)) && SyncSystemFolder(folder);
 }
 
 }  // namespace qv::platform

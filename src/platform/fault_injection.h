@@ -122,6 +122,16 @@ class ScopedFaultInjection {
 // The installed plan, or null.
 FaultPlan* ActiveFaultPlan();
 
+// For the platform's own operations on files it reaches by other means
+// than their drive path (through a held folder): the hooks above, with the
+// file named by `path`. True when the installed plan, if any, makes the
+// call of `op` fail (the last error is then set); `target` is a rename's
+// new name.
+bool FaultPlanFails(FaultOp op, WStringView path, WStringView target = WStringView());
+// `file`, opened as `path`, as OpenFile hands files out: checked against
+// the installed plan, if any, at every operation.
+std::unique_ptr<RandomAccessFile> UnderFaultPlan(std::unique_ptr<RandomAccessFile> file, WStringView path);
+
 // The operating system's own operations behind the hooks, one per
 // platform, with the contracts of OpenFile, CreateWritableFile, RemoveFile,
 // RenameFile and SyncFolder.

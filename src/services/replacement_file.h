@@ -1,50 +1,61 @@
 // How a restore recreates a file without ever leaving a half-written one
 // under its name: the content goes to a new file of its own beside the
-// target, which gets its size, times and attributes and only then takes the
-// target's name in one rename. Until then an existing target is untouched;
-// a replacement that is not committed is removed.
+// target, in the target's folder, which gets its size, times and
+// attributes and only then takes the target's name in one rename. Until
+// then an existing target is untouched; a replacement that is not
+// committed is removed. Everything happens in the folder held open by the
+// caller, never through a path parsed again, so a link planted on the way
+// cannot lead the file elsewhere.
 #ifndef QVBACKUP_SERVICES_REPLACEMENT_FILE_H_
 #define QVBACKUP_SERVICES_REPLACEMENT_FILE_H_
 
 #include <memory>
 
+#include "platform/confined_folder.h"
 #include "platform/random_access_file.h"
 #include "platform/text.h"
 #include "services/backup_file_records.h"
 
 namespace qv::services {
 
-// A new name beside `target` in its folder ("~qv", 16 random hexadecimal
-// digits, ".tmp"), for what is made there before it takes the target's name.
-WString TemporaryPathBeside(const WString& target);
+// A new name for what is made in a folder before it takes another's name:
+// "~qv", 16 random hexadecimal digits, ".tmp".
+WString TemporaryName();
 
 class ReplacementFile {
  public:
-  ReplacementFile();
+  // The replacement of the item `name` of `folder`, which must outlive the
+  // object.
+  ReplacementFile(const platform::ConfinedFolder& folder, WString name);
   // Removes the new file unless Commit succeeded; the last error is kept.
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  // Creates the folders missing on the way to `target`, then a new, empty
-  // file beside it ("~qv" and 16 random hexadecimal digits, ".tmp"), open
-  // for writing. False with the system's error.
-  bool Create(const WCHAR* target);
+  // Creates a new, empty file under a temporary name in the folder, open
+  // for writing and, on POSIX, readable by its owner only (0600 whatever
+  // the umask) until Commit. False with the system's error.
+  bool Create();
 
   // The new file, positioned after what was written. Only after Create.
   platform::RandomAccessFile& File() { return *file_; }
 
-  // Cuts the new file at its position, syncs it, closes it, gives it the times and
-  // attributes of `description` and renames it over the target (an existing
-  // read-only, hidden or system target is made writable first, and gets its
-  // attributes back when the rename fails). False with the system's error;
-  // the target is then as it was.
-  bool Commit(const FileDescription& description);
+  // Cuts the new file at its position, syncs it, closes it, gives it the
+  // times and attributes of `description` and renames it over the target
+  // (an existing read-only, hidden or system target is made writable
+  // first, and gets its attributes back when the rename fails). POSIX: the
+  // file's mode becomes that of a new file of the process (0666 less the
+  // umask) or, with `keepOwnerOnly`, stays its owner's only, for a caller
+  // that gives it its saved mode next; read-only takes the write
+  // permissions away. False with the system's error; the target is then
+  // as it was.
+  bool Commit(const FileDescription& description, bool keepOwnerOnly);
 
  private:
   bool ReplaceTarget();
 
-  WString target_;
+  const platform::ConfinedFolder& folder_;
+  WString name_;
   WString temporary_;
   std::unique_ptr<platform::RandomAccessFile> file_;
   bool committed_ = false;

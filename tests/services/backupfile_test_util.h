@@ -96,6 +96,7 @@ class RestoreReplayer {
   std::vector<Request> requests;
   int stopAtCall = -1;
   bool ranOut = false;  // the restore asked for more content than there is
+  std::function<void(const Request&)> onRequest;  // runs before answering
 
   explicit RestoreReplayer(const BackupRecorder& recorded) {
     for (const DeliveredCall& call : recorded.calls) {
@@ -110,6 +111,7 @@ class RestoreReplayer {
   static DWORD Callback(QVBF_INTERNAL_DATA* data) {
     auto* self = reinterpret_cast<RestoreReplayer*>(static_cast<std::uintptr_t>(data->ullUserValue));
     self->requests.push_back({data->dwStage, data->dwLength});
+    if (self->onRequest) self->onRequest(self->requests.back());
     if (static_cast<int>(self->requests.size()) - 1 == self->stopAtCall) return ERROR_CANCELLED;
     if (data->dwStage == 0) return self->Fill(self->opening, 0, data);
     if (data->dwStage == 1) return self->Fill(self->naming, 0, data);

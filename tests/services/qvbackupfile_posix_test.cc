@@ -45,6 +45,49 @@ class FileSizeLimit {
   bool applied_ = false;
 };
 
+// The modes of the files below `folder` named like a restore's temporary
+// ("~qv...tmp").
+std::vector<unsigned> TemporaryModesIn(const std::filesystem::path& folder) {
+  std::vector<unsigned> modes;
+  for (const auto& item : std::filesystem::directory_iterator(folder)) {
+    const std::string name = item.path().filename().string();
+    if (name.rfind("~qv", 0) == 0) modes.push_back(StatOf(item.path()).st_mode & 07777);
+  }
+  return modes;
+}
+
+// While its content is written a restored file is its owner's alone,
+// whatever the umask; once in place it has the mode a new file of the
+// process gets, without write permission when read-only.
+TEST_F(BackupFilePosix, TheTemporaryIsTheOwnersOnlyAndTheFileGetsTheUmasksMode) {
+  MakeSource("plain.bin", 3 * QVBF_CHUNK_SIZE);
+  MakeSource("locked.bin", 100);
+  ::chmod(Native("locked.bin").c_str(), 0444);
+  for (mode_t mask : {022, 077, 0}) {
+    SCOPED_TRACE(mask);
+    for (const char* name : {"plain.bin", "locked.bin"}) {
+      BackupRecorder recorder;
+      ASSERT_TRUE(Backup(name, &recorder));
+      RestoreReplayer replayer(recorder);
+      std::vector<unsigned> seen;
+      replayer.onRequest = [&](const RestoreReplayer::Request& request) {
+        if (request.stage != 2) return;
+        std::vector<unsigned> modes = TemporaryModesIn(Native(""));
+        seen.insert(seen.end(), modes.begin(), modes.end());
+      };
+      const mode_t saved = ::umask(mask);
+      const bool restored = Restore(std::string("back-") + name, &replayer, recorder.TotalBytes());
+      ::umask(saved);
+      ASSERT_TRUE(restored) << GetLastError();
+      EXPECT_FALSE(seen.empty());
+      for (unsigned mode : seen) EXPECT_EQ(mode, 0600u);
+      const unsigned wanted = std::string(name) == "locked.bin" ? 0444u & ~mask : 0666u & ~mask;
+      EXPECT_EQ(StatOf(Native(std::string("back-") + name)).st_mode & 07777, wanted) << name;
+      std::filesystem::remove(Native(std::string("back-") + name));
+    }
+  }
+}
+
 TEST_F(BackupFilePosix, ASymbolicLinkIsNotBackedUp) {
   MakeSource("real.txt", 10);
   std::filesystem::create_symlink(Native("real.txt"), Native("link.txt"));

@@ -162,6 +162,8 @@ WString ArchiveErrorText(DWORD error) {
       return Widen("the archive is encrypted: give its password with --password-file or --password-env");
     case ERROR_NO_MORE_ITEMS:
       return Widen("the archive ends too early");
+    case ERROR_STOPPED_ON_SYMLINK:  // met only on the way to a file a restore writes
+      return Widen("a folder on its way in the target is a symbolic link");
     default:
       return ErrorText(error);
   }

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <string>
 
 #include "platform/posix/drive_map.h"
+#include "platform/posix/items_at.h"
 #include "platform/posix/posix_error.h"
 
 namespace qv::platform {
@@ -52,25 +54,57 @@ struct timespec TimespecOf(const FILETIME& time) {
 
 }  // namespace
 
+bool posix::ChangeModeAt(int folderFd, const char* name, mode_t mode) {
+  if (::fchmodat(folderFd, name, mode, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  if (errno != EOPNOTSUPP && errno != ENOTSUP) return false;
+  // Where the C library cannot change a mode without following a link (no
+  // /proc, an older kernel), through a descriptor of the item itself,
+  // which opens only when it is no link.
+  const int item = ::openat(folderFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (item < 0) {
+    if (errno == ELOOP) errno = EOPNOTSUPP;
+    return false;
+  }
+  const int result = ::fchmod(item, mode);
+  const int error = errno;
+  ::close(item);
+  errno = error;
+  return result == 0;
+}
+
+bool posix::SetTimesAt(int folderFd, const char* name, const FILETIME& lastAccess, const FILETIME& lastWrite) {
+  struct timespec times[2] = {TimespecOf(lastAccess), TimespecOf(lastWrite)};
+  return ::utimensat(folderFd, name, times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool posix::SetAttributesAt(int folderFd, const char* name, DWORD attributes, int baseMode) {
+  struct stat status;
+  if (::fstatat(folderFd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (S_ISLNK(status.st_mode)) return true;
+  const mode_t mode = status.st_mode & 07777;
+  const mode_t base = baseMode < 0 ? mode : static_cast<mode_t>(baseMode) & 07777;
+  const mode_t wanted =
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? base & ~(S_IWUSR | S_IWGRP | S_IWOTH) : base | S_IWUSR;
+  return wanted == mode || ChangeModeAt(folderFd, name, wanted);
+}
+
+bool posix::MakeWritableAt(int folderFd, const char* name) {
+  struct stat status;
+  if (::fstatat(folderFd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (S_ISLNK(status.st_mode) || (status.st_mode & S_IWUSR) != 0) return true;
+  return ChangeModeAt(folderFd, name, (status.st_mode & 07777) | S_IWUSR);
+}
+
 bool SetFileTimes(const WCHAR* path, const FILETIME&, const FILETIME& lastAccess, const FILETIME& lastWrite) {
   std::string native;
   if (!ResolvePath(path, &native)) return false;
-  struct timespec times[2] = {TimespecOf(lastAccess), TimespecOf(lastWrite)};
-  if (::utimensat(AT_FDCWD, native.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return FailWithErrno(errno);
-  return true;
+  return posix::SetTimesAt(AT_FDCWD, native.c_str(), lastAccess, lastWrite) || FailWithErrno(errno);
 }
 
 bool SetFileAttributesOf(const WCHAR* path, DWORD attributes) {
   std::string native;
   if (!ResolvePath(path, &native)) return false;
-  struct stat status;
-  if (::lstat(native.c_str(), &status) != 0) return FailWithErrno(errno);
-  if (S_ISLNK(status.st_mode)) return true;
-  mode_t mode = status.st_mode & 07777;
-  mode_t wanted = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
-  if (wanted == mode) return true;
-  if (::chmod(native.c_str(), wanted) != 0) return FailWithErrno(errno);
-  return true;
+  return posix::SetAttributesAt(AT_FDCWD, native.c_str(), attributes, -1) || FailWithErrno(errno);
 }
 
 }  // namespace qv::platform

@@ -10,6 +10,7 @@
 
 #include "platform/fault_injection.h"
 #include "platform/posix/drive_map.h"
+#include "platform/posix/items_at.h"
 #include "platform/posix/posix_error.h"
 
 namespace qv::platform {
@@ -125,10 +126,7 @@ bool SyncSystemFolder(const WCHAR* folder) {
 bool MakeWritable(const WCHAR* path) {
   std::string native;
   if (!ResolvePath(path, &native)) return false;
-  struct stat data;
-  if (lstat(native.c_str(), &data) != 0) return FailMissingOr(native, errno);
-  if (S_ISLNK(data.st_mode) || (data.st_mode & S_IWUSR) != 0) return true;
-  return chmod(native.c_str(), (data.st_mode & 07777) | S_IWUSR) == 0 || FailWithErrno(errno);
+  return posix::MakeWritableAt(AT_FDCWD, native.c_str()) || FailMissingOr(native, errno);
 }
 
 PathKind KindOfPath(const WCHAR* path) {

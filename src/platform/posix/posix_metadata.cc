@@ -11,9 +11,11 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 #include "platform/posix/drive_map.h"
+#include "platform/posix/items_at.h"
 #include "platform/posix/posix_error.h"
 
 namespace qv::platform {
@@ -185,21 +187,48 @@ bool ReadPosixMetadata(const WCHAR* path, PosixMetadata* metadata) {
 DWORD ApplyPosixMetadata(const WCHAR* path, const PosixMetadata& metadata, bool times) {
   std::string native;
   if (!ResolvePath(path, &native)) return kMetadataOwnerNotSet | kMetadataModeNotSet | kMetadataTimesNotSet;
-  DWORD missed = 0;
+  return posix::ApplyPosixMetadataAt(AT_FDCWD, native, metadata, times);
+}
+
+bool CreateSymbolicLink(const WCHAR* path, const std::string& target) {
+  std::string native;
+  return ResolvePath(path, &native) && posix::CreateSymbolicLinkAt(AT_FDCWD, native, target);
+}
+
+bool CreateHardLink(const WCHAR* existing, const WCHAR* path) {
+  std::string from;
+  std::string to;
+  return ResolvePath(existing, &from) && ResolvePath(path, &to) &&
+         posix::CreateHardLinkAt(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+// The owner first: giving a file away clears its set-id bits and
+// capabilities, which come after. An item of a folder is reached by its
+// name, never followed; an empty name is the open item `folderFd` itself.
+DWORD posix::ApplyPosixMetadataAt(int folderFd, const std::string& name, const PosixMetadata& metadata, bool times) {
+  const bool self = name.empty();
   const bool link = metadata.type == ItemType::kSymbolicLink;
-  // The owner first: giving a file away clears its set-id bits and
-  // capabilities, which come after.
+  const char* item = name.c_str();
+  DWORD missed = 0;
   if (::geteuid() == 0) {
     const uid_t uid = UserNumber(metadata.user, metadata.uid);
     const gid_t gid = GroupNumber(metadata.group, metadata.gid);
-    if (::lchown(native.c_str(), uid, gid) != 0) missed |= kMetadataOwnerNotSet;
+    const int set = self ? ::fchown(folderFd, uid, gid) : ::fchownat(folderFd, item, uid, gid, AT_SYMLINK_NOFOLLOW);
+    if (set != 0) missed |= kMetadataOwnerNotSet;
   }
-  if (!link && ::chmod(native.c_str(), static_cast<mode_t>(metadata.mode & 07777)) != 0) missed |= kMetadataModeNotSet;
+  if (!link) {
+    const mode_t mode = static_cast<mode_t>(metadata.mode & 07777);
+    if (self ? ::fchmod(folderFd, mode) != 0 : !ChangeModeAt(folderFd, item, mode)) missed |= kMetadataModeNotSet;
+  }
+  // Extended attributes have no call that takes a folder and a name: the
+  // item is named through the folder's descriptor.
+  const std::string itemPath = folderFd == AT_FDCWD ? name : "/proc/self/fd/" + std::to_string(folderFd) + "/" + name;
   for (const ExtendedAttribute& attribute : metadata.attributes) {
-    if (::lsetxattr(native.c_str(), attribute.name.c_str(), attribute.value.data(), attribute.value.size(), 0) != 0 &&
-        IsUserAttribute(attribute.name)) {
-      missed |= kMetadataAttributesNotSet;
-    }
+    const char* key = attribute.name.c_str();
+    const BYTE* value = attribute.value.data();
+    const int set = self ? ::fsetxattr(folderFd, key, value, attribute.value.size(), 0)
+                         : ::lsetxattr(itemPath.c_str(), key, value, attribute.value.size(), 0);
+    if (set != 0 && IsUserAttribute(attribute.name)) missed |= kMetadataAttributesNotSet;
   }
   if (times) {
     struct timespec both[2];
@@ -207,24 +236,21 @@ DWORD ApplyPosixMetadata(const WCHAR* path, const PosixMetadata& metadata, bool 
     both[0].tv_nsec = static_cast<long>(metadata.accessedNanoseconds % 1000000000u);
     both[1].tv_sec = static_cast<time_t>(metadata.modifiedSeconds);
     both[1].tv_nsec = static_cast<long>(metadata.modifiedNanoseconds % 1000000000u);
-    if (::utimensat(AT_FDCWD, native.c_str(), both, AT_SYMLINK_NOFOLLOW) != 0) missed |= kMetadataTimesNotSet;
+    const int set = self ? ::futimens(folderFd, both) : ::utimensat(folderFd, item, both, AT_SYMLINK_NOFOLLOW);
+    if (set != 0) missed |= kMetadataTimesNotSet;
   }
   return missed;
 }
 
-bool CreateSymbolicLink(const WCHAR* path, const std::string& target) {
-  std::string native;
-  if (!ResolvePath(path, &native)) return false;
+bool posix::CreateSymbolicLinkAt(int folderFd, const std::string& name, const std::string& target) {
   if (target.empty() || target.find('\0') != std::string::npos) return FailWith(ERROR_INVALID_PARAMETER);
-  if (::symlink(target.c_str(), native.c_str()) != 0) return FailWithErrno(errno);
+  if (::symlinkat(target.c_str(), folderFd, name.c_str()) != 0) return FailWithErrno(errno);
   return true;
 }
 
-bool CreateHardLink(const WCHAR* existing, const WCHAR* path) {
-  std::string from;
-  std::string to;
-  if (!ResolvePath(existing, &from) || !ResolvePath(path, &to)) return false;
-  if (::link(from.c_str(), to.c_str()) != 0) return FailWithErrno(errno);
+bool posix::CreateHardLinkAt(int existingFolderFd, const std::string& existingName, int folderFd,
+                             const std::string& name) {
+  if (::linkat(existingFolderFd, existingName.c_str(), folderFd, name.c_str(), 0) != 0) return FailWithErrno(errno);
   return true;
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/fault_injection.h"
 #include "platform/posix/drive_map.h"
+#include "platform/posix/items_at.h"
 #include "platform/posix/posix_error.h"
 
 namespace qv::platform {
@@ -146,6 +147,8 @@ bool CheckRegular(int fd) {
 
 }  // namespace
 
+std::unique_ptr<RandomAccessFile> posix::FileOfDescriptor(int fd) { return std::make_unique<PosixFile>(fd); }
+
 std::unique_ptr<RandomAccessFile> OpenSystemFile(const WCHAR* path, OpenMode mode, Sharing sharing) {
   posix::NativePath native;
   if (!posix::NativePathOf(WStringView(path), &native)) return nullptr;
@@ -170,7 +173,7 @@ std::unique_ptr<RandomAccessFile> OpenSystemFile(const WCHAR* path, OpenMode mod
   }
   int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  return std::make_unique<PosixFile>(fd);
+  return posix::FileOfDescriptor(fd);
 }
 
 bool GetFileSizeOf(const WCHAR* path, ULONGLONG* size) {

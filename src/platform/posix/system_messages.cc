@@ -66,6 +66,7 @@ constexpr ErrorText kErrorTexts[] = {
     {259, "No more data is available."},
     {267, "The directory name is invalid."},
     {487, "Attempt to access invalid address."},
+    {681, "The create operation stopped after reaching a symbolic link."},
     {1117, "The request could not be performed because of an I/O device error."},
     {1168, "Element not found."},
     {1223, "The operation was canceled by the user."},
