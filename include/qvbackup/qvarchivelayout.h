@@ -151,6 +151,14 @@ constexpr DWORD kSize = 18;
 // The file was saved as read while it changed: its content need not be as
 // long as the size its entry gives (the size when the backup found it).
 constexpr WORD kChangedWhileRead = 0x0001;
+// Set on every saved file by writers that mark changed files: only then
+// does a content of another length than the entry's size mean damage. In
+// entries written before (flags 0) a file that changed while read cannot
+// be told from a damaged one, so its length is taken as it was saved.
+constexpr WORD kChangesMarked = 0x0002;
+
+// Whether a saved file's content may be of another length than its size.
+inline bool LengthMayDiffer(WORD flags) { return (flags & kChangesMarked) == 0 || (flags & kChangedWhileRead) != 0; }
 }  // namespace userdata
 
 namespace closing {

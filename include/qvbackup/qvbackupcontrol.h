@@ -201,7 +201,9 @@ class QVBACKUP_API CQVBackupControl {
                                                    std::basic_string<WCHAR>* pName, bool bCreate);
   void ReleaseRestoreBlock();
   void Notify(DWORD dwCode, ULONGLONG ullValue1 = 0, ULONGLONG ullValue2 = 0);
-  // Whether entry `dwEntry` is of a file saved as read while it changed.
+  // Whether entry `dwEntry`'s content may be of another length than its
+  // size: a file saved as read while it changed, or one of an archive
+  // written before such files were marked.
   bool SavedWhileChanging(DWORD dwEntry) const;
   BOOL FailLoading(const WCHAR* pszDetail);
   void ApplyWrittenOffsets(bool bAll);

@@ -260,7 +260,8 @@ void CQVBackupControl::ApplyWrittenOffsets(bool bAll) {
       BYTE userData[userdata::kSize] = {};
       PutQword(userData, userdata::kFileBytes, oldest.ullFileBytes);
       PutQword(userData, userdata::kRecordOffset, oldest.ullRecordOffset);
-      if (oldest.bChanged) PutWord(userData, userdata::kFlags, userdata::kChangedWhileRead);
+      PutWord(userData, userdata::kFlags,
+              userdata::kChangesMarked | (oldest.bChanged ? userdata::kChangedWhileRead : WORD{0}));
       m_qvfa.SetUserData(oldest.dwEntry, userData);
     }
     m_dqSavedEntries.pop_front();

@@ -277,8 +277,7 @@ DWORD CQVBackupControl::FillNamingRecord(QVBF_INTERNAL_DATA& data) {
 bool CQVBackupControl::SavedWhileChanging(DWORD dwEntry) const {
   DWORD size = 0;
   const BYTE* userData = const_cast<CQVFileArray&>(m_qvfa).GetUserData(dwEntry, &size);
-  return userData != nullptr && size >= userdata::kSize &&
-         (GetWord(userData, userdata::kFlags) & userdata::kChangedWhileRead) != 0;
+  return userData == nullptr || size < userdata::kSize || userdata::LengthMayDiffer(GetWord(userData, userdata::kFlags));
 }
 
 // Hands back the file's content from the data blocks that follow its record.

@@ -644,9 +644,11 @@ def plain_block(data, offset, payload):
     return replace_block(data, offset, payload)
 
 
-def with_entry_size(member, name, size):
+def with_entry_size(member, name, size, flags=None):
     """The stream of `member` with the index entry of file `name` giving
-    `size` bytes; the index is one block (compressed or not)."""
+    `size` bytes (and, when given, `flags` in its user data, as archives
+    written before files were marked have 0 there); the index is one block
+    (compressed or not)."""
     index_at = member.blocks[-2][0]
     image = member.payload(len(member.blocks) - 2)
     closing = member.payload(len(member.blocks) - 1)
@@ -658,6 +660,9 @@ def with_entry_size(member, name, size):
     if at < 84 or at % 2 or struct.unpack_from("<H", image, entry + 2)[0] != 86:
         raise Failure(f"no entry {name} in the index")
     struct.pack_into("<Q", image, entry + 64, size)
+    if flags is not None:
+        user_data = entry + struct.unpack_from("<H", image, entry + 26)[0]
+        struct.pack_into("<H", image, user_data + 16, flags)
     data = bytearray(plain_block(member.data, index_at, bytes(image)))
     # Stored plain, a compressed index grows: the closing record after it
     # moves, and the header says where it and the end of the data are.
@@ -733,6 +738,11 @@ def sizes(tool, work):
             open(path, "wb").write(with_entry_size(member, "six.txt", claim))
             run(f"{kind} six.txt claiming {claim}", path,
                 ("six.txt", f"its index gives it {claim} bytes, its data holds 6"))
+        # Marked as changed while read, or written before files were marked
+        # (flags 0): any length is what was read, restored as saved.
+        for flags in (0x0003, 0x0000):
+            open(path, "wb").write(with_entry_size(member, "six.txt", 7, flags))
+            run(f"{kind} six.txt claiming 7 with flags {flags}", path, None)
         # A file with holes is saved as runs where the file system reports
         # its holes; their end, past the hole at 2.5 MiB, must lie within
         # its size.

@@ -228,7 +228,7 @@ void MemberCheck::FollowContent(std::size_t index, const BYTE* data, DWORD lengt
 
 // The size its entry gives against what its content holds.
 WString MemberCheck::SizeProblem(const SavedFile& file, const FileRecord& record, ULONGLONG content) const {
-  if (record.content != record::kContentRuns) return PlainContentProblem(file.size, content, file.changedWhileRead);
+  if (record.content != record::kContentRuns) return PlainContentProblem(file.size, content, file.lengthMayDiffer);
   const auto runs = runs_.find(file.recordOffset);
   if (runs == runs_.end()) return Widen("its runs of data could not be followed");
   return runs->second.Problem(file.size);

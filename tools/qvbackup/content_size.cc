@@ -16,8 +16,8 @@ constexpr DWORD kLengthAt = 8;
 
 }  // namespace
 
-WString PlainContentProblem(ULONGLONG size, ULONGLONG contentBytes, bool changedWhileRead) {
-  if (size == contentBytes || changedWhileRead) return WString();
+WString PlainContentProblem(ULONGLONG size, ULONGLONG contentBytes, bool lengthMayDiffer) {
+  if (size == contentBytes || lengthMayDiffer) return WString();
   return Widen("its index gives it ") + Number(size) + Widen(" bytes, its data holds ") + Number(contentBytes);
 }
 

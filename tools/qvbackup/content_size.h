@@ -11,8 +11,8 @@ namespace qvtool {
 
 // Why plain content of `contentBytes` bytes disagrees with the entry's
 // `size`; empty when it agrees or when the file was saved as read while
-// it changed (`changedWhileRead`: then any length is what was read).
-WString PlainContentProblem(ULONGLONG size, ULONGLONG contentBytes, bool changedWhileRead);
+// it changed (`lengthMayDiffer`: then any length is what was read).
+WString PlainContentProblem(ULONGLONG size, ULONGLONG contentBytes, bool lengthMayDiffer);
 
 // Follows content saved as runs, one data block after the other, without
 // keeping more than one run header.

@@ -41,7 +41,7 @@ bool ReadSavedFile(CQVBackupControl& control, DWORD entry, DWORD member, SavedFi
     if (userData == nullptr || size < layout::userdata::kSize) return false;
     file->fileBytes = layout::Qword(userData, layout::userdata::kFileBytes);
     file->recordOffset = layout::Qword(userData, layout::userdata::kRecordOffset);
-    file->changedWhileRead = (layout::Word(userData, layout::userdata::kFlags) & layout::userdata::kChangedWhileRead) != 0;
+    file->lengthMayDiffer = layout::userdata::LengthMayDiffer(layout::Word(userData, layout::userdata::kFlags));
   }
   _tagQVFA_FILEINFO info;
   if (!index.GetFileInfo(entry, &info)) return false;

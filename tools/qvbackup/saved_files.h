@@ -21,9 +21,10 @@ struct SavedFile {
   DWORD kind = QVBC_ITEM_FILE;  // a file with content, or a link, an empty folder, a further name
   ULONGLONG fileBytes = 0;   // what the backup stored for it, records included (0 but for files)
   ULONGLONG recordOffset = 0;
-  // Saved as read while it changed: its content may be longer or shorter
-  // than `size`, the size the backup found it with.
-  bool changedWhileRead = false;
+  // Saved as read while it changed (or in an archive written before such
+  // files were marked): its content may be longer or shorter than `size`,
+  // the size the backup found it with.
+  bool lengthMayDiffer = false;
   // Found from its record alone, its member's index being lost: the content
   // its data blocks hold, and why it cannot be restored ("" when it can).
   bool fromRecord = false;
