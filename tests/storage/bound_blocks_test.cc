@@ -64,6 +64,17 @@ class BoundBlocksTest : public ::testing::Test {
 
   std::filesystem::path File(const char* name) { return temp_.path() / name; }
 
+  // Archive "home" opened with another password fails as a wrong password,
+  // never as damage.
+  void ExpectAnotherPasswordRefused() {
+    ArchiveDescription wrong(temp_.DrivePath());
+    wrong.password = W("another password");
+    CQVStorage refused;
+    EXPECT_FALSE(refused.OpenArchive(wrong.get()));
+    EXPECT_EQ(refused.GetError(), static_cast<DWORD>(ERROR_WRONG_PASSWORD));
+    EXPECT_FALSE(refused.IsCheckValueDamaged());
+  }
+
   TempDir temp_;
   ArchiveDescription desc_{temp_.DrivePath()};
 };
@@ -166,13 +177,7 @@ TEST_F(BoundBlocksTest, ADamagedCheckValueIsToldFromAWrongPassword) {
     EXPECT_EQ(BlockAt(reader, at[0]), TextBytes(700));
     EXPECT_EQ(BlockAt(reader, at[1]), RandomBytes(4096, 9));
     reader.CloseArchive();
-    // A wrong password is still one.
-    ArchiveDescription wrong(temp_.DrivePath());
-    wrong.password = W("another password");
-    CQVStorage refused;
-    EXPECT_FALSE(refused.OpenArchive(wrong.get()));
-    EXPECT_EQ(refused.GetError(), static_cast<DWORD>(ERROR_WRONG_PASSWORD));
-    EXPECT_FALSE(refused.IsCheckValueDamaged());
+    ExpectAnotherPasswordRefused();  // a wrong password is still one
   }
   // An intact archive is not called damaged.
   Write(W("home"), {TextBytes(10)});
@@ -201,11 +206,7 @@ TEST_F(BoundBlocksTest, ADamagedIdentifierOrSchemeIsReadWithTheCopy) {
     EXPECT_TRUE(reader.IsCheckValueDamaged());
     EXPECT_EQ(BlockAt(reader, at[0]), TextBytes(700));
     reader.CloseArchive();
-    ArchiveDescription wrong(temp_.DrivePath());
-    wrong.password = W("another password");
-    CQVStorage refused;
-    EXPECT_FALSE(refused.OpenArchive(wrong.get()));
-    EXPECT_EQ(refused.GetError(), static_cast<DWORD>(ERROR_WRONG_PASSWORD));
+    ExpectAnotherPasswordRefused();
   }
 }
 

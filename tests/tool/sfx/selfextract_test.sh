@@ -5,16 +5,10 @@
 # QVSFX_PASSWORD, refused when missing or wrong; split volumes; a damaged
 # archive and a stub without an archive fail with exit status 1.
 # Arguments: the Linux qvbackup, qvsfx.exe, the Wine program.
-set -euo pipefail
+source "$(dirname "$0")/../wine/wine_common.sh"
 qvbackup=$1
 stub=$2
 wine=$3
-export WINEDEBUG=-all
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-# The Windows form of a path here (Wine's Z: is the Linux root).
-windows() { printf 'Z:%s' "${1//\//\\}"; }
 # run EXE [ARG...]: the exit status, output in $work/stdout and $work/err.
 run() { set +e; "$wine" "$@" </dev/null >"$work/stdout" 2>"$work/err"; echo $?; set -e; }
 

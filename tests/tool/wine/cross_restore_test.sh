@@ -6,15 +6,10 @@
 # file and the empty folders too, and the symbolic links are left out with
 # a word, not a failure. Modes and the rest are Windows' to ignore.
 # Arguments: the Linux qvbackup, the Windows qvbackup.exe, the Wine program.
-set -euo pipefail
+source "$(dirname "$0")/wine_common.sh"
 qvbackup=$1
 windows_qvbackup=$2
 wine=$3
-export WINEDEBUG=-all
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-windows() { printf 'Z:%s' "${1//\//\\}"; }
 
 src=$work/src
 mkdir -p "$src/docs/deep" "$src/empty" "$src/private"

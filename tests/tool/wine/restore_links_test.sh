@@ -7,15 +7,10 @@
 # modes: the Linux qvbackup restores its files with the mode of a new file
 # under the umask, read-only ones without write permission.
 # Arguments: the Linux qvbackup, the Windows qvbackup.exe, the Wine program.
-set -euo pipefail
+source "$(dirname "$0")/wine_common.sh"
 qvbackup=$1
 windows_qvbackup=$2
 wine=$3
-export WINEDEBUG=-all
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-windows() { printf 'Z:%s' "${1//\//\\}"; }
 source "$(dirname "$0")/../planted_links.sh"
 
 src=$work/src
