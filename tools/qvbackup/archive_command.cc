@@ -11,14 +11,17 @@ constexpr ULONGLONG kMaxIncrement = 0xFFFF;  // increment numbers are 16-bit
 }  // namespace
 
 int ReadArchiveCommandLine(const char* command, const char* usage, const std::vector<WString>& arguments,
-                           std::initializer_list<OptionRule> rules, ArchiveCommandLine* line) {
+                           std::initializer_list<OptionRule> rules, ArchiveCommandLine* line, bool takesPatterns) {
   WString why;
   const bool parsed = ParseOptions(arguments, rules, &line->options, &why);
   if (!parsed) return UsageError(command, why);
   if (line->options.Has("help")) return ShowUsage(usage);
-  if (line->options.positionals.size() != 1) {
-    return UsageError(command, line->options.positionals.empty() ? Widen("no ARCHIVE given")
-                                                                 : Widen("one ARCHIVE at a time"));
+  const std::vector<WString>& positionals = line->options.positionals;
+  if (positionals.empty()) return UsageError(command, Widen("no ARCHIVE given"));
+  if (positionals.size() > 1 && !takesPatterns) return UsageError(command, Widen("one ARCHIVE at a time"));
+  line->patterns.assign(positionals.begin() + 1, positionals.end());
+  for (const WString& pattern : line->patterns) {
+    if (pattern.empty()) return UsageError(command, Widen("an empty PATTERN matches nothing"));
   }
   if (line->options.Has("increment")) {
     ULONGLONG member = 0;
@@ -28,8 +31,17 @@ int ReadArchiveCommandLine(const char* command, const char* usage, const std::ve
     line->oneMember = true;
     line->member = static_cast<DWORD>(member);
   }
+  if (line->options.Has("as-of")) {
+    if (line->oneMember) return UsageError(command, Widen("--as-of and --increment exclude each other"));
+    ULONGLONG member = 0;
+    if (!ParseNumber(line->options.Value("as-of"), 0, kMaxIncrement, &member)) {
+      return UsageError(command, Widen("--as-of takes a member number: 0 for the base, 1, 2... for increments"));
+    }
+    line->asOf = true;
+    line->asOfMember = static_cast<DWORD>(member);
+  }
   if (!ApplyDriveOptions(line->options, &why)) return UsageError(command, why);
-  const WString& typed = line->options.positionals[0];
+  const WString& typed = positionals[0];
   if (!LocateArchive(typed, &line->location, &why)) return FailBecause(typed, why);
   return -1;
 }
@@ -42,17 +54,19 @@ bool TellChainVerdict(const WString& typed, const ChainVerdict& verdict) {
 }
 
 bool SelectMembers(const ArchiveCommandLine& line, const ArchiveChain& chain, DWORD* first, DWORD* last) {
-  if (!line.oneMember) {
+  if (!line.oneMember && !line.asOf) {
     *first = 0;
     *last = chain.members() - 1;
     return true;
   }
-  if (line.member >= chain.members()) {
-    FailBecause(line.location.typed, Widen("no increment ") + Number(line.member) + Widen(" (the chain holds ") +
+  const DWORD member = line.oneMember ? line.member : line.asOfMember;
+  if (member >= chain.members()) {
+    FailBecause(line.location.typed, Widen("no increment ") + Number(member) + Widen(" (the chain holds ") +
                                          Number(chain.members()) + Widen(chain.members() == 1 ? " member)" : " members)"));
     return false;
   }
-  *first = *last = line.member;
+  *first = line.oneMember ? member : 0;
+  *last = member;
   return true;
 }
 

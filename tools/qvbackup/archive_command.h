@@ -20,15 +20,21 @@ struct ArchiveCommandLine {
   ArchiveLocation location;
   bool oneMember = false;  // --increment given
   DWORD member = 0;        // its value
+  bool asOf = false;       // --as-of given: the chain's state when that member was made
+  DWORD asOfMember = 0;    // its value
+  std::vector<WString> patterns;  // what follows ARCHIVE, for commands that take patterns
 };
 
 // Parses `arguments` of `command` with its own `rules` (which list
-// "increment" when the command takes it), applies the --drive mappings and locates ARCHIVE. Returns -1 when
+// "increment" and "as-of" when the command takes them; with
+// `takesPatterns`, the arguments after ARCHIVE are patterns), applies the
+// --drive mappings and locates ARCHIVE. Returns -1 when
 // the command should go on; otherwise the exit status to end with, after
 // printing `usage` (--help), why the command line is wrong (kExitUsage) or
 // why ARCHIVE cannot be an archive (kExitFailure).
 int ReadArchiveCommandLine(const char* command, const char* usage, const std::vector<WString>& arguments,
-                           std::initializer_list<OptionRule> rules, ArchiveCommandLine* line);
+                           std::initializer_list<OptionRule> rules, ArchiveCommandLine* line,
+                           bool takesPatterns = false);
 
 // Says on standard error what `verdict` tells of the chain of `typed`:
 // its notes, and why members past the usable ones are not used. True when
@@ -36,8 +42,8 @@ int ReadArchiveCommandLine(const char* command, const char* usage, const std::ve
 // member others follow).
 bool TellChainVerdict(const WString& typed, const ChainVerdict& verdict);
 
-// The members the command works on: all of the chain, or the one
-// --increment names. False, after printing why, when the chain has no such
+// The members the command works on: all of the chain, the one --increment
+// names, or the base up to the one --as-of names. False, after printing why, when the chain has no such
 // member.
 bool SelectMembers(const ArchiveCommandLine& line, const ArchiveChain& chain, DWORD* first, DWORD* last);
 

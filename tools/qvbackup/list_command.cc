@@ -12,7 +12,7 @@ namespace qvtool {
 namespace {
 
 const char kUsage[] =
-    "usage: qvbackup list ARCHIVE [--increment N] [--json]\n"
+    "usage: qvbackup list ARCHIVE [--as-of N | --increment N] [--json]\n"
     "\n"
     "One line per saved file, sorted by path: the path it was saved from, its\n"
     "size in bytes, its last write time (UTC) and its attributes, separated by\n"
@@ -24,6 +24,7 @@ const char kUsage[] =
     "deleted after an earlier member was written are still listed: an\n"
     "increment records no deletions.\n"
     "\n"
+    "  --as-of N       what restoring the chain as of member N brings back\n"
     "  --increment N   list only what member N saved (0: the base archive)\n"
     "  --json          {\"files\": [{\"path\", \"size\", \"mtime\", \"attributes\",\n"
     "                  \"increment\"}, ...]} (mtime in ISO 8601 UTC, attributes a number)\n"
@@ -64,7 +65,7 @@ void PrintJson(const std::vector<SavedFile>& files) {
 
 int RunList(const std::vector<WString>& arguments) {
   ArchiveCommandLine line;
-  const int status = ReadArchiveCommandLine("list", kUsage, arguments, {{"increment", true, false}}, &line);
+  const int status = ReadArchiveCommandLine("list", kUsage, arguments, {{"increment", true, false}, {"as-of", true, false}}, &line);
   if (status >= 0) return status;
   ArchiveOpener opener(line.location, line.options);
   ArchiveChain chain(opener);

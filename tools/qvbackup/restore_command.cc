@@ -19,7 +19,7 @@ namespace qvtool {
 namespace {
 
 const char kUsage[] =
-    "usage: qvbackup restore ARCHIVE --to DIR [--increment N] [--json] [--quiet]\n"
+    "usage: qvbackup restore ARCHIVE --to DIR [--as-of N | --increment N] [--json] [--quiet]\n"
     "\n"
     "Recreates the files of ARCHIVE (its first volume file: NAME.QVA, NAME.1.QVA\n"
     "when split into volumes, NAME.exe when self-extracting) below DIR, each at\n"
@@ -48,6 +48,7 @@ const char kUsage[] =
     "record no deletions, so a lost index loses none.\n"
     "\n"
     "  --to DIR        the folder to restore below (made when missing)\n"
+    "  --as-of N       restore the chain as it was when member N was made\n"
     "  --increment N   restore only what member N saved (0: the base archive)\n"
     "  --json          {\"ok\", \"archive\", \"target\", \"members\", \"salvaged\", \"interrupted\",\n"
     "                  \"damaged_header\",\n"
@@ -252,7 +253,7 @@ void SalvageInto(ArchiveChain& chain, DWORD member, std::vector<SavedFile>* view
 int RunRestore(const std::vector<WString>& arguments) {
   ArchiveCommandLine line;
   const int status =
-      ReadArchiveCommandLine("restore", kUsage, arguments, {{"to", true, false}, {"increment", true, false}}, &line);
+      ReadArchiveCommandLine("restore", kUsage, arguments, {{"to", true, false}, {"increment", true, false}, {"as-of", true, false}}, &line);
   if (status >= 0) return status;
   if (!line.options.Has("to")) return UsageError("restore", Widen("--to DIR is required"));
   const WString target = TargetFolder(line.options.Value("to"));
