@@ -105,6 +105,11 @@ constexpr DWORD kAbandonedSize = 4;
 // locator below). Readers that go by the closing record never meet them.
 constexpr WORD kKindMetadata = 3;
 constexpr WORD kKindMetadataLocator = 4;
+// An increment's record of which items of earlier members still exist at
+// its time, and its locator (laid out as the metadata table's, "QVMS"),
+// right before the metadata table, or before the index when there is none.
+constexpr WORD kKindChainState = 5;
+constexpr WORD kKindChainStateLocator = 6;
 }  // namespace block
 
 namespace locator {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "qvbackup/export.h"
 #include "qvbackup/qvbackupfile.h"
@@ -44,6 +45,14 @@
 #define QVBC_METADATA_MODE_NOT_SET 0x2
 #define QVBC_METADATA_ATTRIBUTES_NOT_SET 0x4  // a user.* extended attribute
 #define QVBC_METADATA_TIMES_NOT_SET 0x8
+
+// An item an earlier member of the chain saved that still exists when an
+// increment is made: the member (0: the base) and its entry in that
+// member's index.
+struct QVBC_KEPT_ENTRY {
+  DWORD dwMember;
+  DWORD dwEntry;
+};
 
 namespace qv::control {
 struct MetadataState;
@@ -171,6 +180,22 @@ class QVBACKUP_API CQVBackupControl {
   // What metadata the restores so far could not give back, as
   // QVBC_METADATA_* bits (0: all given back).
   DWORD GetMetadataNotRestored() const;
+  // Between BeginBackup and EndBackup of an increment: records in it which
+  // items of earlier members still exist at its time (the entries are
+  // copied), so that the member tells the state of the whole selection:
+  // what it saves itself, and these. A member that records it lists every
+  // item that existed then; one that does not (a base, or an increment
+  // written before members recorded it) only what it saved.
+  BOOL SetKeptEntries(const QVBC_KEPT_ENTRY* pEntries, DWORD dwCount);
+  // After LoadArchiveIndex: whether the member records the state of the
+  // selection (SetKeptEntries), and the entries it keeps from earlier
+  // members (*ppEntries valid until the next load); 0 and FALSE when it
+  // records none or its record cannot be read (GetChainStateError).
+  BOOL HasChainState() const;
+  DWORD GetKeptEntries(const QVBC_KEPT_ENTRY** ppEntries) const;
+  // After LoadArchiveIndex: 0 when the member's record of the state was
+  // read or it has none, else why it could not be (ERROR_INVALID_DATA).
+  DWORD GetChainStateError() const;
   // Makes the files restored so far durable: each was synced before it
   // took its name; this gives the folders that received them (and those
   // made on the way) their saved metadata, deepest first, then syncs them.
@@ -219,7 +244,17 @@ class QVBACKUP_API CQVBackupControl {
   void GatherFolderMetadata();
   BOOL WriteMetadataTable();
   void LoadMetadataTable(ULONGLONG ullIndexOffset);
-  bool LocatorKindAt(ULONGLONG ullOffset);
+  bool LocatorKindAt(ULONGLONG ullOffset, WORD wKind);
+  // A table in blocks of its own kind, named by a plain locator block that
+  // follows it (located_table.cc). Reading: 0 when no locator ends right
+  // before `ullBefore`, 1 when the table was read, 2 when the locator or
+  // the table is damaged (the reason in *pdwError).
+  BOOL WriteLocatedTable(const std::vector<BYTE>& bytes, WORD wKind, WORD wLocatorKind, const char* pszMagic);
+  int ReadLocatedTable(ULONGLONG ullBefore, WORD wLocatorKind, const char* pszMagic, std::vector<BYTE>* pBytes,
+                       ULONGLONG* pullTableOffset, DWORD* pdwError);
+  // The record of the selection's state (member_state.cc).
+  BOOL WriteChainState();
+  void LoadChainState(ULONGLONG ullBefore);
   BOOL RestoreLink(const std::basic_string<WCHAR>& target, const std::string& linkTarget);
   BOOL RenameOverTarget(const qv::platform::ConfinedFolder& folder, const std::basic_string<WCHAR>& temporary,
                         const std::basic_string<WCHAR>& name);

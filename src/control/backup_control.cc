@@ -330,9 +330,11 @@ BOOL CQVBackupControl::EndBackup() {
   const BOOL flushed = m_qvStorage.FlushBlocks();
   ApplyWrittenOffsets(true);
   if (!flushed) return FailEnding(QVT("CreateBlock for archive index failed"));
-  // The metadata table, and the block saying where it is, right before the
-  // index: readers that go by the closing record never meet them.
+  // The record of the selection's state and the metadata table, each with
+  // the block saying where it is, right before the index: readers that go
+  // by the closing record never meet them.
   GatherFolderMetadata();
+  if (!WriteChainState()) return FailEnding(QVT("CreateBlock for the record of the selection's state failed"));
   if (!WriteMetadataTable()) return FailEnding(QVT("CreateBlock for the metadata table failed"));
   BYTE closingRecord[closing::kSize] = {'S', 'Q', 'V', 'O'};
   DWORD length = 0;

@@ -18,6 +18,8 @@ constexpr WORD kBlockKindClosing = ::qvlayout::block::kKindClosing;
 constexpr WORD kBlockKindAbandoned = ::qvlayout::block::kKindAbandoned;
 constexpr WORD kBlockKindMetadata = ::qvlayout::block::kKindMetadata;
 constexpr WORD kBlockKindMetadataLocator = ::qvlayout::block::kKindMetadataLocator;
+constexpr WORD kBlockKindChainState = ::qvlayout::block::kKindChainState;
+constexpr WORD kBlockKindChainStateLocator = ::qvlayout::block::kKindChainStateLocator;
 constexpr DWORD kBlockHeaderSize = ::qvlayout::block::kSize;
 
 // Deflate never expands data more than 1032 times: a length of stored

@@ -119,98 +119,32 @@ void CQVBackupControl::GatherFolderMetadata() {
 // where none is kept) has neither.
 BOOL CQVBackupControl::WriteMetadataTable() {
   if (!m_pMetadata || m_pMetadata->table.empty()) return TRUE;
-  const std::vector<BYTE> bytes = EncodeMetadataTable(m_pMetadata->table);
-  const ULONGLONG length = bytes.size();
-  const DWORD blockSize = m_qvStorage.GetArchiveBlockSize();
-  ULONGLONG offset = 0;
-  for (ULONGLONG at = 0; at < length;) {
-    const DWORD piece = static_cast<DWORD>(std::min<ULONGLONG>(blockSize, length - at));
-    if (!m_qvStorage.CreateBlock(bytes.data() + at, piece, 0, at == 0 ? &offset : nullptr, kBlockKindMetadata)) {
-      return FALSE;
-    }
-    at += piece;
-  }
-  // The first block's offset is known once it is written.
-  if (!m_qvStorage.FlushBlocks()) return FALSE;
-  BYTE locatorRecord[locator::kSize] = {'Q', 'V', 'M', 'T'};
-  qv::storage::PutQword(locatorRecord, locator::kTableOffset, offset);
-  qv::storage::PutQword(locatorRecord, locator::kTableLength, length);
-  return m_qvStorage.CreateBlock(locatorRecord, locator::kSize, QVS_BLOCK_STORE_PLAIN, nullptr,
-                                 kBlockKindMetadataLocator) &&
-         m_qvStorage.FlushBlocks();
+  return WriteLocatedTable(EncodeMetadataTable(m_pMetadata->table), kBlockKindMetadata, kBlockKindMetadataLocator,
+                           "QVMT");
 }
 
 // ---- Restore ------------------------------------------------------------------
 
-// Whether the block header at `ullOffset` is that of a plain locator.
-bool CQVBackupControl::LocatorKindAt(ULONGLONG ullOffset) {
-  BYTE header[kBlockHeaderSize];
-  if (m_qvStorage.Seek(ullOffset, 0, TRUE) == QVS_INVALID_OFFSET || !m_qvStorage.ReadData(header, sizeof(header))) {
-    return false;
-  }
-  return qv::storage::GetWord(header, ::qvlayout::block::kKind) == kBlockKindMetadataLocator &&
-         GetDword(header, ::qvlayout::block::kStoredLength) == locator::kSize &&
-         GetDword(header, ::qvlayout::block::kDataLength) == locator::kSize;
-}
-
 // After the index: the table the locator right before the index names,
-// read whole. A member without a locator has no table; a table that cannot
-// be read leaves the files to restore without it, the reason kept for
-// GetMetadataError.
+// read whole; then the record of the selection's state before it. A member
+// without a locator has no table; a table that cannot be read leaves the
+// files to restore without it, the reason kept for GetMetadataError.
 void CQVBackupControl::LoadMetadataTable(ULONGLONG ullIndexOffset) {
   qv::control::MetadataState& state = Metadata();
-  const ULONGLONG locatorBytes = kBlockHeaderSize + locator::kSize;
-  const ULONGLONG firstBlock = m_qvStorage.GetHeaderOffset() + ::qvlayout::header::kSize;
-  if (ullIndexOffset < firstBlock + locatorBytes) return;
-  const ULONGLONG locatorOffset = ullIndexOffset - locatorBytes;
-  // Where a member has no table the bytes there are the end of its last
-  // file: they do not read back as a locator block (its kind, lengths,
-  // plain storage and checksum all say so).
-  if (!LocatorKindAt(locatorOffset)) return;
-  // A locator's header, and then no locator: it is damaged, and with it
-  // what the table held.
-  BYTE* block = nullptr;
-  DWORD length = 0;
-  if (!m_qvStorage.GetBlock(locatorOffset, &block, &length)) {
-    state.loadError = ERROR_INVALID_DATA;
-    theLog.LogDetail(QVT("Metadata table failed to load, its locator is damaged"));
-    return;
-  }
-  const bool isLocator = length == locator::kSize && std::memcmp(block, "QVMT", 4) == 0 &&
-                         GetDword(block, locator::kReserved) == 0;
-  const ULONGLONG tableOffset = isLocator ? GetQword(block, locator::kTableOffset) : 0;
-  const ULONGLONG tableLength = isLocator ? GetQword(block, locator::kTableLength) : 0;
-  m_qvStorage.DeleteFoundBlockData(block, length);
-  if (!isLocator) {
-    state.loadError = ERROR_INVALID_DATA;
-    theLog.LogDetail(QVT("Metadata table failed to load, its locator is damaged"));
-    return;
-  }
-  if (tableOffset < firstBlock || tableOffset >= locatorOffset || tableLength == 0 ||
-      tableLength / kMostInflation > locatorOffset - tableOffset) {
-    state.loadError = ERROR_INVALID_DATA;
-    theLog.LogDetail(QVT("Metadata table failed to load, its length does not fit the archive"));
-    return;
-  }
   std::vector<BYTE> bytes;
-  bytes.reserve(static_cast<std::size_t>(tableLength));
-  for (ULONGLONG at = tableOffset; bytes.size() < tableLength; at = QVS_INVALID_OFFSET) {
-    if (!m_qvStorage.GetBlock(at, &block, &length)) {
-      const DWORD error = m_qvStorage.GetError();
-      state.loadError = error != ERROR_SUCCESS ? error : ERROR_INVALID_DATA;
-      theLog.LogDetail(QVT("Metadata table failed to load, GetBlock failed"));
+  ULONGLONG tableOffset = 0;
+  DWORD error = 0;
+  switch (ReadLocatedTable(ullIndexOffset, kBlockKindMetadataLocator, "QVMT", &bytes, &tableOffset, &error)) {
+    case 0:
+      LoadChainState(ullIndexOffset);
       return;
-    }
-    const bool fits = length != 0 && length <= tableLength - bytes.size();
-    if (fits) bytes.insert(bytes.end(), block, block + length);
-    m_qvStorage.DeleteFoundBlockData(block, length);
-    if (!fits) {
-      state.loadError = ERROR_INVALID_DATA;
-      theLog.LogDetail(QVT("Metadata table failed to load, its blocks do not add up"));
+    case 2:
+      state.loadError = error;
+      theLog.LogDetail(QVT("Metadata table failed to load (%d)"), static_cast<int>(error));
       return;
-    }
   }
   state.located = true;
+  LoadChainState(tableOffset);
   if (!DecodeMetadataTable(bytes.data(), bytes.size(), &state.table)) {
     state.loadError = ERROR_INVALID_DATA;
     theLog.LogDetail(QVT("Metadata table failed to load, it is damaged"));

@@ -8,9 +8,11 @@
 #include <map>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "control/metadata_table.h"
 #include "platform/text.h"
+#include "qvbackup/qvbackupcontrol.h"
 #include "qvbackup/wintypes.h"
 
 namespace qv::control {
@@ -33,6 +35,12 @@ struct MetadataState {
   std::map<WString, DWORD> folders;
   // Restore: what could not be given back (kMetadata*NotSet bits).
   DWORD notRestored = 0;
+  // Backup: whether the member records the selection's state; both: the
+  // items of earlier members it keeps. Restore: whether a record was
+  // read, and why it could not be.
+  bool chainState = false;
+  std::vector<QVBC_KEPT_ENTRY> kept;
+  DWORD chainStateError = 0;
 
   const EntryMetadata* Find(DWORD entry) const {
     auto found = table.find(entry);

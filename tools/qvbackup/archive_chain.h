@@ -30,6 +30,12 @@ class ArchiveChain {
   // index (damaged or cut short): its blocks can still be walked.
   bool IndexLost(DWORD member) const { return opened_[member] && !loaded_[member]; }
 
+  // A member whose record of the selection's state could not be read:
+  // its files were taken as an older member's are, which may bring back
+  // deleted ones. Damage: the command ends with 1.
+  void NoteStateLost(DWORD member) { stateLost_.push_back(member); }
+  const std::vector<DWORD>& stateLost() const { return stateLost_; }
+
   DWORD error() const { return error_; }
   const WString& reason() const { return reason_; }
   // What OpenBase found of the chain on disk.
@@ -40,6 +46,7 @@ class ArchiveChain {
   std::vector<std::unique_ptr<CQVBackupControl>> controls_;
   std::vector<bool> loaded_;
   std::vector<bool> opened_;
+  std::vector<DWORD> stateLost_;
   DWORD error_ = 0;
   WString reason_;
   ChainVerdict verdict_;

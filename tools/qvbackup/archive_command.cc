@@ -1,5 +1,6 @@
 #include "archive_command.h"
 
+#include "chain_state.h"
 #include "report.h"
 
 namespace qvtool {
@@ -78,7 +79,22 @@ bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vec
   }
   TellChainVerdict(line.location.typed, chain.verdict());
   if (!SelectMembers(line, chain, first, last)) return false;
-  for (DWORD member = *first; member <= *last; ++member) {
+  const MemberIndex index = [&chain](DWORD member) {
+    return member < chain.members() && chain.Load(member) ? &chain.Control(member) : nullptr;
+  };
+  // The newest member that records the state of the selection gives it
+  // with the items it keeps: the members before it are read only for
+  // those.
+  DWORD from = *first;
+  if (!line.oneMember) {
+    for (DWORD member = *last; member > *first; --member) {
+      if (chain.Load(member) && chain.Control(member).HasChainState()) {
+        from = member;
+        break;
+      }
+    }
+  }
+  for (DWORD member = from; member <= *last; ++member) {
     if (!chain.Load(member)) {
       const bool handled = onLostIndex && chain.IndexLost(member);
       FailBecause(line.location.typed,
@@ -88,7 +104,19 @@ bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vec
       onLostIndex(member, view);
       continue;
     }
-    MergeNewerVersions(*view, SavedFilesOf(chain.Control(member), member));
+    CQVBackupControl& control = chain.Control(member);
+    if (line.oneMember) {
+      MergeNewerVersions(*view, SavedFilesOf(control, member));
+      continue;
+    }
+    if (control.GetChainStateError() != 0) {
+      chain.NoteStateLost(member);
+      FailBecause(line.location.typed,
+                  Widen("the record of which files existed when ") + MemberName(member) +
+                      Widen(" was made cannot be read: files deleted before it may come back"),
+                  control.GetChainStateError());
+    }
+    AdvanceState(control, member, index, view);
   }
   return true;
 }

@@ -316,16 +316,19 @@ int RunBackup(const std::vector<WString>& arguments) {
   WString error;
   if (!BuildFileList(engine, plan.settings, plan.sources, &error)) return FailBecause(Widen("backup"), error);
   BackupReport report;
+  IncrementPlan increment;
   if (plan.addIncrement) {
     SavedVersions versions;
     if (int status = LoadChain(&plan, &versions); status >= 0) return status;
-    report.unchanged = DropUnchangedFiles(engine, versions);
+    increment = PlanIncrement(engine, versions);
+    report.unchanged = increment.unchanged;
+    report.gone = increment.gone;
   }
   ProgressBar bar(!plan.settings.quiet && StandardErrorIsTerminal(),
                   static_cast<ULONGLONG>(engine.m_i64SizeOfBackup));
   callback.SetBar(&bar);
   engine.SetWorkerThreads(plan.settings.threads);
-  const RunResult result = plan.addIncrement ? WriteIncrement(engine, plan.form)
+  const RunResult result = plan.addIncrement ? WriteIncrement(engine, plan.form, increment)
                                              : WriteBase(engine, plan.form, plan.settings.incremental, callback);
   bar.Finish();
   callback.SetBar(nullptr);

@@ -71,7 +71,7 @@ void PrintJson(const BackupReport& report) {
   for (const SkippedFile& file : report.removed) {
     removed.push_back(JsonObject().Add("path", file.path).Add("reason", file.reason).Text());
   }
-  json.Add("volumes", report.volumes).Add("unchanged", report.unchanged).AddRaw("removed", JsonArray(removed));
+  json.Add("volumes", report.volumes).Add("unchanged", report.unchanged).Add("gone", report.gone).AddRaw("removed", JsonArray(removed));
   AnswerWith(json);
 }
 
@@ -90,6 +90,10 @@ void PrintText(const BackupReport& report, const WString& name) {
            Widen("\n"));
   if (report.unchanged != 0) {
     WriteOut(Widen("Left out, unchanged since saved: ") + Plural(report.unchanged, "file") + Widen("\n"));
+  }
+  if (report.gone != 0) {
+    WriteOut(Widen("No longer there since the last backup (deleted or renamed): ") + Plural(report.gone, "item") +
+             Widen("\n"));
   }
   WriteOut(Widen("Archive: ") + Number(report.archiveBytes) + Widen(" bytes in ") + Plural(report.volumes, "volume") +
            Widen(", ratio ") + Decimal(Ratio(report), 3) + Widen(", ") + Decimal(report.seconds, 2) + Widen(" s, ") +

@@ -33,6 +33,7 @@ struct BackupReport {
   WString archive;             // the member's first volume (native path); empty: nothing written
   DWORD increment = 0;         // the member written: 0 the base
   ULONGLONG unchanged = 0;     // files left out of an increment as saved before
+  ULONGLONG gone = 0;          // items the chain held that no longer exist (deleted or renamed)
   std::vector<SkippedFile> removed;  // files of the name removed once the member was in place
 };
 

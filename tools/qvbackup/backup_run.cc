@@ -57,9 +57,9 @@ RunResult WriteBase(CQVBackupEngine& engine, const ArchiveForm& form, bool chain
 // The next member of the chain, through the backup control: the library
 // numbers it (the next one, or the place of one whose run never ended) and
 // gives it up when it is cancelled or cannot be finished.
-RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveForm& form) {
+RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveForm& form, const IncrementPlan& plan) {
   if (CancelRequested(engine)) return NotBegun();
-  if (engine.m_setFileToBackup.empty()) return Ended(RunEnd::kNothingToSave);
+  if (engine.m_setFileToBackup.empty() && plan.gone == 0) return Ended(RunEnd::kNothingToSave);
   const CQVString folder(form.folder.c_str());
   if (!engine.CheckFreeSpace(folder, engine.m_i64SizeOfBackup)) return Ended(RunEnd::kNoSpace);
 
@@ -83,6 +83,12 @@ RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveForm& form) {
     // Seen after the control's last look at the word: given up the same way.
     control.GetStorage().AbandonArchive();
     return Ended(RunEnd::kCancelled);
+  }
+  // Which items of earlier members still exist: what the member does not
+  // list was deleted or renamed by now.
+  if (!control.SetKeptEntries(plan.kept.data(), static_cast<DWORD>(plan.kept.size()))) {
+    control.GetStorage().AbandonArchive();
+    return Ended(RunEnd::kFailed, GetLastError(), increment);
   }
   if (!control.EndBackup()) return Ended(RunEnd::kFailed, GetLastError(), increment);
   return Ended(RunEnd::kWritten, ERROR_SUCCESS, increment);

@@ -7,6 +7,7 @@
 #define QVBACKUP_TOOLS_BACKUP_RUN_H_
 
 #include "backup_archive.h"
+#include "backup_increment.h"
 #include "qvbackup/qvbackupengine.h"
 #include "tool_callback.h"
 
@@ -34,8 +35,10 @@ struct RunResult {
 RunResult WriteBase(CQVBackupEngine& engine, const ArchiveForm& form, bool chainBase, ToolCallback& callback);
 
 // Writes the list as the next increment of the chain whose base `form`
-// describes (same naming of volumes).
-RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveForm& form);
+// describes (same naming of volumes), recording what `plan` keeps of the
+// earlier members. Nothing is written when nothing is listed and nothing
+// the chain held is gone.
+RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveForm& form, const IncrementPlan& plan);
 
 }  // namespace qvtool
 

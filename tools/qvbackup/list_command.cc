@@ -20,9 +20,11 @@ const char kUsage[] =
     "when split into volumes, NAME.exe when self-extracting).\n"
     "\n"
     "For an archive with increments the list shows what restoring the whole\n"
-    "chain brings back: every path once, in its newest saved version. Files\n"
-    "deleted after an earlier member was written are still listed: an\n"
-    "increment records no deletions.\n"
+    "chain brings back: the files that existed when its newest member was\n"
+    "made, each in its version of that time (with --as-of N, when member N\n"
+    "was made). Increments written before they recorded which files existed\n"
+    "add what they saved to what the members before them hold, so files\n"
+    "deleted in their time are still listed.\n"
     "\n"
     "  --as-of N       what restoring the chain as of member N brings back\n"
     "  --increment N   list only what member N saved (0: the base archive)\n"
@@ -78,7 +80,8 @@ int RunList(const std::vector<WString>& arguments) {
   } else {
     PrintText(view);
   }
-  return chain.verdict().error.empty() && opener.damagedHeaders().empty() ? kExitSuccess : kExitFailure;
+  return chain.verdict().error.empty() && chain.stateLost().empty() && opener.damagedHeaders().empty() ? kExitSuccess
+                                                                                                  : kExitFailure;
 }
 
 }  // namespace qvtool

@@ -27,9 +27,12 @@ const char kUsage[] =
     "size, last write time and attributes: C:\\Users\\ann\\a.txt comes back as\n"
     "DIR/Kelvar_C/Users/ann/a.txt. Files already there are replaced.\n"
     "\n"
-    "For an archive with increments the whole chain is restored: the base, then\n"
-    "each increment in order, so every file comes back in its newest saved\n"
-    "version (each file is written once, from the member that saved it last).\n"
+    "For an archive with increments the chain is restored as it was when its\n"
+    "newest member was made (with --as-of N, when member N was made): the\n"
+    "files that existed then, each in its version of that time, written once\n"
+    "from the member that saved that version. Increments written before they\n"
+    "recorded which files existed add what they saved to what the members\n"
+    "before them hold, so files deleted in their time come back too.\n"
     "A file that cannot be restored is named on standard error and the others\n"
     "go on; the exit status is then 1.\n"
     "\n"
@@ -44,8 +47,7 @@ const char kUsage[] =
     "are lost cannot be named, and the exit status is 1. In a chain, a file\n"
     "of an earlier member is restored past a damaged member only when every\n"
     "record of that member could be read (a newer version may be lost\n"
-    "otherwise; --increment N restores member N's own versions). Increments\n"
-    "record no deletions, so a lost index loses none.\n"
+    "otherwise; --increment N restores member N's own versions).\n"
     "\n"
     "  --to DIR        the folder to restore below (made when missing)\n"
     "  --as-of N       restore the chain as it was when member N was made\n"
@@ -271,7 +273,7 @@ int RunRestore(const std::vector<WString>& arguments) {
   InterruptGuard interrupt(&interrupted);
   Outcome outcome = RestoreFiles(chain, target, view, first, last, bar, interrupted);
   interrupt.Release();
-  outcome.brokenChain = !chain.verdict().error.empty();
+  outcome.brokenChain = !chain.verdict().error.empty() || !chain.stateLost().empty();
   outcome.damagedHeader = !opener.damagedHeaders().empty();
   return Report(line, last - first + 1, outcome);
 }

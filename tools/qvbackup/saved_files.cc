@@ -31,6 +31,8 @@ bool ByPath(const SavedFile& a, const SavedFile& b) {
                                       [](WCHAR x, WCHAR y) { return Folded(x) < Folded(y); });
 }
 
+}  // namespace
+
 bool ReadSavedFile(CQVBackupControl& control, DWORD entry, DWORD member, SavedFile* file) {
   CQVFileArray& index = control.GetIndex();
   file->kind = control.GetItemKind(entry);
@@ -54,8 +56,6 @@ bool ReadSavedFile(CQVBackupControl& control, DWORD entry, DWORD member, SavedFi
   file->attributes = info.dwFileAttributes;
   return true;
 }
-
-}  // namespace
 
 std::vector<SavedFile> SavedFilesOf(CQVBackupControl& control, DWORD member) {
   std::vector<SavedFile> files;
@@ -83,6 +83,15 @@ void MergeNewerVersions(std::vector<SavedFile>& view, std::vector<SavedFile> new
   }
   std::move(older, view.end(), std::back_inserter(merged));
   view = std::move(merged);
+}
+
+void SortByPath(std::vector<SavedFile>& files) { std::stable_sort(files.begin(), files.end(), ByPath); }
+
+const SavedFile* FindInView(const std::vector<SavedFile>& view, const WString& path) {
+  SavedFile probe;
+  probe.path = path;
+  auto found = std::lower_bound(view.begin(), view.end(), probe, ByPath);
+  return found != view.end() && !ByPath(probe, *found) ? &*found : nullptr;
 }
 
 WString IsoTime(ULONGLONG ticks) {

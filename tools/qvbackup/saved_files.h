@@ -39,6 +39,17 @@ struct SavedFile {
 // were not saved are left out), in the order the backup saved them.
 std::vector<SavedFile> SavedFilesOf(CQVBackupControl& control, DWORD member);
 
+// Reads entry `entry` of the index loaded in `control` (member `member`)
+// into *file. False when it holds nothing to restore.
+bool ReadSavedFile(CQVBackupControl& control, DWORD entry, DWORD member, SavedFile* file);
+
+// Sorts `files` by path, as views are (paths compare as Windows compares
+// them where file names ignore case).
+void SortByPath(std::vector<SavedFile>& files);
+
+// The item of `view` (sorted by path) saved from `path`, or null.
+const SavedFile* FindInView(const std::vector<SavedFile>& view, const WString& path);
+
 // Folds the files of the next member into `view`: a path saved again
 // replaces its earlier version (paths compare as Windows compares them,
 // letter case ignored). `view` stays sorted by path.
