@@ -25,6 +25,13 @@ QVBACKUP_API BOOL QVSetDriveMapping(WCHAR letter, LPCWSTR root, LPCWSTR device);
 // no drive covers the path, ERROR_INSUFFICIENT_BUFFER when it does not fit.
 QVBACKUP_API DWORD QVGetDrivePath(LPCWSTR nativePath, LPWSTR buffer, DWORD cchBuffer);
 
+// The free bytes of the volume that holds the existing folder `path` (a
+// drive path, "E:\Restore"), all of them whatever the caller's quota, as
+// GetDiskFreeSpaceExW and statvfs tell them. FALSE with the last error:
+// ERROR_INVALID_PARAMETER for a null argument, ERROR_PATH_NOT_FOUND for a
+// folder that does not exist, or the system's reason.
+QVBACKUP_API BOOL QVGetDiskFreeSpace(LPCWSTR path, ULONGLONG* pullFreeBytes);
+
 // Converts between UTF-8 and UTF-16 (see the library's text rules: bytes
 // that are not UTF-8 survive a round trip). Each returns the number of units
 // written without the terminator, always terminates the output when

@@ -39,6 +39,17 @@
 #define QVBC_ITEM_LINK 3        // a symbolic link
 #define QVBC_ITEM_OTHER_NAME 4  // a further name of a file whose content another entry holds
 
+// What a restore does with an item already where it restores one
+// (SetOverwriteMode).
+#define QVBC_OVERWRITE_ALWAYS 0  // replaces it (a folder in the way of a file fails it)
+#define QVBC_OVERWRITE_NEVER 1   // leaves it alone, whatever it is
+#define QVBC_OVERWRITE_OLDER 2   // replaces a file or link last written before the saved
+                                 // item; leaves anything else alone
+
+// RestoreEntry's result for an item left alone under the overwrite mode:
+// non-zero, as nothing failed.
+#define QVBC_RESTORE_LEFT_ALONE 2
+
 // What a restore could not give back of the items' metadata
 // (GetMetadataNotRestored), as bits.
 #define QVBC_METADATA_OWNER_NOT_SET 0x1       // owner or group (only root gives them)
@@ -61,6 +72,9 @@ class RestoreFolders;
 namespace qv::platform {
 struct PosixMetadata;
 class ConfinedFolder;
+}
+namespace qv::services {
+enum class ExistingTarget;
 }
 
 class QVBACKUP_API CQVBackupControl {
@@ -86,6 +100,29 @@ class QVBACKUP_API CQVBackupControl {
   // The folder below which restores recreate files; "c:\" by default.
   void SetRestoreRoot(LPCWSTR pszRoot);
   CQVString GetRestoreRoot() const;
+  // What a restore does with an item already at its target
+  // (QVBC_OVERWRITE_*): QVBC_OVERWRITE_ALWAYS by default, as a restore
+  // always did. FALSE with ERROR_INVALID_PARAMETER for another value.
+  // NEVER renames a restored file onto its name only where nothing is (the
+  // check and the rename are one step); OLDER compares the item's own last
+  // write time (a link's, never what it points to) with the saved one just
+  // before the rename. The item there is seen through the folders held from
+  // the root, never through a link. Folders already there that hold what is
+  // restored get their saved metadata only with ALWAYS.
+  BOOL SetOverwriteMode(DWORD dwMode);
+  DWORD GetOverwriteMode() const;
+  // With TRUE, items go back to the paths they were saved from
+  // ("D:\Data\a.txt" to D:\Data\a.txt, through the drive map on POSIX)
+  // instead of below the restore root: the root of each item's drive becomes
+  // the restore root, so an item is still made only through folders reached
+  // from it one name at a time, never through a link. FALSE by default.
+  void SetOriginalPaths(BOOL bOriginal);
+  BOOL GetOriginalPaths() const;
+  // For a restore that goes on in this control after `other` (the next
+  // member of a chain, restored into the same place): the folders `other`
+  // made count as made by this one, so they get the saved metadata under
+  // every overwrite mode.
+  void ContinueAfter(const CQVBackupControl& other);
   // Worker threads for the blocks of the archives written (CQVStorage::
   // SetWorkerThreads): 1, the default, keeps everything on the calling
   // thread. Messages and cancel checks stay on the calling thread whatever
@@ -147,8 +184,20 @@ class QVBACKUP_API CQVBackupControl {
   // its way below the root is a link (one already there, or one the restore
   // made: links it restores are never passed through), or RestoreFile's
   // error. Folders, links and further names are made, and metadata given,
-  // only through the folders reached that way.
+  // only through the folders reached that way. QVBC_RESTORE_LEFT_ALONE
+  // (last error ERROR_SUCCESS) when the overwrite mode kept an item already
+  // there: it is as it was, and nothing was written for it. While a file's
+  // content is written, ENGINE_MSG_RESTORE_PROGRESS tells how far it got.
   BOOL RestoreEntry(DWORD dwEntry);
+  // After LoadArchiveIndex: the item already where entry `dwEntry` would
+  // be restored, seen as RestoreEntry would see it (through the folders
+  // held from the root, a link not followed): TRUE with its size (0 for a
+  // folder), last write time and attributes (each pointer may be null).
+  // FALSE with ERROR_FILE_NOT_FOUND when nothing is there,
+  // ERROR_INVALID_PARAMETER for an entry that holds nothing to restore,
+  // ERROR_BAD_PATHNAME when its path would leave the root, or the error of
+  // reaching its folder.
+  BOOL GetExistingTarget(DWORD dwEntry, ULONGLONG* pullSize, FILETIME* pftLastWrite, DWORD* pdwAttributes);
   // Restores, below the restore root, the file whose record block starts at
   // `ullRecordOffset`, without its index entry: for a host bringing files
   // back from an archive whose index is lost. The path is the record's full
@@ -263,6 +312,10 @@ class QVBACKUP_API CQVBackupControl {
   void FinishItem(DWORD dwEntry, DWORD dwKind, const std::basic_string<WCHAR>& target);
   void FinishFolders();
   bool TargetBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, std::basic_string<WCHAR>* pTarget);
+  void UseRootOfDrive(WCHAR chDrive);
+  bool KeepsItemThere(DWORD dwEntry, DWORD dwKind, const std::basic_string<WCHAR>& target);
+  void NoteContentProgress(DWORD dwHanded);
+  qv::services::ExistingTarget ExistingRule() const;
   void NoteRestored(const std::basic_string<WCHAR>& target);
 
   // A file handed to the archive whose record block may not be written yet
@@ -299,10 +352,16 @@ class QVBACKUP_API CQVBackupControl {
   DWORD m_dwProgress;
   DWORD m_dwCallbackError;
   CQVString m_strRestoreRoot;
+  DWORD m_dwOverwriteMode = QVBC_OVERWRITE_ALWAYS;
+  bool m_bOriginalPaths = false;
+  bool m_bLeftAlone = false;          // the item being restored was kept as it was
+  ULONGLONG m_ullContentHanded = 0;   // content of the current file handed back so far
+  DWORD m_dwPendingFlushError = ERROR_SUCCESS;  // of the drive restored to before this one
   bool m_bFromRecordOnly = false;     // restoring without an index entry (RestoreRecord)
   ULONGLONG m_ullContentLeft = 0;     // the content RestoreRecord still hands back
   std::deque<SavedEntry> m_dqSavedEntries;  // oldest first; references stay valid as it grows
   std::set<std::basic_string<WCHAR>> m_setRestoredFolders;  // to sync (FlushRestoredFiles)
+  std::set<std::basic_string<WCHAR>> m_setMadeFolders;      // made by the restore (drive paths)
   // The folders restored into, reached from the root without following
   // links; made for the root of the first restore after SetRestoreRoot.
   std::unique_ptr<qv::control::RestoreFolders> m_pRestoreFolders;

@@ -25,6 +25,9 @@
 #define ENGINE_MSG_FOLDER_NOT_READ 22  // system error, address of the folder's path,
                                        // 0, 0: the folder cannot be listed, nothing
                                        // below it is saved
+#define ENGINE_MSG_RESTORE_PROGRESS 23 // bytes of the file being restored written so
+                                       // far, 0, 0, 0: sent as a restore writes each
+                                       // chunk of a file's content
 
 class CQVEngineCallback {
  public:

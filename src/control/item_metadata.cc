@@ -199,10 +199,14 @@ BOOL CQVBackupControl::RestoreLink(const qv::WString& target, const std::string&
 }
 
 // `temporary` of `folder` takes the name `name`; when it cannot, it goes.
+// Left alone, never replaced, where nothing may be: whatever took the name
+// meanwhile stays.
 BOOL CQVBackupControl::RenameOverTarget(const qv::platform::ConfinedFolder& folder, const qv::WString& temporary,
                                         const qv::WString& name) {
-  if (folder.Rename(temporary, name)) return TRUE;
+  const bool keep = m_dwOverwriteMode == QVBC_OVERWRITE_NEVER;
+  if (keep ? folder.RenameNoReplace(temporary, name) : folder.Rename(temporary, name)) return TRUE;
   const DWORD error = GetLastError();
+  m_bLeftAlone = keep && error == ERROR_FILE_EXISTS;
   folder.Remove(temporary);
   SetLastError(error);
   return FALSE;
@@ -287,7 +291,11 @@ void CQVBackupControl::FinishItem(DWORD dwEntry, DWORD dwKind, const qv::WString
   }
   DWORD folder = dwKind == QVBC_ITEM_FOLDER ? dwEntry : ParentOf(m_qvfa, dwEntry);
   qv::WString path = dwKind == QVBC_ITEM_FOLDER ? target : ParentPath(target);
+  // A folder that was there before is the user's: it gets the saved
+  // metadata only when items are replaced whatever is there.
+  const bool allFolders = m_dwOverwriteMode == QVBC_OVERWRITE_ALWAYS;
   while (folder != 0 && ParentOf(m_qvfa, folder) != 0 && !path.empty()) {
+    if (!allFolders && !Folders().Made(path)) break;
     if (!state.folders.emplace(path, folder).second) break;
     folder = ParentOf(m_qvfa, folder);
     const std::size_t cut = path.rfind(u'\\');

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "control/control_records.h"
@@ -132,6 +133,8 @@ BOOL CQVBackupControl::RestoreFileAs(LPCWSTR pszTarget, ULONGLONG ullFileBytes, 
   m_dwPhase = 0;
   m_dwCallbackError = 0;
   m_ullFileBytes = ullFileBytes;
+  m_ullContentHanded = 0;
+  m_bLeftAlone = false;
   ReleaseRestoreBlock();
   const qv::WString target = pszTarget != nullptr ? qv::WString(pszTarget) : qv::WString();
   std::vector<qv::WString> names;
@@ -143,7 +146,7 @@ BOOL CQVBackupControl::RestoreFileAs(LPCWSTR pszTarget, ULONGLONG ullFileBytes, 
     const qv::WString folderPath = target.substr(0, cut);
     const auto folder = [this, &folderPath]() { return HeldFolder(folderPath, true); };
     restored = qv::services::RestoreFileInto(folder, names.back(), bKeepOwnerOnly, RestoreCallback, ullFileBytes,
-                                             reinterpret_cast<std::uintptr_t>(this));
+                                             reinterpret_cast<std::uintptr_t>(this), ExistingRule(), &m_bLeftAlone);
     error = GetLastError();
   } else {
     CQVBackupFile file;
@@ -152,7 +155,7 @@ BOOL CQVBackupControl::RestoreFileAs(LPCWSTR pszTarget, ULONGLONG ullFileBytes, 
     error = GetLastError();
     file.Detach();
   }
-  if (m_dwCallbackError != 0) error = m_dwCallbackError;
+  if (m_dwCallbackError != 0 && !m_bLeftAlone) error = m_dwCallbackError;
   ReleaseRestoreBlock();
   theLog.Exit();
   SetLastError(restored ? ERROR_SUCCESS : error);
@@ -161,7 +164,8 @@ BOOL CQVBackupControl::RestoreFileAs(LPCWSTR pszTarget, ULONGLONG ullFileBytes, 
 
 qv::control::RestoreFolders& CQVBackupControl::Folders() {
   if (!m_pRestoreFolders) {
-    m_pRestoreFolders = std::make_unique<qv::control::RestoreFolders>(qv::WString(m_strRestoreRoot.GetString()));
+    m_pRestoreFolders =
+        std::make_unique<qv::control::RestoreFolders>(qv::WString(m_strRestoreRoot.GetString()), &m_setMadeFolders);
   }
   return *m_pRestoreFolders;
 }
@@ -303,6 +307,7 @@ DWORD CQVBackupControl::FillContent(QVBF_INTERNAL_DATA& data) {
     m_dwRestoreBlockPosition += count;
     filled += count;
   }
+  NoteContentProgress(data.dwLength);
   return m_bFromRecordOnly ? CheckRecordContentEnd(data.dwLength) : 0;
 }
 
@@ -329,11 +334,18 @@ BOOL CQVBackupControl::RestoreEntry(DWORD dwEntry) {
   qv::WString target;
   if (!TargetBelowRoot(path, path.GetLength(), &target)) return FALSE;
   theLog.LogDetail(QVT("Restoring file %s"), target.c_str());
-  if (!RestoreItem(dwEntry, kind, target)) {
+  m_bLeftAlone = false;
+  const bool kept = KeepsItemThere(dwEntry, kind, target);
+  if (!kept && !RestoreItem(dwEntry, kind, target) && !m_bLeftAlone) {
     DWORD error = GetLastError();
     theLog.LogDetail(QVT("File failed to restore, with error %d"), static_cast<int>(error));
     SetLastError(error);
     return FALSE;
+  }
+  if (kept || m_bLeftAlone) {
+    theLog.LogDetail(QVT("Left alone %s: an item is there that the overwrite mode keeps"), target.c_str());
+    SetLastError(ERROR_SUCCESS);
+    return QVBC_RESTORE_LEFT_ALONE;
   }
   FinishItem(dwEntry, kind, target);
   NoteRestored(target);
@@ -344,10 +356,17 @@ BOOL CQVBackupControl::RestoreEntry(DWORD dwEntry) {
 // Where the stored path `pszPath` leads below the root; a path that would
 // lead elsewhere is refused (ERROR_BAD_PATHNAME).
 bool CQVBackupControl::TargetBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, qv::WString* pTarget) {
-  qv::WStringView root(m_strRestoreRoot, m_strRestoreRoot.GetLength());
-  if (BuildRestoreTarget(root, qv::WStringView(pszPath, dwPathLength), pTarget)) return true;
-  const qv::WString path(pszPath, dwPathLength);
-  theLog.LogDetail(QVT("Refused to restore %s: its path leaves the restore folder"), path.c_str());
+  const qv::WStringView path(pszPath, dwPathLength);
+  if (m_bOriginalPaths) {
+    if (BuildOriginalTarget(path, pTarget)) {
+      UseRootOfDrive(path[0]);
+      return true;
+    }
+  } else if (BuildRestoreTarget(qv::WStringView(m_strRestoreRoot, m_strRestoreRoot.GetLength()), path, pTarget)) {
+    return true;
+  }
+  const qv::WString refused(path);
+  theLog.LogDetail(QVT("Refused to restore %s: its path leaves the restore folder"), refused.c_str());
   SetLastError(ERROR_BAD_PATHNAME);
   return false;
 }
@@ -382,8 +401,9 @@ BOOL CQVBackupControl::RestoreBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, ULO
 
 BOOL CQVBackupControl::FlushRestoredFiles() {
   FinishFolders();
-  BOOL flushed = TRUE;
-  DWORD error = ERROR_SUCCESS;
+  // A flush when the root moved to another drive may have failed already.
+  DWORD error = std::exchange(m_dwPendingFlushError, ERROR_SUCCESS);
+  BOOL flushed = error == ERROR_SUCCESS ? TRUE : FALSE;
   // Deepest first: a folder's own entry lives in its parent.
   for (auto folder = m_setRestoredFolders.rbegin(); folder != m_setRestoredFolders.rend(); ++folder) {
     const qv::platform::ConfinedFolder* held = HeldFolder(*folder, false);

@@ -4,7 +4,7 @@
 
 namespace qv::control {
 
-RestoreFolders::RestoreFolders(WString root) : root_(std::move(root)) {}
+RestoreFolders::RestoreFolders(WString root, std::set<WString>* made) : root_(std::move(root)), made_(made) {}
 
 const platform::ConfinedFolder* RestoreFolders::Root(bool create) {
   if (!rootFolder_) rootFolder_ = platform::ConfinedFolder::OpenRoot(root_.c_str(), create);
@@ -20,7 +20,12 @@ const platform::ConfinedFolder* RestoreFolders::Open(const std::vector<WString>&
   chain_.erase(chain_.begin() + static_cast<std::ptrdiff_t>(kept), chain_.end());
   if (kept != 0) folder = chain_.back().second.get();
   for (std::size_t i = kept; i < names.size(); ++i) {
-    std::unique_ptr<platform::ConfinedFolder> next = folder->OpenFolder(names[i], create);
+    // Opened first as it is, so that what is made here is known.
+    std::unique_ptr<platform::ConfinedFolder> next = folder->OpenFolder(names[i], false);
+    if (!next && create && GetLastError() == ERROR_PATH_NOT_FOUND) {
+      next = folder->OpenFolder(names[i], true);
+      if (next) made_->insert(next->Path());
+    }
     if (!next) return nullptr;
     folder = next.get();
     chain_.emplace_back(names[i], std::move(next));

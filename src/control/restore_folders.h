@@ -7,6 +7,7 @@
 #define QVBACKUP_CONTROL_RESTORE_FOLDERS_H_
 
 #include <memory>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -18,8 +19,9 @@ namespace qv::control {
 class RestoreFolders {
  public:
   // Folders below `root`, the folder the user named (itself reached as
-  // named, links on its way followed).
-  explicit RestoreFolders(WString root);
+  // named, links on its way followed). The drive paths of the folders Open
+  // makes go into `made`, which must outlive the object.
+  RestoreFolders(WString root, std::set<WString>* made);
 
   // The folder `names` below the root (none: the root itself), with
   // `create` made when missing, the root included. Null with the last error:
@@ -27,6 +29,10 @@ class RestoreFolders {
   // names, is a link, junction or reparse point; see ConfinedFolder. Valid
   // until the next call of Open.
   const platform::ConfinedFolder* Open(const std::vector<WString>& names, bool create);
+
+  // Whether the folder of drive path `path` below the root was made by
+  // Open (it was missing when first reached).
+  bool Made(const WString& path) const { return made_->count(path) != 0; }
 
   // The same folder, walked apart from the chain that stays open, for a
   // second folder used at the same time as the one Open gave.
@@ -38,6 +44,7 @@ class RestoreFolders {
   WString root_;
   std::unique_ptr<platform::ConfinedFolder> rootFolder_;
   std::vector<std::pair<WString, std::unique_ptr<platform::ConfinedFolder>>> chain_;  // from the root down
+  std::set<WString>* made_;
 };
 
 }  // namespace qv::control

@@ -22,9 +22,8 @@ WString RootBase(WStringView root) {
   return base;
 }
 
-}  // namespace
-
-bool BuildRestoreTarget(WStringView root, WStringView path, WString* target) {
+// A drive letter, ":\", then components that are all safe.
+bool IsSafeStoredPath(WStringView path) {
   if (path.size() < 4 || path[1] != u':' || path[2] != u'\\') return false;
   WCHAR letter = UpperAscii(path[0]);
   if (letter < u'A' || letter > u'Z') return false;
@@ -35,7 +34,20 @@ bool BuildRestoreTarget(WStringView root, WStringView path, WString* target) {
     if (!IsSafeComponent(rest.substr(start, end - start))) return false;
     start = end + 1;
   }
-  *target = RootBase(root) + QVT("Kelvar_") + WString(1, path[0]) + QVT("\\") + WString(rest);
+  return true;
+}
+
+}  // namespace
+
+bool BuildRestoreTarget(WStringView root, WStringView path, WString* target) {
+  if (!IsSafeStoredPath(path)) return false;
+  *target = RootBase(root) + QVT("Kelvar_") + WString(1, path[0]) + QVT("\\") + WString(path.substr(3));
+  return true;
+}
+
+bool BuildOriginalTarget(WStringView path, WString* target) {
+  if (!IsSafeStoredPath(path)) return false;
+  *target = WString(path);
   return true;
 }
 

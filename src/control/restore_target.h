@@ -15,6 +15,11 @@ namespace qv::control {
 // not empty, ".", "..", and hold no '/' or ':'.
 bool BuildRestoreTarget(WStringView root, WStringView path, WString* target);
 
+// The stored path `path` itself, for a restore to the paths items were
+// saved from: "D:\Data\a.txt" as it is, refused as BuildRestoreTarget
+// refuses one. It lies below the root of its drive, "D:\".
+bool BuildOriginalTarget(WStringView path, WString* target);
+
 // The names from `root` down to `path`, a path BuildRestoreTarget made or a
 // folder on its way ("<root>\Kelvar_D\Data" gives "Kelvar_D", "Data"; the
 // root itself none). False when `path` is neither `root` nor below it.

@@ -72,6 +72,14 @@ class ConfinedFolder {
   // Renames the item `from` to `to`, both in this folder, replacing a file
   // (or link) named `to` in one step, as RenameFile does.
   bool Rename(WStringView from, WStringView to) const;
+  // Renames the item `from` to `to`, both in this folder, only when
+  // nothing is named `to`: whatever is there stays, and the answer is
+  // false with ERROR_FILE_EXISTS. The check and the rename are one step
+  // (POSIX: renameat2 with RENAME_NOREPLACE; where the file system lacks
+  // it, a hard link under the new name then the removal of the old one,
+  // for files and links; Windows: MoveFileExW without
+  // MOVEFILE_REPLACE_EXISTING).
+  bool RenameNoReplace(WStringView from, WStringView to) const;
   // Removes the file (or link) `name`, as RemoveFile does.
   bool Remove(WStringView name) const;
   // Makes the creations, renames and removals in this folder durable, as

@@ -57,7 +57,9 @@ void SplitFolderAndName(const qv::WString& path, qv::WString* folder, qv::WStrin
 }  // namespace
 
 bool qv::services::RestoreFileInto(const FolderOpener& folder, WStringView name, bool keepOwnerOnly,
-                                   QVBF_CALLBACK callback, ULONGLONG fileBytes, ULONGLONG userValue) {
+                                   QVBF_CALLBACK callback, ULONGLONG fileBytes, ULONGLONG userValue,
+                                   ExistingTarget rule, bool* leftAlone) {
+  if (leftAlone != nullptr) *leftAlone = false;
   CallbackChannel channel(callback, userValue);
   FileDescription file;
   ULONGLONG contentBytes = 0;
@@ -69,12 +71,19 @@ bool qv::services::RestoreFileInto(const FolderOpener& folder, WStringView name,
   // Runs are written where they lie: the holes between them stay holes.
   const qv::platform::ConfinedFolder* held = folder();
   if (held == nullptr) return false;
-  qv::services::ReplacementFile replacement(*held, WString(name));
+  qv::services::ReplacementFile replacement(*held, WString(name), rule);
+  // An item the rule keeps costs no writing.
+  if (replacement.TargetIsKept(file.lastWriteTime)) {
+    if (leftAlone != nullptr) *leftAlone = true;
+    return FailWith(ERROR_FILE_EXISTS) != FALSE;
+  }
   if (!replacement.Create()) return false;
   const bool received = streams == qv::services::opening::kRuns
                             ? qv::services::ReceiveRuns(channel, contentBytes, file.size, replacement.File())
                             : qv::services::ReceiveContent(channel, contentBytes, replacement.File());
-  return received && replacement.Commit(file, keepOwnerOnly);
+  if (received && replacement.Commit(file, keepOwnerOnly)) return true;
+  if (leftAlone != nullptr) *leftAlone = replacement.LeftAlone();
+  return false;
 }
 
 BOOL CQVBackupFile::RestoreFile(QVBF_CALLBACK pfnCallback, ULONGLONG ullFileBytes, ULONGLONG ullUserValue) {

@@ -24,8 +24,31 @@ WString TemporaryName() {
   return name + QVT(".tmp");
 }
 
-ReplacementFile::ReplacementFile(const platform::ConfinedFolder& folder, WString name)
-    : folder_(folder), name_(std::move(name)) {}
+bool KeepsExisting(ExistingTarget rule, const platform::FileInformation& existing, const FILETIME& saved) {
+  switch (rule) {
+    case ExistingTarget::kReplace:
+      return false;
+    case ExistingTarget::kKeep:
+      return true;
+    case ExistingTarget::kReplaceOlder:
+      break;
+  }
+  if ((existing.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
+  const auto ticks = [](const FILETIME& time) {
+    return static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+  };
+  return ticks(existing.lastWriteTime) >= ticks(saved);
+}
+
+ReplacementFile::ReplacementFile(const platform::ConfinedFolder& folder, WString name, ExistingTarget rule)
+    : folder_(folder), name_(std::move(name)), rule_(rule) {}
+
+bool ReplacementFile::TargetIsKept(const FILETIME& saved) const {
+  if (rule_ == ExistingTarget::kReplace) return false;
+  log::LastErrorKeeper keep;
+  platform::FileInformation existing;
+  return folder_.GetInformation(name_, &existing) && KeepsExisting(rule_, existing, saved);
+}
 
 ReplacementFile::~ReplacementFile() {
   file_.reset();
@@ -64,10 +87,24 @@ bool ReplacementFile::Commit(const FileDescription& description, bool keepOwnerO
   // Attributes before the rename, so that once the target carries the new
   // content nothing is left that could fail.
   if (!folder_.SetNewFileAttributes(temporary_, description.attributes, keepOwnerOnly)) return false;
-  if (!ReplaceTarget()) return false;
+  if (!TakeName(description)) return false;
   committed_ = true;
   SetLastError(ERROR_SUCCESS);
   return true;
+}
+
+bool ReplacementFile::TakeName(const FileDescription& description) {
+  if (rule_ == ExistingTarget::kKeep) {
+    if (folder_.RenameNoReplace(temporary_, name_)) return true;
+    leftAlone_ = GetLastError() == ERROR_FILE_EXISTS;
+    return false;
+  }
+  if (TargetIsKept(description.lastWriteTime)) {
+    leftAlone_ = true;
+    SetLastError(ERROR_FILE_EXISTS);
+    return false;
+  }
+  return ReplaceTarget();
 }
 
 bool ReplacementFile::ReplaceTarget() {

@@ -22,11 +22,24 @@ namespace qv::services {
 // "~qv", 16 random hexadecimal digits, ".tmp".
 WString TemporaryName();
 
+// What a replacement does with an item already under the target's name.
+enum class ExistingTarget {
+  kReplace,       // replaces it, whatever it is (a folder cannot be replaced)
+  kKeep,          // keeps it, whatever it is
+  kReplaceOlder,  // replaces a file or link last written before the saved
+                  // time; keeps anything else (a folder among them)
+};
+
+// Whether `existing` (an item's information, not followed through a link)
+// is kept by `rule` for a file saved with the last write time `saved`.
+bool KeepsExisting(ExistingTarget rule, const platform::FileInformation& existing, const FILETIME& saved);
+
 class ReplacementFile {
  public:
   // The replacement of the item `name` of `folder`, which must outlive the
-  // object.
-  ReplacementFile(const platform::ConfinedFolder& folder, WString name);
+  // object; `rule` says what becomes of an item already named `name`.
+  ReplacementFile(const platform::ConfinedFolder& folder, WString name,
+                  ExistingTarget rule = ExistingTarget::kReplace);
   // Removes the new file unless Commit succeeded; the last error is kept.
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
@@ -48,14 +61,27 @@ class ReplacementFile {
   // umask) or, with `keepOwnerOnly`, stays its owner's only, for a caller
   // that gives it its saved mode next; read-only takes the write
   // permissions away. False with the system's error; the target is then
-  // as it was.
+  // as it was. Under a rule other than kReplace an item that the rule keeps
+  // makes it false with ERROR_FILE_EXISTS and LeftAlone() true; kKeep
+  // renames without replacing, so an item that appears meanwhile is kept
+  // too (kReplaceOlder looks at the item just before the rename).
   bool Commit(const FileDescription& description, bool keepOwnerOnly);
+
+  // Whether the item now under the target's name is one the rule keeps,
+  // for a file saved with the last write time `saved` (nothing there:
+  // false). The last error is left as it was.
+  bool TargetIsKept(const FILETIME& saved) const;
+  // Whether Commit found the existing item kept.
+  bool LeftAlone() const { return leftAlone_; }
 
  private:
   bool ReplaceTarget();
+  bool TakeName(const FileDescription& description);
 
   const platform::ConfinedFolder& folder_;
   WString name_;
+  ExistingTarget rule_;
+  bool leftAlone_ = false;
   WString temporary_;
   std::unique_ptr<platform::RandomAccessFile> file_;
   bool committed_ = false;

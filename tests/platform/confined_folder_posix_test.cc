@@ -160,6 +160,33 @@ TEST_F(ConfinedFolderPosixTest, ItemsAreNeverFollowedAtTheirName) {
   EXPECT_EQ(ReadText(outside_.path() / "victim"), "v");
 }
 
+// A rename that may not replace keeps whatever has the name, a file, a
+// folder or a dangling link alike, and takes a free name.
+TEST_F(ConfinedFolderPosixTest, RenameNoReplaceKeepsWhatIsThere) {
+  std::unique_ptr<ConfinedFolder> root = Root();
+  ASSERT_TRUE(root);
+  fs::create_directory(dir_.path() / "folder");
+  fs::create_symlink(outside_.path() / "missing", dir_.path() / "dangling");
+  std::ofstream(dir_.path() / "file") << "old";
+  std::unique_ptr<RandomAccessFile> file = root->CreateNewFile(W("new"));
+  ASSERT_TRUE(file && file->Write("n", 1));
+  file.reset();
+  for (const char* taken : {"file", "folder", "dangling"}) {
+    SCOPED_TRACE(taken);
+    EXPECT_FALSE(root->RenameNoReplace(W("new"), W(taken)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(ReadText(dir_.path() / "new"), "n");
+  }
+  EXPECT_EQ(ReadText(dir_.path() / "file"), "old");
+  EXPECT_TRUE(fs::is_symlink(dir_.path() / "dangling"));
+  EXPECT_FALSE(fs::exists(outside_.path() / "missing"));
+  EXPECT_TRUE(root->RenameNoReplace(W("new"), W("free")));
+  EXPECT_EQ(ReadText(dir_.path() / "free"), "n");
+  EXPECT_FALSE(fs::exists(dir_.path() / "new"));
+  EXPECT_FALSE(root->RenameNoReplace(W("new"), W("other")));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 // The fault plan meets the held folder's items under their drive paths.
 TEST_F(ConfinedFolderPosixTest, FaultPlansSeeTheItemsByTheirDrivePaths) {
   std::unique_ptr<ConfinedFolder> root = Root();

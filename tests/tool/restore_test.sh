@@ -49,9 +49,14 @@ done
   fail "read-only attribute: $(stat -c %A "$(restored "$work/r1")/readonly.txt")"
 [[ $(sha256sum "$work/arch/plain.QVA") == "$sha_before" ]] || fail "restore wrote into the archive"
 
-# Restoring again over the restored tree replaces what is there.
+# Restoring again over the restored tree leaves what is there alone, and
+# says so; --overwrite always replaces it.
 printf 'changed' > "$(restored "$work/r1")/Docs/letter.txt"
 status 0 "$qvbackup" restore "$work/arch/plain.QVA" --to "$work/r1" --quiet
+[[ $(cat "$(restored "$work/r1")/Docs/letter.txt") == changed ]] || fail "existing file replaced by default"
+grep -q "^left alone (already there): C:.*letter.txt$" "$work/out.txt" && grep -q "^restored 0 files " "$work/out.txt" &&
+  grep -q "^8 left alone$" "$work/out.txt" || fail "left alone: $(cat "$work/out.txt")"
+status 0 "$qvbackup" restore "$work/arch/plain.QVA" --to "$work/r1" --quiet --overwrite always
 cmp "$work/src/Docs/letter.txt" "$(restored "$work/r1")/Docs/letter.txt" || fail "existing file not replaced"
 
 # Split into 64K volumes (blocks cross volume boundaries), encrypted with a
@@ -102,10 +107,12 @@ status 2 "$qvbackup" restore "$work/arch/plain.QVA"
 grep -q "^qvbackup: restore: --to DIR is required$" "$work/err" && grep -q "Try 'qvbackup restore --help'." "$work/err" ||
   fail "no --to: $(cat "$work/err")"
 status 2 "$qvbackup" restore --to "$work/r4"
-status 2 "$qvbackup" restore "$work/arch/plain.QVA" "$work/split/my set.1.QVA" --to "$work/r4"
+status 2 "$qvbackup" restore "$work/arch/plain.QVA" --to "$work/r4" --original
+grep -q "^qvbackup: restore: --to and --original exclude each other$" "$work/err" || fail "--to and --original: $(cat "$work/err")"
+status 2 "$qvbackup" restore "$work/arch/plain.QVA" --to "$work/r4" --overwrite sometimes
 status 2 "$qvbackup" restore "$work/arch/plain.QVA" --to "$work/r4" --increment -1
 status 2 "$qvbackup" restore "$work/arch/plain.QVA" --to "$work/r4" --frobnicate
 status 2 "$qvbackup" restore "$work/arch/plain.QVA" --to
 status 0 "$qvbackup" restore --help
-grep -q "^usage: qvbackup restore ARCHIVE --to DIR" "$work/out.txt" || fail "help"
+grep -qF "usage: qvbackup restore ARCHIVE (--to DIR | --original) [PATTERN...]" "$work/out.txt" || fail "help"
 echo "restore: all checks passed"

@@ -1,10 +1,11 @@
 """Runs a command on a terminal and types an answer at each prompt.
 
-    python3 terminal.py ANSWER... -- COMMAND...
+    python3 terminal.py [--shown] ANSWER... -- COMMAND...
 
 Each answer is typed once the next prompt (text ending in ": ") shows and
 the program has turned the terminal's echo off: typed earlier, it would be
-flushed when the echo goes off, or shown. Prints what the terminal showed,
+flushed when the echo goes off, or shown. With --shown the answers are to
+prompts that keep the echo on, and are typed as soon as each prompt shows. Prints what the terminal showed,
 then "exit N" with the command's exit status.
 """
 import os
@@ -23,7 +24,8 @@ def echo_is_off(fd):
 
 
 split = sys.argv.index("--")
-answers, command = sys.argv[1:split], sys.argv[split + 1:]
+shown_answers = sys.argv[1:2] == ["--shown"]
+answers, command = sys.argv[1 + shown_answers:split], sys.argv[split + 1:]
 pid, fd = pty.fork()
 if pid == 0:
     os.execv(command[0], command)
@@ -31,7 +33,7 @@ shown, given = b"", 0
 deadline = time.time() + 120
 while time.time() < deadline:
     prompted = given < len(answers) and shown.count(b": ") > given
-    if prompted and echo_is_off(fd):
+    if prompted and (shown_answers or echo_is_off(fd)):
         os.write(fd, answers[given].encode() + b"\n")
         given += 1
         continue

@@ -32,7 +32,10 @@ bool ArchiveChain::Load(DWORD member) {
   opened_[member] = true;
   if (!control.LoadArchiveIndex()) {
     error_ = GetLastError();
-    reason_ = Widen("its index cannot be read: ") + ArchiveErrorText(error_);
+    reason_ = opener_.missingVolume().empty()
+                  ? Widen("its index cannot be read: ") + ArchiveErrorText(error_)
+                  : Widen("its index cannot be read: the volume file ") + opener_.missingVolume() +
+                        Widen(" is missing");
     if (members() > 1) reason_ = MemberName(member) + Widen(": ") + reason_;
     return false;
   }

@@ -53,7 +53,9 @@ bool LocateArchive(const WString& typed, ArchiveLocation* location, WString* why
 }
 
 ArchiveOpener::ArchiveOpener(ArchiveLocation location, const ParsedOptions& options)
-    : location_(std::move(location)), options_(options) {}
+    : location_(std::move(location)),
+      options_(options),
+      missingVolumes_(StandardInputIsTerminal() && StandardErrorIsTerminal()) {}
 
 bool ArchiveOpener::Failed(DWORD error, const WString& reason) {
   error_ = error;
@@ -73,7 +75,7 @@ bool ArchiveOpener::TryOpen(DWORD increment, bool split, CQVStorage& storage) {
   info.dwBlockSize = QVS_DEFAULT_BLOCK_SIZE;
   info.ullVolumeSize = split ? kSplitNamingHint : QVS_NO_VOLUME_LIMIT;
   info.dwIncrementToOpen = increment;
-  if (storage.OpenArchive(&info)) return true;
+  if (storage.OpenArchive(&info, &MissingVolumes::Callback, missingVolumes_.UserValue())) return true;
   return Failed(storage.GetError(), ArchiveErrorText(storage.GetError()));
 }
 
@@ -136,6 +138,16 @@ bool ArchiveOpener::Open(DWORD increment, CQVStorage& storage) {
   error_ = 0;
   reason_.clear();
   return true;
+}
+
+WString ArchiveOpener::missingVolume() const {
+  const WString& path = missingVolumes_.givenUp();
+  if (path.empty()) return path;
+  const std::size_t cut = path.rfind('\\');
+  const WString name = cut == WString::npos ? path : path.substr(cut + 1);
+  std::size_t slash = location_.typed.size();
+  while (slash > 0 && !IsSeparator(location_.typed[slash - 1])) --slash;
+  return location_.typed.substr(0, slash) + name;
 }
 
 ChainVerdict ArchiveOpener::JudgeMembers() {

@@ -11,6 +11,7 @@
 #include "console.h"
 #include "options.h"
 #include "qvbackup/qvstorage.h"
+#include "volume_prompt.h"
 
 namespace qvtool {
 
@@ -59,6 +60,10 @@ class ArchiveOpener {
   // and the command does not end with success. Each was also printed on
   // standard error as it was met.
   const std::vector<WString>& damagedHeaders() const { return damagedHeaders_; }
+  // The volume file a member opened here needed and that could not be had
+  // (volume_prompt.h), named as ARCHIVE was typed ("/b/home.3.QVA" beside
+  // "/b/home.1.QVA"); empty while none was given up on.
+  WString missingVolume() const;
 
  private:
   bool TryOpen(DWORD increment, bool split, CQVStorage& storage);
@@ -72,6 +77,7 @@ class ArchiveOpener {
   DWORD error_ = 0;
   WString reason_;
   std::vector<WString> damagedHeaders_;
+  MissingVolumes missingVolumes_;
 };
 
 // Why an archive cannot be used, in words: the system's text, or ours for

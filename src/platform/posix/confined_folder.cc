@@ -151,6 +151,24 @@ bool ConfinedFolder::Rename(WStringView from, WStringView to) const {
   return ::renameat(fd, nativeFrom.c_str(), fd, nativeTo.c_str()) == 0 || FailWithErrno(errno);
 }
 
+bool ConfinedFolder::RenameNoReplace(WStringView from, WStringView to) const {
+  std::string nativeFrom;
+  std::string nativeTo;
+  if (!NativeName(from, &nativeFrom) || !NativeName(to, &nativeTo)) return false;
+  if (FaultPlanFails(FaultOp::kRename, PathOf(from), PathOf(to))) return false;
+  const int fd = Descriptor(handle_);
+  if (::renameat2(fd, nativeFrom.c_str(), fd, nativeTo.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+    return errno == EEXIST ? FailWith(ERROR_FILE_EXISTS) : FailWithErrno(errno);
+  }
+  // A link never replaces: it fails on any name already taken. A link
+  // (flags 0) is linked as itself, never followed.
+  if (::linkat(fd, nativeFrom.c_str(), fd, nativeTo.c_str(), 0) != 0) {
+    return errno == EEXIST ? FailWith(ERROR_FILE_EXISTS) : FailWithErrno(errno);
+  }
+  return ::unlinkat(fd, nativeFrom.c_str(), 0) == 0 || FailWithErrno(errno);
+}
+
 bool ConfinedFolder::Remove(WStringView name) const {
   std::string native;
   if (!NativeName(name, &native) || FaultPlanFails(FaultOp::kDelete, PathOf(name))) return false;

@@ -3,6 +3,7 @@
 // items are then reached by their paths, with the platform's own calls.
 #include "platform/confined_folder.h"
 
+#include "platform/fault_injection.h"
 #include "platform/file_metadata.h"
 #include "platform/file_ops.h"
 #include "platform/folders.h"
@@ -90,6 +91,14 @@ std::unique_ptr<RandomAccessFile> ConfinedFolder::CreateNewFile(WStringView name
 bool ConfinedFolder::Rename(WStringView from, WStringView to) const {
   if (!IsPlainName(from) || !IsPlainName(to)) return FailWith(ERROR_INVALID_NAME);
   return RenameFile(PathOf(from).c_str(), PathOf(to).c_str());
+}
+
+bool ConfinedFolder::RenameNoReplace(WStringView from, WStringView to) const {
+  if (!IsPlainName(from) || !IsPlainName(to)) return FailWith(ERROR_INVALID_NAME);
+  if (FaultPlanFails(FaultOp::kRename, PathOf(from), PathOf(to))) return false;
+  if (MoveFileExW(PathOf(from).c_str(), PathOf(to).c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  const DWORD error = GetLastError();
+  return FailWith(error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error);
 }
 
 bool ConfinedFolder::Remove(WStringView name) const {
