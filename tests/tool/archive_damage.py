@@ -158,10 +158,11 @@ class Member:
                 if stored_name != name.split("/")[-1]:
                     raise Failure(f"block {at} is the record of {stored_name}, not {name}")
             at += count
-        # The metadata table (modes, owners, links) and its locator, when
-        # the member has them, lie between the files and the index.
+        # An increment's record of which files existed, the metadata table
+        # (modes, owners, links) and their locators, when the member has
+        # them, lie between the files and the index.
         self.metadata = []
-        while at < len(self.blocks) - 1 and self.blocks[at][2] & 0xFFF in (3, 4):
+        while at < len(self.blocks) - 1 and self.blocks[at][2] & 0xFFF in (3, 4, 5, 6):
             self.metadata.append(at)
             at += 1
         self.index = list(range(at, len(self.blocks) - 1))

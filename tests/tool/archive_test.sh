@@ -28,7 +28,7 @@ backup=("$qvbackup" backup "$work/src" --to "$work/arch" --name set --password-f
   fail "volumes, increment, skipped: $(cat "$work/stdout")"
 [[ $(json 'abs(d["ratio"] - d["archive_bytes"] / d["bytes"]) < 0.001 and d["seconds"] >= 0') == True ]] ||
   fail "ratio or time: $(cat "$work/stdout")"
-[[ $(json 'sorted(d.keys())') == "['archive', 'archive_bytes', 'bytes', 'changed', 'files', 'folders', 'increment', 'links', 'mb_per_s', 'ratio', 'removed', 'seconds', 'skipped', 'unchanged', 'volumes']" ]] ||
+[[ $(json 'sorted(d.keys())') == "['archive', 'archive_bytes', 'bytes', 'changed', 'files', 'folders', 'gone', 'increment', 'links', 'mb_per_s', 'ratio', 'removed', 'seconds', 'skipped', 'unchanged', 'volumes']" ]] ||
   fail "JSON keys: $(cat "$work/stdout")"
 [[ ! -s $work/stderr ]] || fail "JSON run wrote on stderr: $(cat "$work/stderr")"
 # Encrypted with a 256-bit key (code 7) when a password is given.

@@ -58,14 +58,17 @@ PY
 when=$(stat -c %y "$work/src/docs/b.txt")
 printf 'docs/b.txt v1 and more\n' > "$work/src/docs/b.txt"
 touch -d "$when" "$work/src/docs/b.txt"
-rm "$work/src/keep.txt"  # deleted: an increment records no deletion
+rm "$work/src/keep.txt"  # deleted: the increment records that it is gone
 increment
 [[ $(member "$work/arch/home.QVA" 2) == "docs/b.txt" && $(field files) == 1 ]] || fail "I2 holds $(member "$work/arch/home.QVA" 2)"
 
-# The chain restores to the last state; the deleted file comes back.
+# The chain restores to the last state, without the deleted file; as of
+# the member before, with it.
 "$qvbackup" restore "$work/arch/home.QVA" --to "$work/out" "${pw[@]}" > /dev/null || fail "chain restore failed"
-printf 'keep.txt v1\n' > "$work/src/keep.txt"
 diff -r "$work/src" "$work/out/Kelvar_C$work/src" || fail "chain restore differs"
+"$qvbackup" restore "$work/arch/home.QVA" --as-of 1 --to "$work/asof1" "${pw[@]}" > /dev/null || fail "restore as of 1 failed"
+cmp "$work/asof1/Kelvar_C$work/src/keep.txt" <(printf 'keep.txt v1\n') || fail "as of 1: keep.txt"
+printf 'keep.txt v1\n' > "$work/src/keep.txt"
 
 # The chain's password is needed, and a wrong one writes nothing.
 printf 'x\n' >> "$work/src/docs/c.txt"

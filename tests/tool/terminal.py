@@ -32,7 +32,9 @@ if pid == 0:
 shown, given = b"", 0
 deadline = time.time() + 120
 while time.time() < deadline:
-    prompted = given < len(answers) and shown.count(b": ") > given
+    # A prompt is a line that ends in ": " with nothing after it yet; with
+    # the echo on, the answer shown after it ends that line.
+    prompted = given < len(answers) and (shown.endswith(b": ") if shown_answers else shown.count(b": ") > given)
     if prompted and (shown_answers or echo_is_off(fd)):
         os.write(fd, answers[given].encode() + b"\n")
         given += 1

@@ -17,6 +17,7 @@ bool ArchiveChain::OpenBase() {
   for (DWORD member = 1; member < members; ++member) controls_.push_back(std::make_unique<CQVBackupControl>());
   loaded_.assign(controls_.size(), false);
   opened_.assign(controls_.size(), false);
+  lost_.assign(controls_.size(), false);
   opened_[0] = true;
   return true;
 }
@@ -31,6 +32,7 @@ bool ArchiveChain::Load(DWORD member) {
   }
   opened_[member] = true;
   if (!control.LoadArchiveIndex()) {
+    lost_[member] = true;
     error_ = GetLastError();
     reason_ = opener_.missingVolume().empty()
                   ? Widen("its index cannot be read: ") + ArchiveErrorText(error_)

@@ -28,7 +28,7 @@ class ArchiveChain {
   CQVBackupControl& Control(DWORD member) { return *controls_[member]; }
   // Whether the last Load of `member` opened it but could not load its
   // index (damaged or cut short): its blocks can still be walked.
-  bool IndexLost(DWORD member) const { return opened_[member] && !loaded_[member]; }
+  bool IndexLost(DWORD member) const { return lost_[member]; }
 
   // A member whose record of the selection's state could not be read:
   // its files were taken as an older member's are, which may bring back
@@ -46,6 +46,7 @@ class ArchiveChain {
   std::vector<std::unique_ptr<CQVBackupControl>> controls_;
   std::vector<bool> loaded_;
   std::vector<bool> opened_;
+  std::vector<bool> lost_;  // opened, and its index could not be loaded
   std::vector<DWORD> stateLost_;
   DWORD error_ = 0;
   WString reason_;

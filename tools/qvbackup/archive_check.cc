@@ -146,6 +146,10 @@ void MemberCheck::LoadIndex() {
       Error(Widen("its metadata table (modes, owners, links) cannot be read: ") +
             ArchiveErrorText(control_.GetMetadataError()));
     }
+    if (control_.GetChainStateError() != 0) {
+      Error(Widen("its record of which files existed cannot be read: ") +
+            ArchiveErrorText(control_.GetChainStateError()));
+    }
   }
 }
 
@@ -156,6 +160,16 @@ void MemberCheck::ClaimMetadataBlocks() {
   const bool located = control_.HasMetadataTable() != FALSE;
   for (std::size_t i = 0; i < walk_.blocks().size(); ++i) {
     const WORD kind = walk_.blocks()[i].kind;
+    if (kind == block::kKindChainState || kind == block::kKindChainStateLocator) {
+      if (control_.HasChainState()) {
+        claimed_[i] = true;
+      } else if (control_.GetChainStateError() == 0) {
+        Error(Widen("a block of its record of which files existed (") + Where(walk_.blocks()[i].offset) +
+              Widen(") is not where its locator says: files deleted before it may come back"));
+        return;
+      }
+      continue;
+    }
     if (kind != block::kKindMetadata && kind != block::kKindMetadataLocator) continue;
     if (located) {
       claimed_[i] = true;

@@ -1,5 +1,7 @@
 #include "archive_command.h"
 
+#include <map>
+
 #include "chain_state.h"
 #include "report.h"
 
@@ -71,6 +73,26 @@ bool SelectMembers(const ArchiveCommandLine& line, const ArchiveChain& chain, DW
   return true;
 }
 
+namespace {
+
+// What `state` (a recorded one) keeps of a member whose index is lost
+// cannot be named: in its place go the files that member's blocks prove
+// whole, where the state holds nothing newer of their path. A file deleted
+// before may come back so; none is lost.
+void FoldSalvaged(const std::map<DWORD, std::vector<SavedFile>>& salvaged, std::vector<SavedFile>* state) {
+  if (salvaged.empty()) return;
+  std::erase_if(*state, [&](const SavedFile& file) { return !file.lost.empty() && salvaged.count(file.member) != 0; });
+  for (const auto& [member, files] : salvaged) {
+    std::vector<SavedFile> older;
+    for (const SavedFile& file : files) {
+      if (FindInView(*state, file.path) == nullptr) older.push_back(file);
+    }
+    MergeNewerVersions(*state, std::move(older));
+  }
+}
+
+}  // namespace
+
 bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vector<SavedFile>* view, DWORD* first,
                    DWORD* last, const LostIndexHandler& onLostIndex) {
   if (!chain.OpenBase()) {
@@ -83,8 +105,8 @@ bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vec
     return member < chain.members() && chain.Load(member) ? &chain.Control(member) : nullptr;
   };
   // The newest member that records the state of the selection gives it
-  // with the items it keeps: the members before it are read only for
-  // those.
+  // with the items it keeps from the members before it: those are read
+  // only for that.
   DWORD from = *first;
   if (!line.oneMember) {
     for (DWORD member = *last; member > *first; --member) {
@@ -94,14 +116,24 @@ bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vec
       }
     }
   }
+  // The members whose index is lost, with the files their blocks prove
+  // whole.
+  std::map<DWORD, std::vector<SavedFile>> salvaged;
+  const auto lost = [&](DWORD member, std::vector<SavedFile>* into) {
+    const bool handled = onLostIndex && chain.IndexLost(member);
+    FailBecause(line.location.typed,
+                chain.reason() + (handled ? Widen("; restoring the files its blocks prove whole") : WString()),
+                chain.error());
+    if (!handled) return false;
+    onLostIndex(member, into);
+    return true;
+  };
+  for (DWORD member = *first; member < from; ++member) {
+    if (!chain.Load(member) && !lost(member, &salvaged[member])) return false;
+  }
   for (DWORD member = from; member <= *last; ++member) {
     if (!chain.Load(member)) {
-      const bool handled = onLostIndex && chain.IndexLost(member);
-      FailBecause(line.location.typed,
-                  chain.reason() + (handled ? Widen("; restoring the files its blocks prove whole") : WString()),
-                  chain.error());
-      if (!handled) return false;
-      onLostIndex(member, view);
+      if (!lost(member, view)) return false;
       continue;
     }
     CQVBackupControl& control = chain.Control(member);
@@ -116,7 +148,9 @@ bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vec
                       Widen(" was made cannot be read: files deleted before it may come back"),
                   control.GetChainStateError());
     }
+    const bool recorded = member != 0 && control.HasChainState();
     AdvanceState(control, member, index, view);
+    if (recorded) FoldSalvaged(salvaged, view);
   }
   return true;
 }

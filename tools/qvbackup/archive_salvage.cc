@@ -174,8 +174,10 @@ bool MemberBlocks::EndsAtBoundary(std::size_t last) const {
   if (!walk_.Follows(last)) return false;
   const std::size_t next = last + 1;
   if (roles_[next] == Role::kRecord || roles_[next] == Role::kIndexStart) return true;
-  // The metadata table is written once every file is.
-  if (roles_[next] == Role::kOther && walk_.blocks()[next].kind == block::kKindMetadata) return true;
+  // The record of the selection's state and the metadata table are
+  // written once every file is.
+  const WORD kind = walk_.blocks()[next].kind;
+  if (roles_[next] == Role::kOther && (kind == block::kKindMetadata || kind == block::kKindChainState)) return true;
   return walk_.blocks()[next].offset == closing_ && roles_[next] == Role::kOther &&
          walk_.blocks()[next].kind == block::kKindClosing;
 }
@@ -225,10 +227,12 @@ bool MemberBlocks::AllRecordsSeen() const {
   if (indexStart_ == QVS_INVALID_OFFSET) return false;
   ULONGLONG expected = start_;
   for (std::size_t i = 0; i < roles_.size() && walk_.blocks()[i].offset < indexStart_; ++i) {
-    // The metadata table and its locator lie between the files and the
-    // index; any other kind there is not the writer's.
+    // The record of the selection's state, the metadata table and their
+    // locators lie between the files and the index; any other kind there
+    // is not the writer's.
     const WORD kind = walk_.blocks()[i].kind;
-    const bool metadata = kind == block::kKindMetadata || kind == block::kKindMetadataLocator;
+    const bool metadata = kind == block::kKindMetadata || kind == block::kKindMetadataLocator ||
+                          kind == block::kKindChainState || kind == block::kKindChainStateLocator;
     if (walk_.blocks()[i].offset != expected || roles_[i] == Role::kDamaged ||
         (roles_[i] == Role::kOther && !metadata)) {
       return false;
