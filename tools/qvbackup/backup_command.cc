@@ -1,5 +1,6 @@
 // qvbackup backup: folders and files saved into an archive, or into the
 // next increment of one.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -114,8 +115,12 @@ int RefuseToReplace(const Plan& plan) {
   if (settings.incremental || settings.replace) return -1;
   const std::vector<VolumeFile> volumes = ListVolumes(settings.targetFolder, settings.name);
   if (volumes.empty()) return -1;
+  // The file named is the chain's first: its base's first volume when there is one.
+  const VolumeFile& first = *std::min_element(volumes.begin(), volumes.end(), [](const VolumeFile& a, const VolumeFile& b) {
+    return a.increment != b.increment ? a.increment < b.increment : a.volume < b.volume;
+  });
   return UsageError("backup", settings.name + Widen(": ") + settings.targetFolder +
-                                  Widen(" holds an archive of that name already (") + volumes.front().fileName +
+                                  Widen(" holds an archive of that name already (") + first.fileName +
                                   Widen("); add --incremental to add an increment to it, or --replace to replace "
                                         "it and its increments with a full backup"));
 }
