@@ -39,7 +39,7 @@ assert h[:4] == b"SQVO" and h[52] == 7, h[:60]
 PY
 
 # The text report, then the restore, identical file for file.
-[[ $(status "${backup[@]}") == 0 ]] || fail "second backup failed"
+[[ $(status "${backup[@]}" --replace) == 0 ]] || fail "second backup failed"
 grep -q "^Saved 5 files, 1 empty folder, 700018 bytes read, into $work/arch/set.QVA$" "$work/stdout" || fail "text: $(cat "$work/stdout")"
 grep -qE '^Archive: [0-9]+ bytes in 1 volume, ratio [0-9.]+, [0-9.]+ s, [0-9.]+ MB/s$' "$work/stdout" || fail "text: $(cat "$work/stdout")"
 [[ $(status "$qvbackup" restore "$work/arch/set.QVA" --to "$work/out" --password-file "$work/pw") == 0 ]] ||

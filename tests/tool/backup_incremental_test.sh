@@ -103,7 +103,7 @@ set -e
 [[ $code == 1 && $(names) == "$before" ]] && grep -q "home.I1.QVA) is missing" "$work/err" && grep -q "make a full backup" "$work/err" ||
   fail "increment over a gap: $code $(names) $(cat "$work/err")"
 # A full backup of the name replaces the chain.
-"$qvbackup" backup "$work/src" --to "$work/arch" --name home "${pw[@]}" --quiet > /dev/null 2> "$work/err"
+"$qvbackup" backup "$work/src" --to "$work/arch" --name home --replace "${pw[@]}" --quiet > /dev/null 2> "$work/err"
 [[ $(names) == "home.QVA " ]] || fail "full backup left: $(names)"
 grep -q "removed .*home.I2.QVA, not part of the archive's chain" "$work/err" || fail "removal not told: $(cat "$work/err")"
 

@@ -52,7 +52,7 @@ interrupt 'split.*' "$work/big" --to "$work/arch" --name split --volume-size 2M
 # earlier one stays byte for byte, and still restores.
 "$qvbackup" backup "$work/small" --to "$work/arch" --name keep --password-env QV_TEST_PASSWORD --quiet > /dev/null
 kept=$(md5sum < "$work/arch/keep.QVA")
-interrupt 'keep.*.qvtmp' "$work/big" --to "$work/arch" --name keep
+interrupt 'keep.*.qvtmp' "$work/big" --to "$work/arch" --name keep --replace
 [[ $code == 1 && $(ls "$work/arch") == keep.QVA && $(md5sum < "$work/arch/keep.QVA") == "$kept" ]] ||
   fail "full backup over an archive: exit $code, left $(ls "$work/arch")"
 grep -q "keep is as it was" "$work/err" || fail "over an archive, stderr: $(cat "$work/err")"
@@ -76,7 +76,7 @@ rm -f "$work/arch"/*
 script -qec "'$qvbackup' backup '$work/big' --to '$work/arch' --name bar --password-env QV_TEST_PASSWORD" /dev/null |
   tr '\r' '\n' > "$work/tty"
 grep -qE '^ *[0-9]{1,3}%  +[0-9.]+ MB/s +[0-9]+:[0-9]{2} left' "$work/tty" || fail "no progress bar: $(head -c 300 "$work/tty")"
-script -qec "'$qvbackup' backup '$work/small' --to '$work/arch' --name bar --quiet" /dev/null | tr '\r' '\n' > "$work/tty"
+script -qec "'$qvbackup' backup '$work/small' --to '$work/arch' --name bar --replace --quiet" /dev/null | tr '\r' '\n' > "$work/tty"
 grep -q '%' "$work/tty" && fail "a progress bar with --quiet"
 
 # The password asked on a terminal is not echoed, and opens the archive.

@@ -90,7 +90,7 @@ restored_link=$work/back/Kelvar_C$work/link.dat
 # An archive written into a folder it saves leaves its own volumes out.
 "$qvbackup" backup "$work/other" --to "$work/other" --name self --volume-size 64K --quiet > /dev/null
 head -c 100000 /dev/urandom > "$work/other/r.bin"
-"$qvbackup" backup "$work/other" --to "$work/other" --name self --volume-size 64K --json > "$work/report"
+"$qvbackup" backup "$work/other" --to "$work/other" --name self --replace --volume-size 64K --json > "$work/report"
 [[ $(python3 -c "import json,sys; print(json.load(open(sys.argv[1]))['files'])" "$work/report") == 2 ]] ||
   fail "own volumes saved: $(cat "$work/report")"
 [[ $(ls "$work/other" | grep -c '^self\.') == 2 ]] || fail "own volumes: $(ls "$work/other")"
@@ -114,12 +114,14 @@ grep -q '^F:\\Quarterly report\.xlsx	' <<< "$listing" || fail "FAT paths are not
 "$qvbackup" restore "$work/arch/fat.QVA" --to "$work/fatout" > /dev/null
 rm "$work/fat/only_here.txt"
 diff -r "$work/fat" "$work/fatout/Kelvar_F" > /dev/null || fail "FAT restore differs"
-# Options on the image: an extension, a category, an excluded folder.
-"$qvbackup" backup "$work/fat" "${drive[@]}" --to "$work/arch" --name fat2 --ext bin --exclude-dir "$work/fat/many" \
-  --quiet > /dev/null
+# Options on the image: extensions and an excluded folder (that holds .dat
+# files: the exclusion takes them out).
+"$qvbackup" backup "$work/fat" "${drive[@]}" --to "$work/arch" --name fat2 --ext bin --ext dat \
+  --exclude-dir "$work/fat/many" --quiet > /dev/null 2> "$work/err"
+[[ ! -s $work/err ]] || fail "FAT exclusion: $(cat "$work/err")"
 got=$("$qvbackup" list "$work/arch/fat2.QVA" --json | python3 -c "
 import json, sys
 print(' '.join(sorted(e['path'] for e in json.load(sys.stdin)['files'])))")
-wanted=$(cd "$work/fat" && find . -path ./many -prune -o -type f -iname '*.bin' -print | sed 's|^\./|F:\\|; s|/|\\|g' | sort | tr '\n' ' ')
+wanted=$(cd "$work/fat" && find . -path ./many -prune -o -type f \( -iname '*.bin' -o -iname '*.dat' \) -print | sed 's|^\./|F:\\|; s|/|\\|g' | sort | tr '\n' ' ')
 [[ "$got " == "$wanted" ]] || fail "FAT --ext: [$got] vs [$wanted]"
 echo "backup select: all checks passed"

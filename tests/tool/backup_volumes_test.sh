@@ -44,9 +44,9 @@ diff -r "$work/src" "$work/out/Kelvar_C$work/src" || fail "split restore differs
 
 # A later backup of the name replaces the whole archive: larger volumes
 # leave no old volume behind, nor does one in a single file.
-"$qvbackup" backup "$work/src" --to "$work/arch" --name split --volume-size 200K "${pw[@]}" --quiet > /dev/null
+"$qvbackup" backup "$work/src" --to "$work/arch" --name split --replace --volume-size 200K "${pw[@]}" --quiet > /dev/null
 [[ $(names) == "split.1.QVA split.2.QVA " ]] || fail "after 200K volumes: $(names)"
-"$qvbackup" backup "$work/src" --to "$work/arch" --name split "${pw[@]}" --quiet > /dev/null
+"$qvbackup" backup "$work/src" --to "$work/arch" --name split --replace "${pw[@]}" --quiet > /dev/null
 [[ $(names) == "split.QVA " ]] || fail "after one file: $(names)"
 "$qvbackup" restore "$work/arch/split.QVA" --to "$work/out2" "${pw[@]}" > /dev/null || fail "restore of the replacement"
 diff -r "$work/src" "$work/out2/Kelvar_C$work/src" || fail "replacement restore differs"
@@ -56,13 +56,13 @@ rm -f "$work/arch"/*
 "$qvbackup" backup "$work/zeros" --to "$work/arch" --name z --json > "$work/report"
 (($(field archive_bytes) < 100000)) || fail "zeros not compressed: $(field archive_bytes)"
 [[ $(header "$work/arch/z.QVA" 36 4) != 0 && $(header "$work/arch/z.QVA" 52 1) == 0 ]] || fail "compressed, plain header"
-"$qvbackup" backup "$work/zeros" --to "$work/arch" --name z --no-compress --json > "$work/report"
+"$qvbackup" backup "$work/zeros" --to "$work/arch" --name z --replace --no-compress --json > "$work/report"
 (($(field archive_bytes) > 1000000)) || fail "--no-compress compressed: $(field archive_bytes)"
 [[ $(header "$work/arch/z.QVA" 36 4) == 0 ]] || fail "--no-compress header"
 # The block size lands in the header; smaller blocks cost more bytes.
 "$qvbackup" backup "$work/src" --to "$work/arch" --name b --no-compress --json > "$work/report"
 large=$(field archive_bytes)
-"$qvbackup" backup "$work/src" --to "$work/arch" --name b --no-compress --block-size 4K --json > "$work/report"
+"$qvbackup" backup "$work/src" --to "$work/arch" --name b --replace --no-compress --block-size 4K --json > "$work/report"
 [[ $(header "$work/arch/b.QVA" 40 4) == 4096 ]] || fail "block size in the header"
 (($(field archive_bytes) > large + 70 * 14)) || fail "4K blocks: $(field archive_bytes) bytes, 256K blocks: $large"
 "$qvbackup" restore "$work/arch/b.QVA" --to "$work/out3" > /dev/null && diff -r "$work/src" "$work/out3/Kelvar_C$work/src" ||
@@ -79,7 +79,7 @@ for bits in 32 64; do
   [[ ! -e $work/arch/weak.QVA ]] || fail "--key-bits $bits without --allow-weak-key wrote an archive"
 done
 for pair in 32:1 64:2 128:4 160:5 256:7; do
-  "$qvbackup" backup "$work/src/sub" --to "$work/arch" --name k --key-bits "${pair%:*}" "${pw[@]}" --allow-weak-key \
+  "$qvbackup" backup "$work/src/sub" --to "$work/arch" --name k --replace --key-bits "${pair%:*}" "${pw[@]}" --allow-weak-key \
     --quiet > /dev/null
   [[ $(header "$work/arch/k.QVA" 52 1) == "${pair#*:}" ]] || fail "--key-bits ${pair%:*}"
   "$qvbackup" list "$work/arch/k.QVA" "${pw[@]}" | grep -q 'small\.bin' || fail "--key-bits ${pair%:*} list"
@@ -98,7 +98,7 @@ cmp -n 28 "$work/stub.exe" "$work/arch/sfx.exe" || fail "stub not copied"
 "$qvbackup" restore "$work/arch/sfx.exe" --to "$work/out4" "${pw[@]}" > /dev/null || fail "sfx restore failed"
 diff -r "$work/src" "$work/out4/Kelvar_C$work/src" || fail "sfx restore differs"
 # Split and self-extracting: sfx.1.exe then sfx.2.QVA...
-"$qvbackup" backup "$work/src" --to "$work/arch" --name sfx --sfx --sfx-stub "$work/stub.exe" --volume-size 100K --quiet > /dev/null
+"$qvbackup" backup "$work/src" --to "$work/arch" --name sfx --replace --sfx --sfx-stub "$work/stub.exe" --volume-size 100K --quiet > /dev/null
 [[ $(names) == "sfx.1.exe sfx.2.QVA sfx.3.QVA sfx.4.QVA " ]] || fail "split sfx names: $(names)"
 # A stub that is not there, the one beside qvbackup included, fails.
 set +e

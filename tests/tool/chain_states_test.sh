@@ -68,7 +68,7 @@ code=0
 code=0
 backup --incremental 2> "$work/err" || code=$?
 [[ $code == 1 && -e $work/arch/home.I3.QVA && ! -e $work/arch/home.I4.QVA ]] || fail "increment after a foreign member: $code $(names)"
-backup --json > "$work/report" 2> "$work/err"
+backup --replace --json > "$work/report" 2> "$work/err"
 [[ $(names) == "home.QVA " ]] || fail "full backup left: $(names)"
 grep -q "removed .*home.I3.QVA, not part of the archive's chain" "$work/err" || fail "foreign removal untold: $(cat "$work/err")"
 python3 - "$work/report" <<'PY' || fail "removed files in JSON: $(cat "$work/report")"
@@ -112,7 +112,7 @@ backup --incremental 2> "$work/err" > /dev/null || code=$?
 grep -qF "qvbackup: home: the archive is in use by another run (process 4242 on testhost, since 2026-01-02 03:04:05 UTC)" "$work/err" ||
   fail "busy message: $(cat "$work/err")"
 code=0
-backup 2> /dev/null > /dev/null || code=$?
+backup --replace 2> /dev/null > /dev/null || code=$?
 [[ $code == 3 && $(names) == "$before" && $(cd "$work/arch" && sha256sum -- *) == "$sums" ]] || fail "a busy run touched the archive: $code"
 kill -9 "$holder"
 wait "$holder" 2> /dev/null || true  # its lock file stays, unlocked
@@ -129,6 +129,6 @@ upper=$(cd "$work/case" && sha256sum -- *)
 "$qvbackup" backup "$work/src" --to "$work/case" --name work --incremental --json > "$work/report"
 [[ $(python3 -c "import json,sys; print(json.load(open(sys.argv[1]))['increment'])" "$work/report") == 0 ]] ||
   fail "work took Work's chain: $(cat "$work/report")"
-"$qvbackup" backup "$work/src" --to "$work/case" --name work --quiet > /dev/null
+"$qvbackup" backup "$work/src" --to "$work/case" --name work --replace --quiet > /dev/null
 [[ $(cd "$work/case" && sha256sum -- Work*) == "$upper" ]] || fail "a backup of work changed Work's files"
 echo "chain states: all checks passed"

@@ -43,16 +43,25 @@ def excluded(path, name, ext):
     return False
 names = ['Pictures', 'Music', 'Video', 'Offices', 'Mail', 'Financial']
 totals = [[0, 0] for _ in names]
+others = [0, 0]
 for folder, _, files in os.walk(top):
     for name in files:
         path = os.path.join(folder, name)
         ext = name.rsplit('.', 1)[1].lower() if '.' in name.strip('.') else ''
         if excluded(path, name, ext): continue
+        size = os.path.getsize(path)
+        listed = False
         for i, category in enumerate(names):
             if ext in groups.get(category, ()):
-                totals[i][0] += 1; totals[i][1] += os.path.getsize(path)
+                totals[i][0] += 1; totals[i][1] += size; listed = True
+        if not listed:
+            others[0] += 1; others[1] += size
+every = totals + [others]
 print(json.dumps({'categories': [{'number': i + 1, 'name': n, 'files': t[0], 'bytes': t[1]}
-                                 for i, (n, t) in enumerate(zip(names, totals))]}, sort_keys=True))
+                                 for i, (n, t) in enumerate(zip(names, totals))],
+                  'others': {'files': others[0], 'bytes': others[1]},
+                  'total': {'files': sum(t[0] for t in every), 'bytes': sum(t[1] for t in every)}},
+                 sort_keys=True))
 PY
 }
 normal() { python3 -c 'import json,sys; print(json.dumps(json.load(sys.stdin), sort_keys=True))'; }
@@ -64,18 +73,26 @@ want=$(expected "$groups" "$work/tree")
 table=$("$qvbackup" count --base "$work/tree")
 python3 - "$want" "$table" <<'PY' || fail "table: $table"
 import json, sys
-want = json.loads(sys.argv[1])['categories']
 rows = [line.split() for line in sys.argv[2].splitlines()]
 assert rows[0][:3] == ['Category', 'Files', 'Bytes'], rows[0]
-for row, category in zip(rows[1:7], want):
+want = json.loads(sys.argv[1])
+categories = want['categories']
+for row, category in zip(rows[1:7], categories):
     assert row[0] == category['name'] and int(row[1]) == category['files'] and int(row[2]) == category['bytes'], row
-assert rows[7][0] == 'Total' and int(rows[7][1]) == sum(c['files'] for c in want), rows[7]
-assert rows[7][2] == str(sum(c['bytes'] for c in want)), rows[7]
+assert rows[7][:3] == ['Others', str(want['others']['files']), str(want['others']['bytes'])], rows[7]
+# Total: the columns of every row above it added up, Others included.
+assert rows[8][0] == 'Total' and len(rows) == 9, rows
+for column in (1, 2):
+    assert int(rows[8][column]) == sum(int(row[column]) for row in rows[1:8]), (column, rows)
 PY
 # Five pictures, not the folder Album.jpg, whose text file is one of the
 # five office files: the numbers above are not equal by accident.
-python3 -c 'import json,sys; c=json.loads(sys.argv[1])["categories"]; assert c[0]["files"]==5 and c[3]["files"]==5, c' "$want" \
-  || fail "tree expectation: $want"
+python3 -c '
+import json, sys
+w = json.loads(sys.argv[1]); c = w["categories"]
+assert c[0]["files"] == 5 and c[3]["files"] == 5, c
+# Others: misc/readme and misc/archive.tar.gz, which no group lists.
+assert w["others"] == {"files": 2, "bytes": 110}, w["others"]' "$want" || fail "tree expectation: $want"
 
 # Exclusions: a folder, a file by path, a file by name in any folder, an
 # extension given with its dot and in another case.
@@ -99,9 +116,10 @@ got=$("$qvbackup" count --drive "E=$work/tree" --base "$work/tree/music" --json 
 got=$("$qvbackup" count --drive "E=$work/tree" --drive "G=$work/tree/music" --partitions e,G --json | normal)
 want=$(python3 -c '
 import json, sys
-a, b = (json.loads(x)["categories"] for x in sys.argv[1:])
-for x, y in zip(a, b): x["files"] += y["files"]; x["bytes"] += y["bytes"]
-print(json.dumps({"categories": a}, sort_keys=True))' "$(expected "$groups" "$work/tree")" "$want")
+a, b = (json.loads(x) for x in sys.argv[1:])
+for x, y in zip(a["categories"] + [a["others"], a["total"]], b["categories"] + [b["others"], b["total"]]):
+    x["files"] += y["files"]; x["bytes"] += y["bytes"]
+print(json.dumps(a, sort_keys=True))' "$(expected "$groups" "$work/tree")" "$want")
 [[ $got == "$want" ]] || fail "partitions E and G: got $got, want $want"
 
 # Another GpExt.xml: its groups decide, a category it lacks counts nothing.

@@ -21,6 +21,7 @@ groups_file, listing, *excluded = sys.argv[1:]
 groups = {g.get('name'): {e.text for e in g.iter('extension')} for g in ET.parse(groups_file).getroot().iter('groupe')}
 names = ['Pictures', 'Music', 'Video', 'Offices', 'Mail', 'Financial']
 totals = [[0, 0] for _ in names]
+others = [0, 0]
 for line in open(listing, encoding='utf-8'):
     fields = line.rstrip('\n').split('|')
     name, mode, size = fields[1], fields[3], int(fields[6])
@@ -28,10 +29,16 @@ for line in open(listing, encoding='utf-8'):
     if any(name.lower().startswith(folder.lower() + '/') for folder in excluded): continue
     leaf = name.rsplit('/', 1)[1]
     ext = leaf.rsplit('.', 1)[1].lower() if '.' in leaf.strip('.') else ''
+    listed = False
     for i, category in enumerate(names):
-        if ext in groups[category]: totals[i][0] += 1; totals[i][1] += size
+        if ext in groups[category]: totals[i][0] += 1; totals[i][1] += size; listed = True
+    if not listed: others[0] += 1; others[1] += size
+every = totals + [others]
 print(json.dumps({'categories': [{'number': i + 1, 'name': n, 'files': t[0], 'bytes': t[1]}
-                                 for i, (n, t) in enumerate(zip(names, totals))]}, sort_keys=True))
+                                 for i, (n, t) in enumerate(zip(names, totals))],
+                  'others': {'files': others[0], 'bytes': others[1]},
+                  'total': {'files': sum(t[0] for t in every), 'bytes': sum(t[1] for t in every)}},
+                 sort_keys=True))
 PY
 }
 normal() { python3 -c 'import json,sys; print(json.dumps(json.load(sys.stdin), sort_keys=True))'; }
@@ -53,7 +60,9 @@ want=$(expected /lower /docs/2021/q1)
 got=$("$qvbackup" count --drive "F=$work/files" --partitions F --json)
 python3 - "$(expected)" "$got" <<'PY' || fail "walked: $got"
 import json, sys
-raw, walked = (json.loads(x)['categories'] for x in sys.argv[1:])
+raw, walked = (json.loads(x) for x in sys.argv[1:])
+assert walked['others'] == raw['others'], walked
+raw, walked = raw['categories'], walked['categories']
 assert walked[3]['files'] == raw[3]['files'] + 1 and walked[3]['bytes'] == raw[3]['bytes'] + 16, walked
 assert [c for i, c in enumerate(walked) if i != 3] == [c for i, c in enumerate(raw) if i != 3]
 PY

@@ -392,7 +392,7 @@ mv "$arch" "$root/pristine/split"
 pw=()
 use_state chain
 tree change "$src" "$(tree_seed 6)" 4 delete
-crash_case full chain home.QVA home.QVA --name home
+crash_case full chain home.QVA home.QVA --name home --replace
 [[ $final == "home.QVA " ]] || fail "a full backup over a chain leaves $final"
 
 # --- An increment on top of the encrypted chain (nothing deleted:
@@ -408,7 +408,7 @@ pw=()
 use_state split
 rm -rf "$src/extra"
 tree change "$src" "$(tree_seed 8)" 6 delete
-crash_case split split split.1.QVA split.1.QVA --name split --volume-size "$volume_size"
+crash_case split split split.1.QVA split.1.QVA --name split --replace --volume-size "$volume_size"
 [[ $final != *split.I1* && $final == *split.2.QVA* ]] || fail "a split full backup leaves $final"
 
 # --- Two runs of one archive: the first is held at its 20th write (it holds
@@ -421,7 +421,7 @@ tree change "$src" "$(tree_seed 9)" 7 delete
 old=$root/snap/busy new=$src
 hold() {
   hold_at "$root/pause" "$arch" write 20 "$root/held.out" "$root/held.err" \
-    "$qvbackup" backup "$src" --to "$arch" --name busy --quiet --threads 1
+    "$qvbackup" backup "$src" --to "$arch" --name busy --replace --quiet --threads 1
 }
 # What the folder holds, to the byte.
 listing() { (cd "$arch" && ls -l --time-style=full-iso && md5sum -- *); }
@@ -429,7 +429,7 @@ where="a second run while the first writes the archive"
 hold
 [[ -e $arch/busy.qvlock && -e $arch/busy.QVA.qvtmp ]] || die "no lock or no volume being written while the first run writes"
 listing > "$root/listing.before"
-for extra in "" --incremental; do
+for extra in --replace --incremental; do
   attempt "$root/second.out" "$root/second.err" timeout 300 "$qvbackup" backup "$src" --to "$arch" --name busy \
     --quiet --threads 1 $extra
   [[ $code == 3 ]] || die "the second run${extra:+ ($extra)} exits $code" second.out second.err
@@ -464,7 +464,7 @@ reap
 [[ -s $arch/busy.qvlock && -e $arch/busy.QVA.qvtmp ]] || die "the killed run left no lock or no volume being written"
 readers
 [[ $outcome == old ]] || die "after the kill the restore gives the new backup"
-attempt "$root/run.out" "$root/run.err" "$qvbackup" backup "$src" --to "$arch" --name busy --quiet --threads 1
+attempt "$root/run.out" "$root/run.err" "$qvbackup" backup "$src" --to "$arch" --name busy --replace --quiet --threads 1
 [[ $code == 0 ]] || die "the next run exits $code" run.out run.err
 [[ $(names) == "busy.QVA " ]] || die "the next run leaves $(names)" run.err
 readers

@@ -87,7 +87,7 @@ a = json.load(open(sys.argv[1]))
 said = [l[len("qvbackup: "):] for l in open(sys.argv[2]).read().splitlines() if l.startswith("qvbackup: ")]
 assert sys.argv[3] == "1" and a["exit"] == 1, a
 assert a["error"] == {"message": said[0], "code": None}, (a, said)
-assert said[0] == "backup: plain: 1 files or folders could not be saved (see \"skipped\")", said
+assert said[0] == "backup: plain: 1 file or folder could not be saved (see \"skipped\")", said
 assert a["files"] == 2 and [s["path"].endswith("closed") for s in a["skipped"]] == [True], a
 PY
 

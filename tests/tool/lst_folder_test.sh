@@ -67,7 +67,7 @@ python3 -c 'import json,sys; r=json.loads(sys.argv[1]); assert r["file"]==sys.ar
   "C:$(sed 's|/|\\|g' <<<"$work/out/a.lst")" || fail "reported file: $json"
 # The text report says where the file went; the file is replaced.
 text=$("$qvbackup" lst "$work/out/a.lst" "${drive[@]}" --partitions E --categories music)
-[[ $text == "Wrote C:$(sed 's|/|\\|g' <<<"$work/out/a.lst"): 1 files selected, 1 included" ]] || fail "text: $text"
+[[ $text == "Wrote C:$(sed 's|/|\\|g' <<<"$work/out/a.lst"): 1 file selected, 1 included" ]] || fail "text: $text"
 check "$work/out/a.lst" "" "music/song.mp3" "music/song.mp3" || fail "replaced file"
 
 # Others: every file goes in Include, the categories alone in Selected.

@@ -85,7 +85,7 @@ blocks=$(python3 "$work/blocks.py" "$work/arch/sound.QVA" | wc -l)
 check "$work/arch/sound.QVA" 0
 expect "r == {'ok': True, 'members': 1, 'volumes': 1, 'blocks': $blocks, 'files': 3, 'damaged': [], 'errors': []}"
 "$qvbackup" verify "$work/arch/sound.QVA" > "$work/text" || fail "text verify of a sound archive"
-grep -qx "$work/arch/sound.QVA: 1 member, 1 volumes, $blocks blocks, 3 files: sound" "$work/text" || fail "text: $(cat "$work/text")"
+grep -qx "$work/arch/sound.QVA: 1 member, 1 volume, $blocks blocks, 3 files: sound" "$work/text" || fail "text: $(cat "$work/text")"
 
 # A bit flipped in the payload of b.bin's third data block: b.bin alone.
 at=$(offset_after b.bin 3)

@@ -35,7 +35,9 @@ std::unique_ptr<CQVBackupControl> ReadMemberIndex(const ArchiveForm& form, DWORD
   if (volumeSize != nullptr) *volumeSize = control->GetStorage().GetVolumeSize();
   const bool loaded = control->LoadArchiveIndex() != FALSE;
   const DWORD error = GetLastError();
-  control->EndRestore();
+  // Closed as read: closing it as a restore would write its header again,
+  // and reading a chain (for a dry run too) must change nothing on disk.
+  control->GetStorage().AbandonArchive();
   SetLastError(loaded ? ERROR_SUCCESS : (error != ERROR_SUCCESS ? error : ERROR_INVALID_DATA));
   return loaded ? std::move(control) : nullptr;
 }

@@ -30,7 +30,8 @@ struct ArchiveForm {
 };
 
 // Opens member `increment` of the archive, reads its index (and metadata
-// table) into a new backup control and closes the member again: the
+// table) into a new backup control and closes the member again, leaving
+// its files as they were (its header is not written again): the
 // control then answers for its index (GetIndex, GetItemKind). Null with
 // the last error when the member cannot be opened (ERROR_WRONG_PASSWORD,
 // ERROR_FILE_NOT_FOUND, ERROR_BAD_FORMAT...) or its index cannot be read.

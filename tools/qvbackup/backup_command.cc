@@ -1,5 +1,6 @@
 // qvbackup backup: folders and files saved into an archive, or into the
 // next increment of one.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "archive_members.h"
+#include "backup_dry_run.h"
 #include "backup_increment.h"
 #include "backup_options.h"
 #include "backup_report.h"
@@ -36,10 +38,15 @@ struct Plan {
   ArchiveForm form;
 };
 
-// The archive's folder, made when missing (as restore makes its target).
-int CheckFolder(const WString& typed, const WString& drivePath) {
+// The archive's folder, made when missing (as restore makes its target);
+// a dry run makes nothing, and a folder it would make holds nothing yet.
+int CheckFolder(const WString& typed, const WString& drivePath, bool dryRun) {
   std::error_code ignored;
-  std::filesystem::create_directories(NativePath(typed), ignored);
+  if (dryRun) {
+    if (!std::filesystem::exists(NativePath(typed), ignored)) return -1;
+  } else {
+    std::filesystem::create_directories(NativePath(typed), ignored);
+  }
   CQVFileArray probe;
   const DWORD entry = probe.Add(drivePath.c_str());
   if (entry == 0) {
@@ -88,7 +95,7 @@ int Prepare(const std::vector<WString>& arguments, const CQVBackupEngine& engine
   BackupSettings& settings = plan->settings;
   int status = ReadBackupSettings(arguments, &plan->parsed, &settings);
   if (status < 0) status = ReadSources(settings.sources, &plan->sources);
-  if (status < 0) status = CheckFolder(settings.targetFolder, settings.targetDrivePath);
+  if (status < 0) status = CheckFolder(settings.targetFolder, settings.targetDrivePath, settings.dryRun);
   if (status >= 0) return status;
   ArchiveForm& form = plan->form;
   form.folder = settings.targetDrivePath;
@@ -99,6 +106,23 @@ int Prepare(const std::vector<WString>& arguments, const CQVBackupEngine& engine
   form.compress = settings.compress;
   if (settings.selfExtracting && (status = FindStub(engine, plan)) >= 0) return status;
   return ReadPasswordFor(plan, settings.keyBitsGiven);
+}
+
+// A full backup takes the place of the whole chain of its name: only when
+// asked in so many words, since an increment was likely meant.
+int RefuseToReplace(const Plan& plan) {
+  const BackupSettings& settings = plan.settings;
+  if (settings.incremental || settings.replace) return -1;
+  const std::vector<VolumeFile> volumes = ListVolumes(settings.targetFolder, settings.name);
+  if (volumes.empty()) return -1;
+  // The file named is the chain's first: its base's first volume when there is one.
+  const VolumeFile& first = *std::min_element(volumes.begin(), volumes.end(), [](const VolumeFile& a, const VolumeFile& b) {
+    return a.increment != b.increment ? a.increment < b.increment : a.volume < b.volume;
+  });
+  return UsageError("backup", settings.name + Widen(": ") + settings.targetFolder +
+                                  Widen(" holds an archive of that name already (") + first.fileName +
+                                  Widen("); add --incremental to add an increment to it, or --replace to replace "
+                                        "it and its increments with a full backup"));
 }
 
 // Takes the archive's lock for the whole run (reading the chain, writing
@@ -250,7 +274,9 @@ int ReportWritten(const Plan& plan, const std::set<CQVString>& listed, const Run
   PrintReport(*report, plan.settings.name, plan.settings.json);
   if (!report->skipped.empty()) {
     FailInJsonAnswer(Widen("backup: ") + plan.settings.name,
-                     Number(report->skipped.size()) + Widen(" files or folders could not be saved (see \"skipped\")"));
+                     Number(report->skipped.size()) +
+                         Widen(report->skipped.size() == 1 ? " file or folder could not be saved (see \"skipped\")"
+                                                           : " files or folders could not be saved (see \"skipped\")"));
     return kExitFailure;
   }
   return report->changed.empty() ? kExitSuccess : kExitChanged;
@@ -280,7 +306,7 @@ int Conclude(const Plan& plan, CQVBackupEngine& engine, const RunResult& result,
     case RunEnd::kNoSpace:
       return FailBecause(Widen("backup: ") + plan.settings.targetFolder,
                          Widen("not enough free space for ") +
-                             Number(static_cast<ULONGLONG>(engine.m_i64SizeOfBackup)) + Widen(" bytes"));
+                             Counted(static_cast<ULONGLONG>(engine.m_i64SizeOfBackup), "byte"));
     case RunEnd::kCancelled:
       return FailBecause(Widen("backup"), CancelledText(plan, result));
     case RunEnd::kNotCreated:
@@ -298,6 +324,28 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Everything a run does but write: no lock, no leftovers cleared, no
+// archive. An increment lists what the chain does not hold yet.
+int DryRun(CQVBackupEngine& engine, Plan* plan) {
+  if (int status = PlanChain(plan); status >= 0) return status;
+  ToolCallback callback;
+  engine.SetpCallBack(&callback);
+  WString error;
+  if (!BuildFileList(engine, plan->settings, plan->sources, &callback.unread, &error)) {
+    return FailBecause(Widen("backup"), error);
+  }
+  if (plan->addIncrement) {
+    SavedVersions versions;
+    if (int status = LoadChain(plan, &versions); status >= 0) return status;
+    PlanIncrement(engine, versions);
+  }
+  DryRunList list;
+  list.paths = &engine.m_setFileToBackup;
+  list.bytes = static_cast<ULONGLONG>(engine.m_i64SizeOfBackup);
+  list.unreadFolders = &callback.unread;
+  return PrintDryRun(list, plan->settings.name, plan->settings.json);
+}
+
 }  // namespace
 
 int RunBackup(const std::vector<WString>& arguments) {
@@ -306,6 +354,8 @@ int RunBackup(const std::vector<WString>& arguments) {
   CQVBackupEngine engine;
   Plan plan;
   if (int status = Prepare(arguments, engine, &plan); status >= 0) return status;
+  if (int status = RefuseToReplace(plan); status >= 0) return status;
+  if (plan.settings.dryRun) return DryRun(engine, &plan);
   if (int status = LockArchive(engine, plan); status >= 0) return status;
   if (int status = PlanChain(&plan); status >= 0) return status;
   InterruptGuard interrupt(&engine.m_bCancel);
@@ -314,7 +364,9 @@ int RunBackup(const std::vector<WString>& arguments) {
   ToolCallback callback;
   engine.SetpCallBack(&callback);
   WString error;
-  if (!BuildFileList(engine, plan.settings, plan.sources, &error)) return FailBecause(Widen("backup"), error);
+  if (!BuildFileList(engine, plan.settings, plan.sources, &callback.unread, &error)) {
+    return FailBecause(Widen("backup"), error);
+  }
   BackupReport report;
   IncrementPlan increment;
   if (plan.addIncrement) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "report.h"
 
@@ -17,18 +18,35 @@ const char kUsage[] =
     "Saves the files of each SOURCE folder (and below), and each SOURCE file,\n"
     "into the archive NAME in the folder DIR: its first volume is DIR/NAME.QVA\n"
     "(DIR/NAME.1.QVA when split into volumes, DIR/NAME.exe when\n"
-    "self-extracting). An archive of that name is replaced, increments and all.\n"
+    "self-extracting). When DIR already holds an archive NAME, a backup\n"
+    "without --incremental or --replace is refused (exit status 2).\n"
     "\n"
     "What to save (folders only; a SOURCE file is saved as it is named):\n"
-    "  --mask PATTERN         file names to take (* and ?; default *)\n"
+    "  --mask PATTERN         file names to take (* and ?, letter case ignored;\n"
+    "                         default *); repeatable: a file is taken when any\n"
+    "                         of them matches its name\n"
     "  --ext EXT              only files with this extension (repeatable)\n"
     "  --categories LIST      only files of these categories, comma-separated:\n"
     "                         pictures,music,video,offices,mail,financial\n"
     "                         (their extensions as GpExt.xml lists them; adds\n"
     "                         to --ext)\n"
-    "  --exclude-dir PATH     leave out this folder and what it holds (repeatable)\n"
-    "  --exclude-file PATH    leave out this file (repeatable)\n"
+    "  --exclude PATTERN      leave out what PATTERN matches, and all below a\n"
+    "                         folder it matches (repeatable). PATTERN is a name\n"
+    "                         matched anywhere below a SOURCE folder\n"
+    "                         (node_modules, *.tmp), a path below a SOURCE\n"
+    "                         folder (Photos/Summer*; / or \\ between names), or\n"
+    "                         a full path (/home/ann/Downloads, E:\\Temp). * and\n"
+    "                         ? work in every name; letter case counts where\n"
+    "                         the file system's names do (not on Windows)\n"
+    "  --exclude-dir PATTERN  the same, matching folders only (repeatable)\n"
+    "  --exclude-file PATTERN the same, matching what is not a folder (repeatable)\n"
     "  --exclude-ext EXT      leave out files with this extension (repeatable)\n"
+    "                         An exclusion that matched nothing is said on\n"
+    "                         standard error, one line each; it is no failure\n"
+    "  --dry-run              print what would be saved, one path per line, and\n"
+    "                         the total on standard error (with --json:\n"
+    "                         {\"files\": [...], \"count\", \"bytes\", \"skipped\"}); write\n"
+    "                         nothing at all: no archive, no lock, no folder\n"
     "How to save:\n"
     "  --key-bits N           encryption key size: 128, 160 or 256 (32 and 64 only\n"
     "                         with --allow-weak-key: they can be found by trying)\n"
@@ -42,6 +60,9 @@ const char kUsage[] =
     "                         holding only the files that are new or whose size\n"
     "                         or last write time changed since they were last\n"
     "                         saved in it (without an archive NAME: save all)\n"
+    "  --replace              make a full backup in the place of the archive NAME\n"
+    "                         already in DIR: once the new one is whole, the old\n"
+    "                         one and all its increments are removed\n"
     "  --sfx                  make a self-extracting archive DIR/NAME.exe\n"
     "  --sfx-stub PATH        the self-extracting program to use (default: qvsfx.exe\n"
     "                         beside qvbackup)\n"
@@ -71,8 +92,9 @@ const char kUsage[] =
     "with a missing member or another archive's is refused. Ctrl-C stops the\n"
     "backup and removes what was written of it. Exit status: 0 saved; 1\n"
     "failed, interrupted, nothing to save, or some files could not be saved\n"
-    "(the archive keeps the others); 2 wrong usage; 3 another run is writing\n"
-    "the archive (nothing was done).\n";
+    "(the archive keeps the others); 2 wrong usage, or an archive NAME is\n"
+    "there and neither --incremental nor --replace was given; 3 another run is\n"
+    "writing the archive (nothing was done).\n";
 
 constexpr ULONGLONG kSmallestVolume = 64 * 1024;
 constexpr std::array<DWORD, 5> kKeySizes = {32, 64, 128, 160, 256};
@@ -215,19 +237,44 @@ bool ReadNumbers(const ParsedOptions& parsed, BackupSettings* settings, WString*
   return true;
 }
 
+// The file-name masks. The engine reads ';' in a mask as between two, as
+// it always has; the masks given are joined that way.
+bool ReadMasks(const ParsedOptions& parsed, BackupSettings* settings, WString* error) {
+  settings->masks = parsed.Has("mask") ? parsed.Values("mask") : std::vector<WString>{Widen("*")};
+  for (const WString& mask : settings->masks) {
+    if (mask.empty()) {
+      *error = Widen("--mask needs a pattern");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ReadExclusions(const ParsedOptions& parsed, BackupSettings* settings, WString* error) {
+  const std::array<std::pair<const char*, ExcludedItems>, 3> kinds = {{
+      {"exclude", ExcludedItems::kAny},
+      {"exclude-dir", ExcludedItems::kFolders},
+      {"exclude-file", ExcludedItems::kFiles},
+  }};
+  for (const auto& [option, items] : kinds) {
+    for (const WString& typed : parsed.Values(option)) {
+      ExclusionPattern pattern;
+      if (!ReadExclusionPattern(Widen("--") + Widen(option), typed, items, &pattern, error)) return false;
+      settings->exclusions.push_back(pattern);
+    }
+  }
+  return true;
+}
+
 // What to save and what to leave out; false with the reason.
 bool ReadSelection(const ParsedOptions& parsed, BackupSettings* settings, WString* error) {
-  settings->mask = parsed.Has("mask") ? parsed.Value("mask") : Widen("*");
-  if (settings->mask.empty()) {
-    *error = Widen("--mask needs a pattern");
-    return false;
-  }
+  if (!ReadMasks(parsed, settings, error)) return false;
   if (!ReadExtensions(parsed.Values("ext"), &settings->extensions, error)) return false;
   if (!ReadExtensions(parsed.Values("exclude-ext"), &settings->excludedExtensions, error)) return false;
   if (parsed.Has("categories") && !ReadCategories(parsed.Value("categories"), &settings->categories, error)) {
     return false;
   }
-  return true;
+  return ReadExclusions(parsed, settings, error);
 }
 
 // How to save; false with the reason.
@@ -246,6 +293,12 @@ bool ReadArchiveForm(const ParsedOptions& parsed, BackupSettings* settings, WStr
   }
   settings->compress = !parsed.Has("no-compress");
   settings->incremental = parsed.Has("incremental");
+  settings->replace = parsed.Has("replace");
+  settings->dryRun = parsed.Has("dry-run");
+  if (settings->incremental && settings->replace) {
+    *error = Widen("--incremental adds to the archive, --replace takes its place: give one of them");
+    return false;
+  }
   settings->selfExtracting = parsed.Has("sfx");
   if (parsed.Has("sfx-stub") && !settings->selfExtracting) {
     *error = Widen("--sfx-stub goes with --sfx");
@@ -272,13 +325,16 @@ int ReadBackupSettings(const std::vector<WString>& arguments, ParsedOptions* par
                      {"volume-size", true, false},
                      {"block-size", true, false},
                      {"no-compress", false, false},
-                     {"mask", true, false},
+                     {"mask", true, true},
                      {"ext", true, true},
                      {"categories", true, false},
+                     {"exclude", true, true},
                      {"exclude-dir", true, true},
                      {"exclude-file", true, true},
                      {"exclude-ext", true, true},
                      {"incremental", false, false},
+                     {"replace", false, false},
+                     {"dry-run", false, false},
                      {"sfx", false, false},
                      {"sfx-stub", true, false},
                      {"threads", true, false}},
@@ -299,8 +355,6 @@ int ReadBackupSettings(const std::vector<WString>& arguments, ParsedOptions* par
   std::vector<WString> folder;
   std::vector<WString> stub;
   if (!ReadPaths({settings->targetFolder}, &folder, &unheld, &failure) ||
-      !ReadPaths(parsed->Values("exclude-dir"), &settings->excludedFolders, &unheld, &failure) ||
-      !ReadPaths(parsed->Values("exclude-file"), &settings->excludedFiles, &unheld, &failure) ||
       (parsed->Has("sfx-stub") && !ReadPaths({parsed->Value("sfx-stub")}, &stub, &unheld, &failure))) {
     return Fail(Widen("backup: no drive holds '") + unheld + Widen("'"), failure);
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console.h"
+#include "exclusion_patterns.h"
 #include "options.h"
 #include "qvbackup/qvstorage.h"
 
@@ -24,13 +25,14 @@ struct BackupSettings {
   bool volumeSizeGiven = false;
   DWORD blockSize = QVS_DEFAULT_BLOCK_SIZE;
   bool compress = true;
-  WString mask;                       // file-name mask of every filter
+  std::vector<WString> masks;         // --mask: a file is taken when any matches its name
   std::vector<WString> extensions;    // --ext, without their dots
   std::vector<WString> categories;    // group names of the extension groups ("Pictures")
-  std::vector<WString> excludedFolders;     // drive paths
-  std::vector<WString> excludedFiles;       // drive paths
-  std::vector<WString> excludedExtensions;  // without their dots
+  std::vector<ExclusionPattern> exclusions;  // --exclude, then --exclude-dir, then --exclude-file
+  std::vector<WString> excludedExtensions;   // without their dots
   bool incremental = false;
+  bool replace = false;               // a full backup may take the place of an archive of the name
+  bool dryRun = false;                // list what would be saved, write nothing
   bool selfExtracting = false;
   WString sfxStub;                    // --sfx-stub as a drive path; empty: the one beside the program
   DWORD threads = 1;

@@ -39,10 +39,6 @@ double MegabytesPerSecond(const BackupReport& report) {
   return report.seconds <= 0 ? 0.0 : static_cast<double>(report.bytes) / 1e6 / report.seconds;
 }
 
-WString Plural(ULONGLONG count, const char* word) {
-  return Number(count) + Widen(" ") + Widen(word) + (count == 1 ? WString() : Widen("s"));
-}
-
 void PrintJson(const BackupReport& report) {
   std::vector<WString> skipped;
   for (const SkippedFile& file : report.skipped) {
@@ -78,37 +74,37 @@ void PrintJson(const BackupReport& report) {
 void PrintText(const BackupReport& report, const WString& name) {
   if (report.archive.empty()) {
     WriteOut(Widen("Nothing changed since the last backup of ") + name + Widen(" (") +
-             Plural(report.unchanged, "file") + Widen(" unchanged): no increment written.\n"));
+             Counted(report.unchanged, "file") + Widen(" unchanged): no increment written.\n"));
     return;
   }
   const WString what =
       report.increment == 0 ? Widen("Saved ") : Widen("Increment ") + Number(report.increment) + Widen(": saved ");
-  WString items = Plural(report.files, "file");
-  if (report.folders != 0) items += Widen(", ") + Plural(report.folders, "empty folder");
-  if (report.links != 0) items += Widen(", ") + Plural(report.links, "link");
-  WriteOut(what + items + Widen(", ") + Number(report.bytes) + Widen(" bytes read, into ") + report.archive +
+  WString items = Counted(report.files, "file");
+  if (report.folders != 0) items += Widen(", ") + Counted(report.folders, "empty folder");
+  if (report.links != 0) items += Widen(", ") + Counted(report.links, "link");
+  WriteOut(what + items + Widen(", ") + Counted(report.bytes, "byte") + Widen(" read, into ") + report.archive +
            Widen("\n"));
   if (report.unchanged != 0) {
-    WriteOut(Widen("Left out, unchanged since saved: ") + Plural(report.unchanged, "file") + Widen("\n"));
+    WriteOut(Widen("Left out, unchanged since saved: ") + Counted(report.unchanged, "file") + Widen("\n"));
   }
   if (report.gone != 0) {
-    WriteOut(Widen("No longer there since the last backup (deleted or renamed): ") + Plural(report.gone, "item") +
+    WriteOut(Widen("No longer there since the last backup (deleted or renamed): ") + Counted(report.gone, "item") +
              Widen("\n"));
   }
-  WriteOut(Widen("Archive: ") + Number(report.archiveBytes) + Widen(" bytes in ") + Plural(report.volumes, "volume") +
+  WriteOut(Widen("Archive: ") + Counted(report.archiveBytes, "byte") + Widen(" in ") + Counted(report.volumes, "volume") +
            Widen(", ratio ") + Decimal(Ratio(report), 3) + Widen(", ") + Decimal(report.seconds, 2) + Widen(" s, ") +
            Decimal(MegabytesPerSecond(report), 1) + Widen(" MB/s\n"));
   if (!report.changed.empty()) {
     WriteOut(Widen("Changed while read, saved as read (not a snapshot of one moment): ") +
-             Plural(report.changed.size(), "file") + Widen("\n"));
+             Counted(report.changed.size(), "file") + Widen("\n"));
     for (const WString& path : report.changed) WriteOut(Widen("  ") + path + Widen("\n"));
   }
   if (report.skipped.empty()) return;
   ULONGLONG folders = 0;
   for (const SkippedFile& file : report.skipped) folders += file.folder ? 1 : 0;
   const ULONGLONG files = report.skipped.size() - folders;
-  WString counted = files != 0 ? Plural(files, "file") : WString();
-  if (folders != 0) counted += (counted.empty() ? WString() : Widen(", ")) + Plural(folders, "folder");
+  WString counted = files != 0 ? Counted(files, "file") : WString();
+  if (folders != 0) counted += (counted.empty() ? WString() : Widen(", ")) + Counted(folders, "folder");
   WriteOut(Widen("Not saved: ") + counted + Widen("\n"));
   for (const SkippedFile& file : report.skipped) {
     WriteOut(Widen("  ") + file.path + Widen(": ") + file.reason + Widen("\n"));

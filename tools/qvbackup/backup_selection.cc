@@ -1,6 +1,9 @@
 #include "backup_selection.h"
 
+#include <utility>
+
 #include "backup_volumes.h"
+#include "exclusion_patterns.h"
 #include "report.h"
 
 namespace qvtool {
@@ -34,9 +37,11 @@ bool CategoryExtensions(CQVBackupEngine& engine, const std::vector<WString>& gro
   return true;
 }
 
+// The engine leaves out the excluded extensions; folders and files are
+// the tool's patterns, applied to the list it makes.
 void SetExclusions(CQVBackupEngine& engine, const BackupSettings& settings) {
-  CQVStringArray folders = ArrayOf(settings.excludedFolders);
-  CQVStringArray files = ArrayOf(settings.excludedFiles);
+  CQVStringArray folders(0);
+  CQVStringArray files(0);
   CQVStringArray extensions = ArrayOf(settings.excludedExtensions);
   engine.SetFoldersExcludedList(folders);
   engine.SetFilesExcludedList(files);
@@ -69,6 +74,44 @@ void DropOwnVolumes(CQVBackupEngine& engine, const BackupSettings& settings) {
   }
 }
 
+// The masks as one file mask of the engine's filters, which reads ';'
+// between masks.
+WString JoinedMasks(const std::vector<WString>& masks) {
+  WString joined;
+  for (const WString& mask : masks) joined += (joined.empty() ? WString() : Widen(";")) + mask;
+  return joined;
+}
+
+bool IsFolderOnDisk(const WString& drivePath) {
+  CQVFileArray probe;
+  const DWORD entry = probe.Add(drivePath.c_str());
+  return entry != 0 && probe.IsDirectory(entry) != 0;
+}
+
+// Takes out of the list what the exclusions match, and the folders that
+// could not be read below an excluded one (nothing of them was wanted);
+// then says which exclusions matched nothing.
+void ApplyExclusions(CQVBackupEngine& engine, const BackupSettings& settings, const std::vector<SourcePath>& sources,
+                     std::vector<std::pair<DWORD, WString>>* unreadFolders) {
+  std::vector<WString> folders;
+  for (const SourcePath& source : sources) {
+    if (source.folder) folders.push_back(source.drivePath);
+  }
+  ExclusionMatcher matcher(settings.exclusions, folders, IsFolderOnDisk);
+  if (matcher.empty()) return;
+  for (auto it = engine.m_setFileToBackup.begin(); it != engine.m_setFileToBackup.end();) {
+    it = matcher.Excludes(it->GetString()) ? engine.m_setFileToBackup.erase(it) : std::next(it);
+  }
+  if (unreadFolders != nullptr) {
+    std::vector<std::pair<DWORD, WString>> kept;
+    for (auto& folder : *unreadFolders) {
+      if (!matcher.ExcludesFolder(folder.second)) kept.push_back(std::move(folder));
+    }
+    *unreadFolders = std::move(kept);
+  }
+  for (const WString& line : matcher.Unmatched()) WriteError(Widen("qvbackup: backup: ") + line + Widen("\n"));
+}
+
 }  // namespace
 
 int ReadSources(const std::vector<WString>& typed, std::vector<SourcePath>* sources) {
@@ -95,19 +138,21 @@ int ReadSources(const std::vector<WString>& typed, std::vector<SourcePath>* sour
 }
 
 bool BuildFileList(CQVBackupEngine& engine, const BackupSettings& settings, const std::vector<SourcePath>& sources,
-                   WString* error) {
+                   std::vector<std::pair<DWORD, WString>>* unreadFolders, WString* error) {
   std::vector<WString> extensions = settings.extensions;
   if (!CategoryExtensions(engine, settings.categories, &extensions, error)) return false;
   if (extensions.empty()) extensions.emplace_back();  // any extension
   SetExclusions(engine, settings);
+  const WString mask = JoinedMasks(settings.masks);
   for (const SourcePath& source : sources) {
     if (!source.folder) continue;
     for (const WString& extension : extensions) {
       engine.CreateFilters(kFilterName, CQVString(source.drivePath.c_str()), extension.c_str(), QVFF_RECURSE,
-                           settings.mask.c_str());
+                           mask.c_str());
     }
   }
   engine.MakeFileList();
+  ApplyExclusions(engine, settings, sources, unreadFolders);
   for (const SourcePath& source : sources) {
     if (!source.folder) engine.InsertElement(source.drivePath.c_str());
   }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,9 @@ const char kUsage[] =
     "usage: qvbackup count (--partitions LETTERS | --base DIR) [OPTIONS]\n"
     "\n"
     "Counts the files and bytes of each category (Pictures, Music, Video,\n"
-    "Offices, Mail, Financial), whose extensions GpExt.xml lists.\n"
+    "Offices, Mail, Financial), whose extensions GpExt.xml lists, and of\n"
+    "Others: the files of no category. Total adds up every row (a file whose\n"
+    "extension two categories list counts in both).\n"
     "\n"
     "  --partitions LETTERS   whole drives (such as CE), read raw when their volume can be\n"
     "  --base DIR             only the files below DIR; a DIR on a drive other than C:\n"
@@ -30,7 +33,8 @@ const char kUsage[] =
     "  --exclude-file FILE    leave out a file: a path, or a bare name in any folder (repeatable)\n"
     "  --exclude-ext EXT      leave out the files with this extension (repeatable)\n"
     "  --groups DIR           read GpExt.xml from DIR instead of the program's folder\n"
-    "  --json                 {\"categories\": [{\"number\", \"name\", \"files\", \"bytes\"}, ...]}\n"
+    "  --json                 {\"categories\": [{\"number\", \"name\", \"files\", \"bytes\"}, ...],\n"
+    "                         \"others\": {\"files\", \"bytes\"}, \"total\": {\"files\", \"bytes\"}}\n"
     "  --drive L=ROOT[,DEVICE]  map a drive letter to a folder (and a raw device or image)\n";
 
 struct Totals {
@@ -104,6 +108,63 @@ void CountOnOwnDrive(CQVBackupEngine& engine, const WString& base, QV_ARCHIVE_PR
   }
 }
 
+WCHAR LowerAscii(WCHAR c) { return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c; }
+
+// Every extension the six groups list, each once: the search takes an
+// extension without regard to case, so "JPG" and "jpg" are one.
+CQVStringArray GroupedExtensions(CQVBackupEngine& engine, QV_ARCHIVE_PROFILE_BACKUP& profile) {
+  CQVStringArray all(64);
+  std::set<WString> seen;
+  for (const CategoryInfo& category : kCategoryTable) {
+    CQVStringArray group(16);
+    engine.GroupExt_EnumerateExtensionsInGroup(Widen(category.name).c_str(), group, profile);
+    for (DWORD i = 0; i < group.GetSize(); ++i) {
+      WString key = group.GetAt(i).GetString();
+      for (WCHAR& c : key) c = LowerAscii(c);
+      if (seen.insert(key).second) all.Add(group.GetAt(i));
+    }
+  }
+  return all;
+}
+
+// Others: the files the count takes that no group lists, as every file
+// counted (extension mask "*") less those of a listed extension, on the
+// partitions or below the base the categories were counted on.
+Totals CountOthers(CQVBackupEngine& engine, const CountRequest& request, QV_ARCHIVE_PROFILE_BACKUP& profile) {
+  CQVStringArray every(1);
+  every.Add(CQVString(Widen("*").c_str()));
+  CQVStringArray grouped = GroupedExtensions(engine, profile);
+  std::vector<WString> roots;
+  for (WCHAR letter : request.partitions) roots.push_back(WString(1, letter) + Widen(":\\"));
+  if (roots.empty()) roots.push_back(request.base.substr(0, 1) + Widen(":\\"));
+  Totals others;
+  for (const WString& root : roots) {
+    LONGLONG allFiles = 0;
+    LONGLONG allBytes = 0;
+    LONGLONG groupedFiles = 0;
+    LONGLONG groupedBytes = 0;
+    const CQVString base(request.base.c_str());
+    engine.ComputeSizeInformationsOfCategory(root.c_str(), base, every, allFiles, allBytes, profile);
+    if (grouped.GetSize() != 0) {
+      engine.ComputeSizeInformationsOfCategory(root.c_str(), base, grouped, groupedFiles, groupedBytes, profile);
+    }
+    // An extension listed with a wildcard may take a file twice: never less than none.
+    others.files += allFiles > groupedFiles ? static_cast<ULONGLONG>(allFiles - groupedFiles) : 0;
+    others.bytes += allBytes > groupedBytes ? static_cast<ULONGLONG>(allBytes - groupedBytes) : 0;
+  }
+  others.reported = true;
+  return others;
+}
+
+Totals SumOf(const CategoryTotals& totals, const Totals& others) {
+  Totals sum = others;
+  for (const Totals& category : totals) {
+    sum.files += category.files;
+    sum.bytes += category.bytes;
+  }
+  return sum;
+}
+
 WString HumanSize(ULONGLONG bytes) {
   static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
   if (bytes < 1024) return Number(bytes) + Widen(" B");
@@ -124,20 +185,22 @@ WString TableRow(const std::string& name, const std::string& files, const std::s
   return Widen(text) + size + Widen("\n");
 }
 
-void PrintTable(const CategoryTotals& totals) {
+WString Row(const std::string& name, const Totals& totals) {
+  return TableRow(name, std::to_string(totals.files), std::to_string(totals.bytes), HumanSize(totals.bytes));
+}
+
+void PrintTable(const CategoryTotals& totals, const Totals& others) {
   WString table = TableRow("Category", "Files", "Bytes", Widen("Size"));
-  Totals sum;
-  for (std::size_t i = 0; i < totals.size(); ++i) {
-    table += TableRow(kCategoryTable[i].name, std::to_string(totals[i].files), std::to_string(totals[i].bytes),
-                      HumanSize(totals[i].bytes));
-    sum.files += totals[i].files;
-    sum.bytes += totals[i].bytes;
-  }
-  table += TableRow("Total", std::to_string(sum.files), std::to_string(sum.bytes), HumanSize(sum.bytes));
+  for (std::size_t i = 0; i < totals.size(); ++i) table += Row(kCategoryTable[i].name, totals[i]);
+  table += Row("Others", others) + Row("Total", SumOf(totals, others));
   WriteOut(table);
 }
 
-void PrintJson(const CategoryTotals& totals) {
+WString FilesAndBytes(const Totals& totals) {
+  return JsonObject().Add("files", totals.files).Add("bytes", totals.bytes).Text();
+}
+
+void PrintJson(const CategoryTotals& totals, const Totals& others) {
   std::vector<WString> categories;
   for (std::size_t i = 0; i < totals.size(); ++i) {
     categories.push_back(JsonObject()
@@ -147,7 +210,10 @@ void PrintJson(const CategoryTotals& totals) {
                              .Add("bytes", totals[i].bytes)
                              .Text());
   }
-  AnswerWith(JsonObject().AddRaw("categories", JsonArray(categories)));
+  AnswerWith(JsonObject()
+                 .AddRaw("categories", JsonArray(categories))
+                 .AddRaw("others", FilesAndBytes(others))
+                 .AddRaw("total", FilesAndBytes(SumOf(totals, others))));
 }
 
 }  // namespace
@@ -188,10 +254,11 @@ int RunCount(const std::vector<WString>& arguments) {
   for (const Totals& category : totals) {
     if (!category.reported) return FailBecause(Widen("count"), Widen("the engine did not report every category"));
   }
+  const Totals others = CountOthers(engine, request, profile);
   if (options.Has("json")) {
-    PrintJson(totals);
+    PrintJson(totals, others);
   } else {
-    PrintTable(totals);
+    PrintTable(totals, others);
   }
   return kExitSuccess;
 }

@@ -200,7 +200,7 @@ int RunLst(const std::vector<WString>& arguments) {
   if (options.Has("json")) {
     AnswerWith(JsonObject().Add("file", listPath).Add("selected", counts.selected).Add("include", counts.include));
   } else {
-    WriteOut(Widen("Wrote ") + listPath + Widen(": ") + Number(counts.selected) + Widen(" files selected, ") +
+    WriteOut(Widen("Wrote ") + listPath + Widen(": ") + Counted(counts.selected, "file") + Widen(" selected, ") +
              Number(counts.include) + Widen(" included\n"));
   }
   return kExitSuccess;

@@ -9,6 +9,9 @@
 namespace qvtool {
 
 WString Number(ULONGLONG value) { return Widen(std::to_string(value)); }
+WString Counted(ULONGLONG count, const char* word) {
+  return Number(count) + Widen(" ") + Widen(word) + (count == 1 ? WString() : Widen("s"));
+}
 WString SignedNumber(LONGLONG value) { return Widen(std::to_string(value)); }
 
 WString ErrorText(DWORD error) {

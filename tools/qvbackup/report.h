@@ -50,6 +50,8 @@ int ShowUsage(const char* usage);
 WString ErrorText(DWORD error);
 
 WString Number(ULONGLONG value);
+// "1 file", "2 files": the count and the word, with an "s" unless it is 1.
+WString Counted(ULONGLONG count, const char* word);
 WString SignedNumber(LONGLONG value);
 
 // A JSON string literal of `text` (quotes included), UTF-8 encoded when

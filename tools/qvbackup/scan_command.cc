@@ -109,8 +109,8 @@ int Report(CQVFileArray& index, const ScanResult& result, bool list, bool json) 
   char time[32];
   std::snprintf(time, sizeof(time), "%.3f", result.seconds);
   WriteOut(Widen("Scanned ") + result.path + Widen(result.raw ? " (volume read raw)\n" : "\n"));
-  WriteOut(Widen("Indexed ") + Number(totals.folders) + Widen(" folders and ") + Number(totals.files) +
-           Widen(" files, ") + Number(totals.bytes) + Widen(" bytes, in ") + Widen(time) + Widen(" s\n"));
+  WriteOut(Widen("Indexed ") + Counted(totals.folders, "folder") + Widen(" and ") + Counted(totals.files, "file") +
+           Widen(", ") + Counted(totals.bytes, "byte") + Widen(", in ") + Widen(time) + Widen(" s\n"));
   return kExitSuccess;
 }
 

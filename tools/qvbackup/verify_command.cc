@@ -57,8 +57,8 @@ bool IsDamage(DWORD error) { return error == ERROR_BAD_FORMAT || error == ERROR_
 
 // "N damaged files, M other problems".
 WString DamageCounts(const VerifyFindings& findings) {
-  return Number(findings.damaged.size()) + Widen(" damaged files, ") + Number(findings.errors.size()) +
-         Widen(" other problems");
+  return Counted(findings.damaged.size(), "damaged file") + Widen(", ") +
+         Counted(findings.errors.size(), "other problem");
 }
 
 int Report(const ArchiveCommandLine& line, const VerifyFindings& findings) {
@@ -84,9 +84,9 @@ int Report(const ArchiveCommandLine& line, const VerifyFindings& findings) {
   WString text;
   for (const Damage& damage : findings.damaged) text += Widen("damaged: ") + damage.path + Widen(": ") + damage.reason + Widen("\n");
   for (const WString& error : findings.errors) text += Widen("error: ") + error + Widen("\n");
-  text += line.location.typed + Widen(": ") + Number(findings.members) +
-          Widen(findings.members == 1 ? " member, " : " members, ") + Number(findings.volumes) + Widen(" volumes, ") +
-          Number(findings.blocks) + Widen(" blocks, ") + Number(findings.files) + Widen(" files: ");
+  text += line.location.typed + Widen(": ") + Counted(findings.members, "member") + Widen(", ") +
+          Counted(findings.volumes, "volume") + Widen(", ") + Counted(findings.blocks, "block") + Widen(", ") +
+          Counted(findings.files, "file") + Widen(": ");
   if (ok) {
     text += Widen("sound\n");
   } else {
