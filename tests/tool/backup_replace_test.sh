@@ -100,5 +100,6 @@ before=$(state)
 run --incremental --replace
 [[ $code == 2 && $(state) == "$before" ]] && grep -q "give one of them" "$work/err" || fail "both: $code $(cat "$work/err")"
 # --help tells of both.
-"$qvbackup" backup --help | grep -q -- "--replace  *make a full backup in the place" || fail "--help lacks --replace"
+"$qvbackup" backup --help > "$work/help.txt"
+grep -q -- "--replace  *make a full backup in the place" "$work/help.txt" || fail "--help lacks --replace"
 echo "backup replace: all checks passed"
