@@ -107,15 +107,7 @@ bool ReadSavedView(const ArchiveCommandLine& line, ArchiveChain& chain, std::vec
   // The newest member that records the state of the selection gives it
   // with the items it keeps from the members before it: those are read
   // only for that.
-  DWORD from = *first;
-  if (!line.oneMember) {
-    for (DWORD member = *last; member > *first; --member) {
-      if (chain.Load(member) && chain.Control(member).HasChainState()) {
-        from = member;
-        break;
-      }
-    }
-  }
+  const DWORD from = line.oneMember ? *first : NewestRecordingMember(*first, *last, index);
   // The members whose index is lost, with the files their blocks prove
   // whole.
   std::map<DWORD, std::vector<SavedFile>> salvaged;

@@ -48,23 +48,19 @@ void AdvanceState(CQVBackupControl& control, DWORD member, const MemberIndex& in
   }
 }
 
+DWORD NewestRecordingMember(DWORD first, DWORD last, const MemberIndex& index) {
+  for (DWORD member = last; member > first; --member) {
+    CQVBackupControl* control = index(member);
+    if (control != nullptr && control->HasChainState()) return member;
+  }
+  return first;
+}
+
 bool ChainStateAsOf(DWORD last, const MemberIndex& index, std::vector<SavedFile>* state, WString* why) {
   state->clear();
   // The newest member that records the state gives it: the ones before it
   // need not be read unless it keeps items of theirs.
-  DWORD from = 0;
-  for (DWORD member = last + 1; member-- > 1;) {
-    CQVBackupControl* control = index(member);
-    if (control == nullptr) {
-      *why = MemberName(member) + Widen(" cannot be read");
-      return false;
-    }
-    if (control->HasChainState()) {
-      from = member;
-      break;
-    }
-  }
-  for (DWORD member = from; member <= last; ++member) {
+  for (DWORD member = NewestRecordingMember(0, last, index); member <= last; ++member) {
     CQVBackupControl* control = index(member);
     if (control == nullptr) {
       *why = MemberName(member) + Widen(" cannot be read");

@@ -26,6 +26,11 @@ using MemberIndex = std::function<CQVBackupControl*(DWORD member)>;
 // listed with `lost` saying why (its path, when unknown, names the member).
 std::vector<SavedFile> RecordedState(CQVBackupControl& control, DWORD member, const MemberIndex& index);
 
+// The newest member of first + 1 .. last that records the state of the
+// selection (members that cannot be loaded are passed over), or `first`:
+// the member the state as of `last` is read from.
+DWORD NewestRecordingMember(DWORD first, DWORD last, const MemberIndex& index);
+
 // The state of the chain as of member `last`, every member 0 .. last being
 // loadable through `index`. False with `why` when one is not.
 bool ChainStateAsOf(DWORD last, const MemberIndex& index, std::vector<SavedFile>* state, WString* why);

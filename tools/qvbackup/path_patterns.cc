@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "qvbackup/host.h"
+#include "name_match.h"
 #include "report.h"
 
 namespace qvtool {
@@ -17,48 +17,11 @@ bool IsDriveForm(const WString& text) {
   return text.size() >= 2 && text[1] == ':' && UpperAscii(text[0]) >= 'A' && UpperAscii(text[0]) <= 'Z';
 }
 
-// The names of `path`, empty ones (doubled or trailing separators) left out.
-std::vector<WString> NamesOf(const WString& path, std::size_t from) {
-  std::vector<WString> names;
-  for (std::size_t start = from; start < path.size();) {
-    std::size_t end = start;
-    while (end < path.size() && !IsSeparator(path[end])) ++end;
-    if (end > start) names.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return names;
-}
-
-bool SameUnit(WCHAR a, WCHAR b) {
-  static const bool ignoreCase = QVFileNamesIgnoreCase() != FALSE;
-  return ignoreCase ? UpperAscii(a) == UpperAscii(b) : a == b;
-}
+// The names of `path` from `from` on, empty ones (doubled or trailing
+// separators) left out.
+std::vector<WString> NamesOf(const WString& path, std::size_t from) { return SplitPath(path.substr(from), "/\\"); }
 
 }  // namespace
-
-bool NameMatches(const WString& pattern, const WString& name) {
-  // The classic greedy match with one point to come back to: the last '*'.
-  std::size_t p = 0;
-  std::size_t n = 0;
-  std::size_t star = WString::npos;
-  std::size_t resume = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || SameUnit(pattern[p], name[n]))) {
-      ++p;
-      ++n;
-    } else if (star != WString::npos) {
-      p = star + 1;
-      n = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
 
 bool PathPattern::Parse(const WString& typed, PathPattern* pattern, WString* why) {
   pattern->typed_ = typed;
@@ -93,7 +56,7 @@ bool PathPattern::Selects(const WString& path) const {
   const std::vector<WString> names = NamesOf(path, 2);
   const auto matchesAt = [&](std::size_t at) {
     for (std::size_t i = 0; i < names_.size(); ++i) {
-      if (!NameMatches(names_[i], names[at + i])) return false;
+      if (!MatchesName(names[at + i], names_[i])) return false;
     }
     return true;
   };

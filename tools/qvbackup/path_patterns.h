@@ -56,9 +56,6 @@ bool SelectOrSay(const std::vector<PathPattern>& patterns, const WString& archiv
 bool ReadPatterns(const char* command, const std::vector<WString>& typed, std::vector<PathPattern>* patterns,
                   int* status);
 
-// Whether the single name `name` matches the wildcard name `pattern`.
-bool NameMatches(const WString& pattern, const WString& name);
-
 }  // namespace qvtool
 
 #endif  // QVBACKUP_TOOLS_PATH_PATTERNS_H_
