@@ -11,7 +11,7 @@
 //   52 encryption type (1) | 53 replaced archives: count (1), identifiers (5 x 16)
 //   134 reserved (15) | 149 extension (6 UTF-16 units)
 //   161 password check value (20) | 181 user data (8) | 189 end of data (8)
-//   197 reserved (49)
+//   197 identifier copy (16) | 213 member time (8) | 221 reserved (25)
 // Block header (14 bytes):
 //   0 stored length | 4 kind and marks (2) | 6 data length | 10 checksum
 // File record (first block of every file, kind 1):
@@ -76,8 +76,11 @@ constexpr DWORD kEndOfData = 189;
 // identifier here (0 otherwise): the identifier is part of its keys' salt,
 // and one damaged byte of it must not pass for a wrong password.
 constexpr DWORD kKeyIdentifierCopy = 197;
-constexpr DWORD kReserved3 = 213;
-constexpr DWORD kReserved3Size = 33;
+// When the member's backup began: seconds since 1970 UTC (signed); 0 in
+// archives written before members recorded it.
+constexpr DWORD kMemberTime = 213;
+constexpr DWORD kReserved3 = 221;
+constexpr DWORD kReserved3Size = 25;
 constexpr DWORD kSize = 246;
 constexpr DWORD kVersionNumber = 1;
 constexpr BYTE kMagicBytes[4] = {'S', 'Q', 'V', 'O'};

@@ -236,6 +236,19 @@ class QVBACKUP_API CQVBackupControl {
   // item that existed then; one that does not (a base, or an increment
   // written before members recorded it) only what it saved.
   BOOL SetKeptEntries(const QVBC_KEPT_ENTRY* pEntries, DWORD dwCount);
+  // Between BeginBackup and EndBackup: copies into the archive being
+  // written the item of entry `dwEntry` of `source` (another control, its
+  // member open and its index loaded) as it was saved: its entry with the
+  // folders above it (their data and metadata too), its metadata, and for
+  // a file its record and content blocks, read and checked, then written
+  // anew. A further name of a file copied before from the same source
+  // becomes a further name of that copy; one whose file is not copied gets
+  // the content under its own name. Returns the new entry, or 0 with the
+  // last error (ERROR_INVALID_PARAMETER: the entry holds nothing to copy;
+  // ERROR_INVALID_DATA: what was saved for it is damaged; else the error
+  // of reading the source or writing the archive; nothing of the item is
+  // then left in the index).
+  DWORD CopySavedItem(CQVBackupControl& source, DWORD dwEntry);
   // After LoadArchiveIndex: whether the member records the state of the
   // selection (SetKeptEntries), and the entries it keeps from earlier
   // members (*ppEntries valid until the next load); 0 and FALSE when it
@@ -303,6 +316,9 @@ class QVBACKUP_API CQVBackupControl {
                        ULONGLONG* pullTableOffset, DWORD* pdwError);
   // The record of the selection's state (member_state.cc).
   BOOL WriteChainState();
+  // The entry of `source`'s entry `dwEntry` in this index, made with the
+  // folders above it as the source has them (item_copy.cc).
+  DWORD CopyEntryPath(CQVBackupControl& source, DWORD dwEntry, DWORD dwFlags);
   void LoadChainState(ULONGLONG ullBefore);
   BOOL RestoreLink(const std::basic_string<WCHAR>& target, const std::string& linkTarget);
   BOOL RenameOverTarget(const qv::platform::ConfinedFolder& folder, const std::basic_string<WCHAR>& temporary,

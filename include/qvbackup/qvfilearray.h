@@ -228,6 +228,19 @@ class QVBACKUP_API CQVFileArray {
   DWORD Add(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo = nullptr, DWORD dwFlags = 0,
             BYTE bUserDataSize = 0, const void* pUserData = nullptr);
 
+  // Finds or creates the child named `pszName` (one name, no separator) of
+  // entry `dwParent` (0: a top-level entry), as Add does for one component
+  // of a path given with a record: a new entry takes its data from `pInfo`
+  // (its szName and ullReference are not read; the volume reference is 0).
+  // `dwFlags`: QVFA_ADD_CLONE and QVFA_ADD_EXACT_CASE as for Add; the user
+  // data goes to a new entry. For paths of any length, built one name at a
+  // time (an index copied from another). Returns the entry, or 0 with
+  // ERROR_INVALID_PARAMETER (no such parent, a null record), ERROR_INVALID_NAME
+  // (an empty name or one holding a separator), ERROR_FILENAME_EXCED_RANGE,
+  // ERROR_OUTOFMEMORY or ERROR_INVALID_STATE while chunk loading.
+  DWORD AddChild(DWORD dwParent, LPCWSTR pszName, const _tagQVFA_FILEINFO* pInfo, DWORD dwFlags = 0,
+                 BYTE bUserDataSize = 0, const void* pUserData = nullptr);
+
   // Adds every file and every empty folder below the folder `pszPath`,
   // recursively, each through Add with `dwFlags` (files get `bUserDataSize`
   // zero bytes of user data). Folders that are reparse points (junctions,

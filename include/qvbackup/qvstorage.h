@@ -191,6 +191,23 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL UnlockArchive();
   CQVString GetLockHolder() const;
 
+  // Writes a new chain in place of the archive's chain, as a whole: after
+  // BeginChainRewrite (the archive's lock held with LockArchive), each
+  // BeginArchive writes the member pInfo->dwIncrementToOpen names, 0 first
+  // (a new base, with a new identifier and the replaced chain's listed)
+  // and then 1, 2, ... in order (increments of that base), and each
+  // CloseArchive syncs the member and leaves it under its temporary
+  // names. CommitChainRewrite then puts them all in place at once: the
+  // increments are staged as ".qvnew" first and the base last, and from
+  // the base's rename on the new chain is the archive's (a run that dies
+  // before leaves the old chain as it was; the next run, or the reader,
+  // finishes the move); the old chain's files are removed after.
+  // AbandonChainRewrite (also the object's end) removes what was written.
+  // ERROR_INVALID_STATE out of order or without the lock.
+  BOOL BeginChainRewrite();
+  BOOL CommitChainRewrite();
+  BOOL AbandonChainRewrite();
+
   // Examines, without the password, the chain of the archive pInfo
   // describes (folder, name, extension, increment tag, split into volumes or
   // not): the base and every increment up to the highest numbered one on
@@ -221,6 +238,10 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   DWORD GetVolumeCount(DWORD dwUnused = 0);
   ULONGLONG GetVolumeSize();
   DWORD GetArchiveBlockSize();
+  // The open archive's key size in bits (0: not encrypted) and whether its
+  // blocks may be compressed, as its header says.
+  DWORD GetArchiveKeySize();
+  BOOL IsArchiveCompressed();
   ULONGLONG GetArchiveOffset();
   // The bytes of the archive's files (selector 0 on an increment: those of
   // the previous increment); all ones on failure.
@@ -283,6 +304,13 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL SetOriginalFilePointer(ULONGLONG ullOffset);
   BOOL SetUserData(ULONGLONG ullUserData);
   ULONGLONG GetUserData();
+  // When the open member's backup began, in seconds since 1970 UTC (0 for
+  // members written before it was recorded). A member being written gets
+  // the time BeginArchive is called; SetMemberTime gives it another (a
+  // chain rewritten keeps its members' times). ERROR_INVALID_STATE when no
+  // archive is open (or, to set, none is being written).
+  LONGLONG GetMemberTime();
+  BOOL SetMemberTime(LONGLONG llSeconds);
 
   // ---- Worker threads ----------------------------------------------------------
 
@@ -363,6 +391,8 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   void RemoveReplacedFiles(DWORD dwVolumes);
   BOOL RecoverArchiveFiles();
   BOOL PlanReplacement();
+  BOOL BeginRewrittenMember(QVS_ARCHIVE_INFO* pInfo);
+  void RemoveRewrittenMembers();
   BOOL ChooseIncrement(QVS_ARCHIVE_INFO* pInfo, DWORD* pdwIncrement);
   BOOL ExamineChain(const QVS_ARCHIVE_INFO& info, std::vector<ChainMember>* pMembers);
   void ExamineMember(DWORD dwIncrement, const ChainMember* pBase, ChainMember* pMember);
@@ -405,6 +435,11 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   CQVString m_strLockHolder;      // who held the lock a failed attempt met
   std::vector<RemovedFile> m_vRemoved;
   std::vector<RemovedFile> m_vDoomed;  // what the new archive replaces once in place
+  // A chain rewritten whole (storage_rewrite.cc): the members staged so
+  // far, and the identifier of its new base.
+  BOOL m_bRewriting = FALSE;
+  DWORD m_dwRewrittenMembers = 0;
+  BYTE m_abRewriteIdentifier[16] = {};
 };
 
 #endif  // QVBACKUP_QVSTORAGE_H_

@@ -93,7 +93,7 @@ DWORD CQVBackupControl::SavedUnderAnotherName(const qv::platform::PosixMetadata&
 // their metadata too (the drive entries at the top stand for the restore's
 // own folders, and get none).
 void CQVBackupControl::GatherFolderMetadata() {
-  if (!m_pMetadata) return;
+  if (!m_pMetadata || m_pMetadata->copying) return;
   DWORD entry = 0;
   HANDLE search = m_qvfa.FindFirstFileW(entry, nullptr);
   if (search == nullptr) return;

@@ -41,6 +41,11 @@ struct MetadataState {
   bool chainState = false;
   std::vector<QVBC_KEPT_ENTRY> kept;
   DWORD chainStateError = 0;
+  // Backup of items copied from other members (CopySavedItem): their
+  // folders keep the metadata they were saved with, none is read from
+  // the disk; and the entry each copied item got, by source and entry.
+  bool copying = false;
+  std::map<std::pair<const void*, DWORD>, DWORD> copied;
 
   const EntryMetadata* Find(DWORD entry) const {
     auto found = table.find(entry);

@@ -173,6 +173,44 @@ DWORD CQVFileArray::Add(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo, DWORD dwFlags
   return GetDirectoryEntry(pszPath, pInfo, dwFlags, bUserDataSize, pUserData);
 }
 
+DWORD CQVFileArray::AddChild(DWORD dwParent, LPCWSTR pszName, const _tagQVFA_FILEINFO* pInfo, DWORD dwFlags,
+                             BYTE bUserDataSize, const void* pUserData) {
+  if (m_bChunkLoading) {
+    SetLastError(ERROR_INVALID_STATE);
+    return 0;
+  }
+  if (pInfo == nullptr || pszName == nullptr || (dwParent != 0 && !IsValidIndex(dwParent))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const std::size_t length = TextLength(pszName);
+  for (std::size_t i = 0; i < length; ++i) {
+    if (pszName[i] == u'\\') {
+      SetLastError(ERROR_INVALID_NAME);
+      return 0;
+    }
+  }
+  if (length == 0 || !CheckComponents(pszName, length)) {
+    if (length == 0) SetLastError(ERROR_INVALID_NAME);
+    return 0;
+  }
+  const DWORD nameLength = static_cast<DWORD>(length);
+  const DWORD match = FindChildWithCRC(pszName, nameLength, NameCRC(pszName, length), dwParent,
+                                       (dwFlags & QVFA_ADD_EXACT_CASE) != 0);
+  const bool clone = match != 0 && (dwFlags & QVFA_ADD_CLONE);
+  if (match != 0 && !clone) return match;
+  _tagQVFA_FILEINFO info = *pInfo;
+  info.ullReference = 0;
+  const DWORD created = CreateDirectoryEntry(&info, pszName, nameLength, dwParent, bUserDataSize, pUserData);
+  if (created == 0) return 0;
+  if (clone) {
+    GetEntry(match)->bState |= QVFA_HASCLONES;
+    GetEntry(created)->bState |= QVFA_CLONE;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return created;
+}
+
 DWORD CQVFileArray::GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo, DWORD dwFlags,
                                       BYTE bUserDataSize, const void* pUserData) {
   const std::size_t exactFrom = (dwFlags & QVFA_ADD_EXACT_CASE) ? 0 : static_cast<std::size_t>(-1);

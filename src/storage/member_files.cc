@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/file_system.h"
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
 
@@ -67,6 +68,16 @@ std::vector<MemberFiles> GroupMembers(const std::vector<ArchiveFile>& files) {
     }
   }
   return members;
+}
+
+bool MovingIncrementCommitted(const WString& movingFirst, const WString& baseFirst, bool exe) {
+  const WString baseMoving = StagedPath(baseFirst, VolumeStage::kMoving);
+  const WString& base = platform::FileExists(baseMoving.c_str()) ? baseMoving : baseFirst;
+  BYTE incrementHeader[header::kSize];
+  BYTE baseHeader[header::kSize];
+  return ReadFirstHeader(movingFirst, exe, incrementHeader) && ReadFirstHeader(base, exe, baseHeader) &&
+         std::memcmp(incrementHeader + header::kIdentifier, baseHeader + header::kIdentifier,
+                     header::kIdentifierSize) == 0;
 }
 
 bool IsInChain(const std::vector<MemberFiles>& members, const MemberFiles& member) {

@@ -30,6 +30,14 @@ std::vector<MemberFiles> GroupMembers(const std::vector<ArchiveFile>& files);
 // of its naming present with that identifier.
 bool IsInChain(const std::vector<MemberFiles>& members, const MemberFiles& member);
 
+// Whether the ".qvnew" first volume `movingFirst` of an increment holds
+// its committed volumes: when its identifier is the one of the chain's
+// base, whose first volume is `baseFirst` (final name) or, while a new
+// base is moved into place, its ".qvnew" file. An increment staged with
+// a new base that was never committed is not; `exe`: the files carry a
+// self-extracting program first.
+bool MovingIncrementCommitted(const WString& movingFirst, const WString& baseFirst, bool exe);
+
 }  // namespace qv::storage
 
 #endif  // QVBACKUP_STORAGE_MEMBER_FILES_H_

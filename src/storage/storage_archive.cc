@@ -3,9 +3,11 @@
 
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
+#include "platform/system_info.h"
 #include "storage/archive_layout.h"
 #include "storage/block_queue.h"
 #include "storage/block_sealer.h"
+#include "storage/member_files.h"
 #include "storage/volume_names.h"
 #include "qvbackup/qvstorage.h"
 
@@ -66,6 +68,7 @@ BOOL CQVStorage::BeginArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProg
   // Nothing is touched before the lock is had: another run writing this
   // archive makes this one fail at once.
   if (!TakeLock(m_strFolder, m_strName, TRUE)) return FALSE;
+  if (m_bRewriting) return BeginRewrittenMember(pInfo);
   const auto fail = [this](DWORD error) {
     AbandonArchive();
     return Fail(error);
@@ -117,7 +120,11 @@ BOOL CQVStorage::HeaderCreate() {
 
   bool copiedIdentifier = false;
   DWORD flags = GetDword(m_pHeader, header::kFlags);
-  if ((flags & QVS_FLAG_INCREMENTAL) && GetDword(m_pHeader, header::kIncrement) != 0) {
+  if (m_bRewriting && GetDword(m_pHeader, header::kIncrement) != 0) {
+    // An increment of a rewritten chain: its new base's, still staged.
+    std::memcpy(m_pHeader + header::kIdentifier, m_abRewriteIdentifier, header::kIdentifierSize);
+    copiedIdentifier = true;
+  } else if ((flags & QVS_FLAG_INCREMENTAL) && GetDword(m_pHeader, header::kIncrement) != 0) {
     CQVPathString base = GetIncrementBase();
     auto file = base.IsEmpty() ? nullptr
                                : qv::platform::OpenFile(base, OpenMode::kReadExisting, Sharing::kReadWrite);
@@ -131,6 +138,7 @@ BOOL CQVStorage::HeaderCreate() {
   if (!copiedIdentifier && !qv::platform::CreateUuid(m_pHeader + header::kIdentifier)) {
     return Fail(GetLastError());
   }
+  PutQword(m_pHeader, header::kMemberTime, static_cast<ULONGLONG>(qv::platform::CurrentCalendarTime()));
   // A new encrypted member has keys of its own: its salt holds the
   // identifier (an increment's is its base's, so a chain shares one key).
   if (m_bHasPassword) {
@@ -206,7 +214,15 @@ BOOL CQVStorage::OpenArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgr
   // its ".qvnew" files.
   m_bReadMoving = FALSE;
   CQVPathString finalPath = GetArchiveVolumePath(0);
-  m_bReadMoving = qv::platform::FileExists(finalPath + qv::storage::kMovingSuffix) ? TRUE : FALSE;
+  const CQVPathString movingPath = finalPath + qv::storage::kMovingSuffix;
+  const CQVPathString baseFirst = GetArchiveVolumePath(0, 0);
+  m_bReadMoving = qv::platform::FileExists(movingPath) &&
+                          (pInfo->dwIncrementToOpen == 0 ||
+                           qv::storage::MovingIncrementCommitted(
+                               qv::WString(static_cast<const WCHAR*>(movingPath)),
+                               qv::WString(static_cast<const WCHAR*>(baseFirst)), IsExe(m_strExtension)))
+                      ? TRUE
+                      : FALSE;
   CQVPathString path = VolumeFilePath(0);
   auto file = qv::platform::OpenFile(path, OpenMode::kReadWriteExisting, Sharing::kRead);
   if (!file) {

@@ -9,6 +9,7 @@
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
 #include "storage/chain_member.h"
+#include "storage/member_files.h"
 #include "storage/volume_names.h"
 #include "qvbackup/qvstorage.h"
 
@@ -65,7 +66,12 @@ void CQVStorage::ExamineMember(DWORD dwIncrement, const ChainMember* pBase, Chai
   PutDword(m_pHeader, header::kIncrement, dwIncrement);
   const CQVPathString finalPath = GetArchiveVolumePath(0, dwIncrement);
   const qv::WString moving = StagedPath(View(finalPath), VolumeStage::kMoving);
-  m_bReadMoving = qv::platform::FileExists(moving.c_str()) ? TRUE : FALSE;
+  m_bReadMoving = qv::platform::FileExists(moving.c_str()) &&
+                          (dwIncrement == 0 ||
+                           MovingIncrementCommitted(moving, qv::WString(View(GetArchiveVolumePath(0, 0))),
+                                                    IsExe(m_strExtension)))
+                      ? TRUE
+                      : FALSE;
   pMember->path = m_bReadMoving ? CQVPathString(moving.c_str()) : finalPath;
   if (!qv::platform::FileExists(pMember->path)) {
     pMember->state = QVS_MEMBER_MISSING;

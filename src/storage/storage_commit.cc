@@ -115,8 +115,15 @@ BOOL CQVStorage::RecoverArchiveFiles() {
   };
   bool changed = false;
   std::vector<ArchiveFile> files = list();
+  const CQVPathString baseFirst = GetArchiveVolumePath(0, 0);
   for (const ArchiveFile& first : files) {
     if (first.name.stage != VolumeStage::kMoving || first.name.volume > 1) continue;
+    // An increment staged with a new base that never took its place is
+    // left to be removed below.
+    if (first.name.increment != 0 &&
+        !MovingIncrementCommitted(first.path, qv::WString(View(baseFirst)), first.name.exe)) {
+      continue;
+    }
     const bool split = first.name.volume == 1;
     theLog.LogDetail(QVT("Finishing the move into place of %s"), first.path.c_str());
     for (const ArchiveFile& later : files) {
@@ -291,6 +298,13 @@ BOOL CQVStorage::FinishArchive() {
   if (!HeaderWrite() || !SyncVolume()) return abandon(GetError());
   const DWORD volumes = CountStagedVolumes();
   CloseVolume();
+  if (m_bRewriting) {
+    // A member of a rewritten chain waits under its temporary names for
+    // the others (CommitChainRewrite).
+    m_bStaged = FALSE;
+    ++m_dwRewrittenMembers;
+    return Succeed();
+  }
   if (!MoveIntoPlace(volumes)) {
     const DWORD error = GetError();
     m_bStaged = FALSE;

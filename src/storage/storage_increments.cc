@@ -129,6 +129,21 @@ BOOL CQVStorage::SetUserData(ULONGLONG ullUserData) {
   return Succeed();
 }
 
+BOOL CQVStorage::SetMemberTime(LONGLONG llSeconds) {
+  if (!IsOpen() || !m_bStaged) return Fail(ERROR_INVALID_STATE);
+  PutQword(m_pHeader, header::kMemberTime, static_cast<ULONGLONG>(llSeconds));
+  return Succeed();
+}
+
+LONGLONG CQVStorage::GetMemberTime() {
+  if (!IsOpen()) {
+    Fail(ERROR_INVALID_STATE);
+    return 0;
+  }
+  Succeed();
+  return static_cast<LONGLONG>(GetQword(m_pHeader, header::kMemberTime));
+}
+
 ULONGLONG CQVStorage::GetUserData() {
   if (!IsOpen()) {
     Fail(ERROR_INVALID_STATE);

@@ -86,6 +86,7 @@ void CQVStorage::CopyFrom(const CQVStorage& other) {
 // the archive it would have replaced stays.
 CQVStorage::~CQVStorage() {
   if (m_bStaged) AbandonArchive();
+  AbandonChainRewrite();
   CloseVolume();
   for (const void* cursor : m_setBlockSearches) delete static_cast<const ULONGLONG*>(cursor);
   if (m_pHeader != nullptr) std::memset(m_pHeader, 0, QVS_HEADER_SIZE);

@@ -217,6 +217,15 @@ DWORD CQVStorage::GetArchiveBlockSize() {
   return GetDword(m_pHeader, header::kBlockSize);
 }
 
+DWORD CQVStorage::GetArchiveKeySize() {
+  if (m_pHeader == nullptr || m_pHeader[header::kEncryptionType] == 0) return 0;
+  return GetKeySize(m_pHeader[header::kEncryptionType]);
+}
+
+BOOL CQVStorage::IsArchiveCompressed() {
+  return m_pHeader != nullptr && GetDword(m_pHeader, header::kCompression) != 0 ? TRUE : FALSE;
+}
+
 ULONGLONG CQVStorage::GetArchiveSize(DWORD dwSelector) {
   if (!SettleQueue()) return QVS_INVALID_OFFSET;
   DWORD increment = GetDword(m_pHeader, header::kIncrement);

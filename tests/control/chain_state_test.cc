@@ -30,7 +30,9 @@ class ChainStateArchive : public ::testing::TestWithParam<bool> {
     CQVBackupControl control;
     ASSERT_TRUE(control.BeginBackup(desc_.get())) << GetLastError();
     for (const fs::path& file : files) EXPECT_TRUE(control.AddFileToArchive(DrivePathOf(file).c_str()));
-    if (kept != nullptr) ASSERT_TRUE(control.SetKeptEntries(kept->data(), static_cast<DWORD>(kept->size())));
+    if (kept != nullptr) {
+      ASSERT_TRUE(control.SetKeptEntries(kept->data(), static_cast<DWORD>(kept->size())));
+    }
     ASSERT_TRUE(control.EndBackup()) << GetLastError();
   }
   // Loads member `member`'s index into `control`.
