@@ -116,7 +116,7 @@ void MemberCheck::CheckHeader(Identifier* baseIdentifier) {
                             header_ + header::kKeyIdentifierCopy)
               : !AllZero(header_, header::kKeyIdentifierCopy, header::kIdentifierSize)) {
     Error(Widen("its header's copy of the identifier (bytes ") + Number(header::kKeyIdentifierCopy) + Widen(" to ") +
-          Number(header::kReserved3 - 1) + Widen(") does not match it"));
+          Number(header::kMemberTime - 1) + Widen(") does not match it"));
   }
   const ULONGLONG closing = Qword(header_, header::kUserData);
   if (closing < start_ || closing >= endOfData_) {

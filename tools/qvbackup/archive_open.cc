@@ -150,7 +150,9 @@ WString ArchiveOpener::missingVolume() const {
   return location_.typed.substr(0, slash) + name;
 }
 
-ChainVerdict ArchiveOpener::JudgeMembers() {
+ChainVerdict ArchiveOpener::JudgeMembers() { return JudgeChain(Members()); }
+
+QVS_ARCHIVE_INFO ArchiveOpener::Description() const {
   QVS_ARCHIVE_INFO info = {};
   info.dwSize = sizeof(info);
   info.pszFolder = location_.folder.c_str();
@@ -159,7 +161,7 @@ ChainVerdict ArchiveOpener::JudgeMembers() {
   info.dwCompression = 1;
   info.dwBlockSize = QVS_DEFAULT_BLOCK_SIZE;
   info.ullVolumeSize = location_.split ? kSplitNamingHint : QVS_NO_VOLUME_LIMIT;
-  return JudgeChain(InspectMembers(info));
+  return info;
 }
 
 DWORD ArchiveOpener::MembersToRead(const ChainVerdict& verdict) { return verdict.usable == 0 ? 1 : verdict.usable; }

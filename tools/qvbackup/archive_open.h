@@ -53,6 +53,13 @@ class ArchiveOpener {
   static DWORD MembersToRead(const ChainVerdict& verdict);
 
   const ArchiveLocation& location() const { return location_; }
+  // The description of the archive's chain (no password): for InspectChain
+  // and for writing members of the same form.
+  QVS_ARCHIVE_INFO Description() const;
+  // What each member of the chain is on disk, the base first.
+  std::vector<MemberState> Members() const { return InspectMembers(Description()); }
+  // The password members were opened with (empty: none was needed).
+  const WString& password() const { return password_; }
   DWORD error() const { return error_; }
   const WString& reason() const { return reason_; }
   // What was said of members whose header is damaged though the password

@@ -17,6 +17,8 @@ int RunVerify(const std::vector<WString>& arguments);
 int RunScan(const std::vector<WString>& arguments);
 int RunCount(const std::vector<WString>& arguments);
 int RunLst(const std::vector<WString>& arguments);
+int RunMembers(const std::vector<WString>& arguments);
+int RunMerge(const std::vector<WString>& arguments);
 
 }  // namespace qvtool
 

@@ -15,6 +15,8 @@ const char kUsage[] =
     "  backup SOURCE... --to DIR --name NAME   save folders and files into an archive\n"
     "  restore ARCHIVE --to DIR                 recreate an archive's files below DIR\n"
     "  list ARCHIVE                             one line per saved file\n"
+    "  members ARCHIVE                          the members of a chain: dates, sizes, states\n"
+    "  merge ARCHIVE --keep N                   fold a chain's oldest members into its base\n"
     "  verify ARCHIVE                           read and check every block of an archive\n"
     "  scan PATH|DRIVE:\\                        index a folder or a volume and summarise it\n"
     "  count                                    files and bytes per category\n"
@@ -54,6 +56,8 @@ int RunCommand(const std::vector<WString>& arguments) {
   if (command == Widen("scan")) return RunScan(rest);
   if (command == Widen("count")) return RunCount(rest);
   if (command == Widen("lst")) return RunLst(rest);
+  if (command == Widen("members")) return RunMembers(rest);
+  if (command == Widen("merge")) return RunMerge(rest);
   if (command == Widen("--help") || command == Widen("-h") || command == Widen("help")) return ShowUsage(kUsage);
   if (command == Widen("--version")) {
     if (AnswersInJson()) {
