@@ -389,3 +389,62 @@ TEST(EntryStoreTest, LargeFoldersAnswerAsTheChildListDoes) {
 
 }  // namespace
 }  // namespace qvtest
+
+namespace qvtest {
+namespace {
+
+// Children added one name at a time, as an index copied from another is
+// built: any path length, the record's data, the existing child found.
+TEST(EntryStoreTest, ChildrenAddedByNameTakeTheRecordAndFindExistingOnes) {
+  CQVFileArray index;
+  QVFA_FILEINFO info = {};
+  info.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+  info.ullReference = 0x77;  // an index of the source: never a volume reference here
+  const DWORD drive = index.AddChild(0, QVT("C:"), &info);
+  ASSERT_NE(drive, 0u);
+  // Deeper than a record's 260 units of path allow.
+  DWORD parent = drive;
+  const std::basic_string<WCHAR> name(200, u'n');
+  for (int level = 0; level < 5; ++level) {
+    parent = index.AddChild(parent, name.c_str(), &info);
+    ASSERT_NE(parent, 0u) << level;
+  }
+  QVFA_FILEINFO file = {};
+  file.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+  file.ullSize = 4321;
+  file.ftLastWriteTime.dwLowDateTime = 99;
+  const DWORD leaf = index.AddChild(parent, QVT("leaf.txt"), &file, 0, 3, "abc");
+  ASSERT_NE(leaf, 0u);
+  EXPECT_EQ(index.GetPathName(leaf).GetLength(), 2 + 5 * 201 + 9);
+  QVFA_FILEINFO back = {};
+  ASSERT_TRUE(index.GetFileInfo(leaf, &back));
+  EXPECT_EQ(back.ullSize, 4321u);
+  EXPECT_EQ(back.ftLastWriteTime.dwLowDateTime, 99u);
+  EXPECT_EQ(back.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  DWORD size = 0;
+  const BYTE* data = static_cast<const BYTE*>(index.GetUserData(leaf, &size));
+  ASSERT_EQ(size, 3u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), 3), "abc");
+  // Again: the same entry, without a second one; with a clone flag, a clone.
+  EXPECT_EQ(index.AddChild(parent, QVT("leaf.txt"), &file), leaf);
+  EXPECT_EQ(index.AddChild(parent, QVT("LEAF.TXT"), &file), leaf);
+  EXPECT_NE(index.AddChild(parent, QVT("LEAF.TXT"), &file, QVFA_ADD_EXACT_CASE), leaf);
+  const DWORD clone = index.AddChild(parent, QVT("leaf.txt"), &file, QVFA_ADD_CLONE);
+  EXPECT_NE(clone, leaf);
+  EXPECT_NE(clone, 0u);
+  // Refused: no name, a separator, no record, a parent that is no entry.
+  EXPECT_EQ(index.AddChild(parent, QVT(""), &file), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_EQ(index.AddChild(parent, QVT("a\\b"), &file), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_EQ(index.AddChild(parent, QVT("x"), nullptr), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(index.AddChild(leaf + 1, QVT("x"), &file), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  const std::basic_string<WCHAR> tooLong(1100, u'x');
+  EXPECT_EQ(index.AddChild(parent, tooLong.c_str(), &file), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+}
+
+}  // namespace
+}  // namespace qvtest
