@@ -418,9 +418,13 @@ TEST(EntryStoreTest, ChildrenAddedByNameTakeTheRecordAndFindExistingOnes) {
   EXPECT_EQ(index.GetPathName(leaf).GetLength(), 2 + 5 * 201 + 9);
   QVFA_FILEINFO back = {};
   ASSERT_TRUE(index.GetFileInfo(leaf, &back));
-  EXPECT_EQ(back.ullSize, 4321u);
-  EXPECT_EQ(back.ftLastWriteTime.dwLowDateTime, 99u);
-  EXPECT_EQ(back.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  // The record is packed: its fields are read by value.
+  const ULONGLONG backSize = back.ullSize;
+  const DWORD backTime = back.ftLastWriteTime.dwLowDateTime;
+  const DWORD backAttributes = back.dwFileAttributes;
+  EXPECT_EQ(backSize, 4321u);
+  EXPECT_EQ(backTime, 99u);
+  EXPECT_EQ(backAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
   DWORD size = 0;
   const BYTE* data = static_cast<const BYTE*>(index.GetUserData(leaf, &size));
   ASSERT_EQ(size, 3u);
