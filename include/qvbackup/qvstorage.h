@@ -201,7 +201,12 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   // increments are staged as ".qvnew" first and the base last, and from
   // the base's rename on the new chain is the archive's (a run that dies
   // before leaves the old chain as it was; the next run, or the reader,
-  // finishes the move); the old chain's files are removed after.
+  // finishes the move); the old chain's files are removed after. Once the
+  // commit is made CommitChainRewrite succeeds: what cannot be moved or
+  // removed then (a file held open elsewhere) is left to the next run, and
+  // the chain reads as the new one meanwhile. FALSE only before the commit,
+  // with everything staged removed. The old chain's files must not be held
+  // open by this process (Windows renames no file over an open one).
   // AbandonChainRewrite (also the object's end) removes what was written.
   // ERROR_INVALID_STATE out of order or without the lock.
   BOOL BeginChainRewrite();

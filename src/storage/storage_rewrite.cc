@@ -118,10 +118,16 @@ BOOL CQVStorage::CommitChainRewrite() {
                    static_cast<int>(members));
   m_bRewriting = FALSE;
   m_vRemoved.clear();
-  // Committed: the moves to the final names and the removal of the old
-  // chain are what a next run would finish.
-  if (!qv::platform::SyncFolder(m_strFolder)) return Fail(GetLastError());
-  return RecoverArchiveFiles() ? Succeed() : FALSE;
+  // Committed: readers take the new chain from here on. The moves to the
+  // final names and the removal of the old chain are what a next run
+  // finishes when they cannot be made now (a file another program holds
+  // open on Windows): they do not fail the commit.
+  if (!qv::platform::SyncFolder(m_strFolder) || !RecoverArchiveFiles()) {
+    theLog.LogError(QVT("The rewritten chain of %s is in place but not yet under its final names (error %d): "
+                        "the next run finishes it"),
+                    m_strName.GetString(), static_cast<int>(GetLastError()));
+  }
+  return Succeed();
 }
 
 BOOL CQVStorage::AbandonChainRewrite() {

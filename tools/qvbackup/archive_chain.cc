@@ -22,6 +22,14 @@ bool ArchiveChain::OpenBase() {
   return true;
 }
 
+void ArchiveChain::CloseAll() {
+  for (DWORD member = 0; member < controls_.size(); ++member) {
+    if (opened_[member]) controls_[member]->GetStorage().AbandonArchive();
+    opened_[member] = false;
+    loaded_[member] = false;
+  }
+}
+
 bool ArchiveChain::Load(DWORD member) {
   if (loaded_[member]) return true;
   CQVBackupControl& control = *controls_[member];

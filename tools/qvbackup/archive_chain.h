@@ -36,6 +36,10 @@ class ArchiveChain {
   void NoteStateLost(DWORD member) { stateLost_.push_back(member); }
   const std::vector<DWORD>& stateLost() const { return stateLost_; }
 
+  // Closes every member's files, as read (nothing is written to them):
+  // before the chain's files are replaced. Members cannot be used after.
+  void CloseAll();
+
   DWORD error() const { return error_; }
   const WString& reason() const { return reason_; }
   // What OpenBase found of the chain on disk.

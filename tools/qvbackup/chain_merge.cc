@@ -136,6 +136,9 @@ MergeOutcome MergeChain(ArchiveChain& chain, const MergePlan& plan, QVS_ARCHIVE_
     storage.AbandonChainRewrite();
     return outcome;
   }
+  // The old members are closed first: on Windows no file is renamed over
+  // one that is open.
+  chain.CloseAll();
   if (!storage.CommitChainRewrite()) {
     const DWORD error = storage.GetError();
     storage.AbandonChainRewrite();
