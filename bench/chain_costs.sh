@@ -3,7 +3,8 @@
 # the built qvbackup (build/default/bin/qvbackup): the full backup; an
 # increment of the unchanged corpus (which writes nothing) and one of a few
 # changed files; one file restored from the chain by a PATTERN, against the
-# whole chain restored; then `list` (and `members`, where the program has
+# whole chain restored; the merge of that chain into one base; then `list`
+# (and `members`, where the program has
 # it) of an archive of 100,000 small files, against listing their source
 # with find and ls -R. Each figure is given with its baseline of the same
 # run as a ratio, seconds until the program exits (medians of RUNS for the
@@ -96,7 +97,14 @@ cmp "$base_file" "$work/one/base/Kelvar_C$base_file" && cmp "${notes[0]}" "$work
 [[ $(find "$work/one/base" -type f | wc -l) == 1 ]] || { echo "chain costs: a one-file restore brought more" >&2; exit 1; }
 timed "$work/whole" "$qvbackup" restore "$work/arch/chain.QVA" --to "$work/whole-tree" --quiet
 diff -r -q "$corpus" "$work/whole-tree/Kelvar_C$corpus" > /dev/null || { echo "chain costs: the chain restored other bytes" >&2; exit 1; }
-rm -rf "$work/whole-tree" "$work/one" "$work/arch"
+rm -rf "$work/whole-tree" "$work/one"
+# The two members folded into one base: every block read, checked and
+# written again. The chain lists as before.
+"$qvbackup" list "$work/arch/chain.QVA" > "$work/list_before"
+timed "$work/merge" "$qvbackup" merge "$work/arch/chain.QVA" --keep 0
+[[ ! -e $work/arch/chain.I1.QVA ]] && cmp -s "$work/list_before" <("$qvbackup" list "$work/arch/chain.QVA") ||
+  { echo "chain costs: the merged chain is not the chain it replaced" >&2; exit 1; }
+rm -rf "$work/arch"
 put_back
 [[ -n ${1:-} ]] || rm -rf "$corpus"
 
@@ -148,6 +156,7 @@ full=$(median "$work/full")
     "whole chain restored" "$(median "$work/whole")"
   row "one file of the increment restored by PATTERN" "$(median "$work/one_incr")" 0.2 \
     "whole chain restored" "$(median "$work/whole")"
+  row "merge of the 2-member chain into one base" "$(median "$work/merge")" - "full backup" "$full"
   row "full backup of 100,000 files" "$(median "$work/many_backup")" - "full backup of the corpus" "$full"
   row "\`list\` of its archive" "$(median "$work/list")" 1 "find \\| wc -l" "$(median "$work/find")"
   row "\`list --json\` of it" "$(median "$work/list_json")" - "find \\| wc -l" "$(median "$work/find")"

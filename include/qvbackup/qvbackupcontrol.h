@@ -343,6 +343,8 @@ class QVBACKUP_API CQVBackupControl {
     bool bSaved;
     bool bRecordQueued;
     bool bChanged;  // saved as read while it changed
+    bool bCopied = false;  // copied from another member (CopySavedItem): its flags as they were
+    WORD wFlags = 0;
   };
 
   ULONGLONG m_ullTotalBytes;

@@ -261,7 +261,8 @@ void CQVBackupControl::ApplyWrittenOffsets(bool bAll) {
       PutQword(userData, userdata::kFileBytes, oldest.ullFileBytes);
       PutQword(userData, userdata::kRecordOffset, oldest.ullRecordOffset);
       PutWord(userData, userdata::kFlags,
-              userdata::kChangesMarked | (oldest.bChanged ? userdata::kChangedWhileRead : WORD{0}));
+              oldest.bCopied ? oldest.wFlags
+                             : userdata::kChangesMarked | (oldest.bChanged ? userdata::kChangedWhileRead : WORD{0}));
       m_qvfa.SetUserData(oldest.dwEntry, userData);
     }
     m_dqSavedEntries.pop_front();

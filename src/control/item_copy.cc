@@ -168,6 +168,7 @@ DWORD CQVBackupControl::CopySavedItem(CQVBackupControl& source, DWORD dwEntry) {
     // What was written for it stays in the stream, its entry deleted.
     m_dwCurrentEntry = entry;
     MarkAbandoned(error);
+    ApplyWrittenOffsets(false);
     m_qvfa.DeleteItem(entry, QVFA_DEL_IFEMPTY);
     SetLastError(error);
     return DWORD{0};
@@ -177,13 +178,18 @@ DWORD CQVBackupControl::CopySavedItem(CQVBackupControl& source, DWORD dwEntry) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return 0;
   }
-  ULONGLONG newOffset = QVS_INVALID_OFFSET;
-  if (!m_qvStorage.CreateBlock(ownRecord.data(), static_cast<DWORD>(ownRecord.size()), 0, &newOffset,
+  // With worker threads the record's offset is known once it is written:
+  // the entry gets its user data then, as a file backed up does.
+  m_dqSavedEntries.push_back({entry, ownFileBytes, QVS_INVALID_OFFSET, false, false, false, true, flags});
+  SavedEntry& queued = m_dqSavedEntries.back();
+  if (!m_qvStorage.CreateBlock(ownRecord.data(), static_cast<DWORD>(ownRecord.size()), 0, &queued.ullRecordOffset,
                                kBlockKindData)) {
+    ApplyWrittenOffsets(false);
     m_qvfa.DeleteItem(entry, QVFA_DEL_IFEMPTY);
     SetLastError(m_qvStorage.GetError());
     return 0;
   }
+  queued.bRecordQueued = true;
   // The content: the data blocks after the record, whole, as they were.
   ULONGLONG copied = 0;
   while (copied < contentBytes) {
@@ -198,13 +204,8 @@ DWORD CQVBackupControl::CopySavedItem(CQVBackupControl& source, DWORD dwEntry) {
     copied += block.length();
     m_ullDoneBytes += block.length();
   }
-  // With worker threads the record's offset is known once it is written.
-  if (newOffset == QVS_INVALID_OFFSET && !m_qvStorage.FlushBlocks()) return fail(m_qvStorage.GetError());
-  BYTE ownData[userdata::kSize] = {};
-  PutQword(ownData, userdata::kFileBytes, ownFileBytes);
-  PutQword(ownData, userdata::kRecordOffset, newOffset);
-  PutWord(ownData, userdata::kFlags, flags);
-  m_qvfa.SetUserData(entry, ownData);
+  m_dqSavedEntries.back().bSaved = true;
+  ApplyWrittenOffsets(false);
   if (saved != nullptr) state.table[entry] = {saved->item, 0};
   state.copied[{&source, dwEntry}] = entry;
   if (contentEntry != dwEntry) state.copied.emplace(std::make_pair(&source, contentEntry), entry);

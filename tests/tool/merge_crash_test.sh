@@ -4,8 +4,8 @@
 # time, never a mix; and the next merge ends with the merged chain and
 # nothing else in the folder. Kills at every rename, removal and sync the
 # merge makes below the archive folder, and at writes spread over all of
-# them (crash_shim.c counts the calls; a merge makes the same calls every
-# time). Two cases: a chain in one volume per member, and an encrypted one
+# them (crash_shim.c counts the calls; a merge with --threads 1 makes the
+# same calls every time). Two cases: a chain in one volume per member, and an encrypted one
 # split into volumes.
 #   merge_crash_test.sh QVBACKUP
 source "$(dirname "$0")/common.sh"
@@ -51,7 +51,7 @@ run_case() {
   # A whole run, counted.
   env LD_PRELOAD="$preload" QV_CRASH_DIR="$arch" QV_CRASH_COUNT="$root/counts" \
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
-    "$qvbackup" merge "$arch/$first" --keep 2 "${pw[@]}" > /dev/null || fail "$name: the counted merge failed"
+    "$qvbackup" merge "$arch/$first" --keep 2 --threads 1 "${pw[@]}" > /dev/null || fail "$name: the counted merge failed"
   [[ $(states "${pw[@]}") == "$new" ]] || fail "$name: the merged chain does not read as expected"
   local op total at points killed=0 fresh=0 merged=0
   for op in rename unlink sync write; do
@@ -68,7 +68,7 @@ run_case() {
       # (Braced, so that the shell's word of the kill goes with the rest.)
       { env LD_PRELOAD="$preload" QV_CRASH_DIR="$arch" QV_CRASH_OP="$op" QV_CRASH_AT="$at" \
         ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
-        "$qvbackup" merge "$arch/$first" --keep 2 "${pw[@]}"; } > "$root/run.out" 2> "$root/run.err"
+        "$qvbackup" merge "$arch/$first" --keep 2 --threads 1 "${pw[@]}"; } > "$root/run.out" 2> "$root/run.err"
       code=$?
       set -e
       [[ $code == 137 ]] || fail "$name: $op $at of $total: the merge was not killed (exit $code): $(cat "$root/run.err")"
@@ -85,7 +85,7 @@ $now
 --- files: $(ls -A "$arch")"
       fi
       # The next merge ends it, whatever was left.
-      "$qvbackup" merge "$arch/$first" --keep 2 "${pw[@]}" > "$root/run.out" 2> "$root/run.err" ||
+      "$qvbackup" merge "$arch/$first" --keep 2 --threads 1 "${pw[@]}" > "$root/run.out" 2> "$root/run.err" ||
         fail "$name: the merge after a kill at $op $at failed: $(cat "$root/run.err")"
       [[ $(states "${pw[@]}") == "$new" ]] || fail "$name: after a kill at $op $at and a new merge the chain is not the merged one"
       leftovers=$(ls -A "$arch" | grep -vE '^home\.(I[12]\.)?([0-9]+\.)?QVA$' || true)

@@ -1,5 +1,6 @@
 // qvbackup merge: shortens a chain to its base and N increments.
 #include <algorithm>
+#include <thread>
 
 #include "archive_command.h"
 #include "chain_merge.h"
@@ -29,6 +30,8 @@ const char kUsage[] =
     "Self-extracting archives are not merged.\n"
     "\n"
     "  --keep N        the increments to keep (0: one base holding the newest state)\n"
+    "  --threads N     threads that compress and encrypt, 1 to 64 (default: one\n"
+    "                  per processor core)\n"
     "  --json          {\"members\", \"kept\", \"base_items\", \"copied_bytes\", \"removed\"}\n"
     "  --password-file F, --password-env VAR   the password of an encrypted archive\n"
     "  --drive L=ROOT[,DEVICE]                 map a drive letter first\n";
@@ -48,8 +51,13 @@ int Busy(const WString& typed, CQVStorage& storage) {
 
 int RunMerge(const std::vector<WString>& arguments) {
   ArchiveCommandLine line;
-  const int status = ReadArchiveCommandLine("merge", kUsage, arguments, {{"keep", true, false}}, &line);
+  const int status =
+      ReadArchiveCommandLine("merge", kUsage, arguments, {{"keep", true, false}, {"threads", true, false}}, &line);
   if (status >= 0) return status;
+  ULONGLONG threads = std::clamp<ULONGLONG>(std::thread::hardware_concurrency(), 1, 64);
+  if (line.options.Has("threads") && !ParseNumber(line.options.Value("threads"), 1, 64, &threads)) {
+    return UsageError("merge", Widen("--threads takes 1 to 64, not '") + line.options.Value("threads") + Widen("'"));
+  }
   ULONGLONG keep = 0;
   if (!line.options.Has("keep")) return UsageError("merge", Widen("--keep N is needed: the increments to keep"));
   if (!ParseNumber(line.options.Value("keep"), 0, 0xFFFF, &keep)) {
@@ -64,6 +72,7 @@ int RunMerge(const std::vector<WString>& arguments) {
   // The lock first: no other run may add a member between the reading of
   // the chain and its replacement.
   CQVBackupControl writer;
+  writer.SetWorkerThreads(static_cast<DWORD>(threads));
   if (!writer.GetStorage().LockArchive(&info)) return Busy(typed, writer.GetStorage());
   if (!writer.GetStorage().ClearLeftovers(&info)) {
     return Fail(Widen("merge: what a stopped run left of ") + typed + Widen(" cannot be cleared"),
