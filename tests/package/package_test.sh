@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The installed package as a host and a user meet it: cmake --install into
+# a prefix, the prefix moved elsewhere, then a C++ host built against it
+# with find_package and with pkg-config (its headers need nothing but the
+# package gives), each saving and restoring a file; and the installed
+# qvbackup run from another folder, finding its library and GpExt.xml.
+#   package_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1
+source_dir=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "package test: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$work/first" > "$work/install.log" 2>&1 || fail "install: $(cat "$work/install.log")"
+mv "$work/first" "$work/prefix"
+prefix=$work/prefix
+for f in bin/qvbackup bin/GpExt.xml include/qvbackup/qvbackupcontrol.h lib/pkgconfig/qvbackupengine.pc \
+  lib/cmake/QVBackupEngine/QVBackupEngineConfig.cmake lib/cmake/QVBackupEngine/QVBackupEngineConfigVersion.cmake; do
+  [[ -e $prefix/$f ]] || fail "not installed: $f ($(cd "$prefix" && find . | sort | tr '\n' ' '))"
+done
+ls "$prefix"/lib/libQVBackupEngine.so.* > /dev/null 2>&1 || fail "no shared library installed"
+
+mkdir -p "$work/src" "$work/arch" "$work/back"
+head -c 100000 /dev/urandom > "$work/src/data.bin"
+
+# find_package, with no language standard asked for: the package brings C++20.
+cmake -S "$source_dir/tests/package/consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_BUILD_TYPE=Release > "$work/configure.log" 2>&1 || fail "find_package: $(cat "$work/configure.log")"
+cmake --build "$work/cmake-build" > "$work/build.log" 2>&1 || fail "the find_package build: $(cat "$work/build.log")"
+env -u LD_LIBRARY_PATH "$work/cmake-build/qv_consumer" "$work/src/data.bin" "$work/arch" "$work/back" \
+  > "$work/run.log" 2>&1 || fail "the find_package host: $(cat "$work/run.log")"
+
+# pkg-config.
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+libdir=$(pkg-config --variable=libdir qvbackupengine)
+[[ $(cd "$libdir" && pwd -P) == $(cd "$prefix/lib" && pwd -P) ]] || fail "pkg-config's libdir $libdir is not the moved prefix's"
+rm -rf "$work/arch" "$work/back" && mkdir -p "$work/arch" "$work/back"
+# shellcheck disable=SC2046
+g++ -std=c++20 -o "$work/pc_consumer" "$source_dir/tests/package/consumer/consumer.cc" \
+  $(pkg-config --cflags --libs qvbackupengine) -Wl,-rpath,"$libdir" 2> "$work/pc.log" || fail "the pkg-config build: $(cat "$work/pc.log")"
+env -u LD_LIBRARY_PATH "$work/pc_consumer" "$work/src/data.bin" "$work/arch" "$work/back" > "$work/run.log" 2>&1 ||
+  fail "the pkg-config host: $(cat "$work/run.log")"
+
+# The installed program, from another folder, after the move.
+mkdir -p "$work/elsewhere" && cd "$work/elsewhere"
+printf 'a picture\n' > "$work/src/photo.jpg"
+env -u LD_LIBRARY_PATH "$prefix/bin/qvbackup" backup "$work/src" --to "$work/arch" --name installed --quiet > /dev/null ||
+  fail "the installed qvbackup cannot back up"
+env -u LD_LIBRARY_PATH "$prefix/bin/qvbackup" restore "$work/arch/installed.QVA" --to "$work/r" --quiet > /dev/null ||
+  fail "the installed qvbackup cannot restore"
+diff -r "$work/src" "$work/r/Kelvar_C$work/src" || fail "the installed qvbackup restored other files"
+env -u LD_LIBRARY_PATH "$prefix/bin/qvbackup" count --base "$work/src" --json > "$work/count.json" || fail "count"
+python3 -c "import json,sys; r=json.load(open(sys.argv[1])); p=[c for c in r['categories'] if c['name']=='Pictures']; assert p and p[0]['files']==1, r" \
+  "$work/count.json" || fail "the installed qvbackup does not read GpExt.xml: $(cat "$work/count.json")"
+echo "package: all checks passed"

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The installed Windows package: the DLL, its import library, qvbackup.exe
+# and qvsfx.exe side by side, their debug information apart (none left in
+# the DLL), and the installed qvbackup.exe backing up and restoring under
+# Wine from another folder.
+#   windows_package_test.sh BUILD_DIR WINE OBJDUMP
+set -euo pipefail
+export WINEDEBUG=-all
+build=$1
+wine=$2
+objdump=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "windows package test: $*" >&2; exit 1; }
+windows() { printf 'Z:%s' "${1//\//\\}"; }
+
+cmake --install "$build" --prefix "$work/prefix" > "$work/install.log" 2>&1 || fail "install: $(cat "$work/install.log")"
+bin=$work/prefix/bin
+for f in bin/QVBackupEngine.dll bin/qvbackup.exe bin/qvsfx.exe bin/GpExt.xml bin/QVBackupEngine.dll.debug \
+  lib/libQVBackupEngine.dll.a lib/cmake/QVBackupEngine/QVBackupEngineConfig.cmake include/qvbackup/qvstorage.h; do
+  [[ -e $work/prefix/$f ]] || fail "not installed: $f ($(cd "$work/prefix" && find . -type f | sort | tr '\n' ' '))"
+done
+"$objdump" -h "$bin/QVBackupEngine.dll" > "$work/sections"
+! grep -q '\.debug_info' "$work/sections" || fail "the installed DLL still carries its debug information"
+grep -q '\.gnu_debuglink' "$work/sections" || fail "the installed DLL does not name its debug file"
+(($(stat -c %s "$bin/QVBackupEngine.dll") < $(stat -c %s "$bin/QVBackupEngine.dll.debug"))) ||
+  fail "the DLL is not smaller than its debug information"
+
+mkdir -p "$work/src/docs" "$work/arch" "$work/elsewhere"
+head -c 50000 /dev/urandom > "$work/src/docs/data.bin"
+printf 'text\n' > "$work/src/a.txt"
+cd "$work/elsewhere"
+"$wine" "$bin/qvbackup.exe" backup "$(windows "$work/src")" --to "$(windows "$work/arch")" --name win --quiet \
+  < /dev/null > "$work/out" 2>&1 || fail "the installed qvbackup.exe cannot back up: $(cat "$work/out")"
+"$wine" "$bin/qvbackup.exe" restore "$(windows "$work/arch/win.QVA")" --to "$(windows "$work/back")" --quiet \
+  < /dev/null > "$work/out" 2>&1 || fail "the installed qvbackup.exe cannot restore: $(cat "$work/out")"
+restored=$(find "$work/back" -name data.bin | head -n 1)
+[[ -n $restored ]] && cmp -s "$restored" "$work/src/docs/data.bin" || fail "restored: $(cd "$work/back" && find . -type f)"
+echo "windows package: all checks passed"
