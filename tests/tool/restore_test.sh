@@ -115,4 +115,10 @@ status 2 "$qvbackup" restore "$work/arch/plain.QVA" --to "$work/r4" --frobnicate
 status 2 "$qvbackup" restore "$work/arch/plain.QVA" --to
 status 0 "$qvbackup" restore --help
 grep -qF "usage: qvbackup restore ARCHIVE (--to DIR | --original) [PATTERN...]" "$work/out.txt" || fail "help"
+# One file of one byte: the summary counts it in the singular.
+mkdir -p "$work/one"
+printf 'x' > "$work/one/x.txt"
+"$qvbackup" backup "$work/one" --to "$work/arch" --name onebyte --quiet > /dev/null
+"$qvbackup" restore "$work/arch/onebyte.QVA" --to "$work/r5" --quiet > "$work/out.txt"
+grep -q "^restored 1 file (1 byte) from " "$work/out.txt" || fail "one byte restored: $(cat "$work/out.txt")"
 echo "restore: all checks passed"

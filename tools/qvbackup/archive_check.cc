@@ -253,7 +253,7 @@ void MemberCheck::CheckStreamLength() {
   if (length == QVS_INVALID_OFFSET) {
     Error(Widen("its last volume cannot be measured: ") + ArchiveErrorText(storage_.GetError()));
   } else if (length != endOfData_) {
-    Error(Widen("its volume files hold ") + Number(length) + Widen(" bytes of its stream, its header says ") +
+    Error(Widen("its volume files hold ") + Counted(length, "byte") + Widen(" of its stream, its header says ") +
           Number(endOfData_));
   }
 }
@@ -308,7 +308,7 @@ WString MemberCheck::CheckFile(const SavedFile& file) {
   FileRecord expected;
   expected.name = static_cast<LPCWSTR>(control_.GetIndex().GetFileName(file.entry));
   if (file.fileBytes < expected.RecordBytes()) {
-    return Widen("its saved length (") + Number(file.fileBytes) + Widen(" bytes) cannot hold its records");
+    return Widen("its saved length (") + Counted(file.fileBytes, "byte") + Widen(") cannot hold its records");
   }
   const WString chain = CheckChain(recordBlock, file.fileBytes - expected.RecordBytes());
   const WalkedBlock& block = walk_.blocks()[recordBlock];
@@ -354,7 +354,7 @@ WString MemberCheck::CheckChain(std::size_t recordBlock, ULONGLONG content) {
     found += next.dataLength;
   }
   if (found != content) {
-    return Widen("its data blocks hold ") + Number(found) + Widen(" bytes where ") + Number(content) +
+    return Widen("its data blocks hold ") + Counted(found, "byte") + Widen(" where ") + Number(content) +
            Widen(" are expected");
   }
   return WString();

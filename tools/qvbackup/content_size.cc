@@ -18,7 +18,7 @@ constexpr DWORD kLengthAt = 8;
 
 WString PlainContentProblem(ULONGLONG size, ULONGLONG contentBytes, bool lengthMayDiffer) {
   if (size == contentBytes || lengthMayDiffer) return WString();
-  return Widen("its index gives it ") + Number(size) + Widen(" bytes, its data holds ") + Number(contentBytes);
+  return Widen("its index gives it ") + Counted(size, "byte") + Widen(", its data holds ") + Number(contentBytes);
 }
 
 void RunLayout::Feed(const BYTE* data, DWORD length) {

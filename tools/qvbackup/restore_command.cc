@@ -217,7 +217,7 @@ void AnswerInText(const ArchiveCommandLine& line, const Request& request, DWORD 
   text += Widen("restored ") + Number(outcome.files) + Widen(outcome.files == 1 ? " file" : " files");
   if (outcome.folders != 0) text += Widen(", ") + Number(outcome.folders) + Widen(outcome.folders == 1 ? " empty folder" : " empty folders");
   if (outcome.links != 0) text += Widen(", ") + Number(outcome.links) + Widen(outcome.links == 1 ? " link" : " links");
-  text += Widen(" (") + Number(outcome.bytes) + Widen(" bytes) from ") + line.location.typed;
+  text += Widen(" (") + Counted(outcome.bytes, "byte") + Widen(") from ") + line.location.typed;
   if (members > 1) text += Widen(" (") + Number(members) + Widen(" members)");
   text += (request.target.empty() ? Widen(" to ") : Widen(" below ")) + request.where + Widen("\n");
   if (!outcome.leftAlone.empty()) text += Number(outcome.leftAlone.size()) + Widen(" left alone\n");
@@ -282,7 +282,7 @@ bool RoomFor(ArchiveChain& chain, const std::vector<SavedFile>& view, DWORD mode
     if (!FreeSpaceOf(folder, &freeBytes)) continue;  // unknown: the writes will tell
     if (need.Total() <= freeBytes) continue;
     FailBecause(request.target.empty() ? folder : request.target,
-                Widen("not enough free space: the restore needs ") + Number(need.Total()) + Widen(" bytes, ") +
+                Widen("not enough free space: the restore needs ") + Counted(need.Total(), "byte") + Widen(", ") +
                     Number(freeBytes) + Widen(" are free; nothing was restored"),
                 ERROR_DISK_FULL);
     return false;
