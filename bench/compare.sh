@@ -3,7 +3,8 @@
 # the tools people would pick instead, in one run on this machine: MB/s of
 # the backup, CPU seconds, output/input ratio, peak memory, restore MB/s,
 # each restore checked byte for byte; medians of several runs; the figures
-# also as ratios against tar | gzip -6. Writes the table to bench/RESULTS.md.
+# also as ratios against tar | gzip -6. Writes the table at the head of
+# bench/RESULTS.md, keeping the sections of the other benchmarks after it.
 #   bench/compare.sh [SIZE] [RUNS]    SIZE as make_corpus.py takes it (default 1G), RUNS default 3
 #   (QV_BENCH_BUILD=DIR builds qvbackup there instead of build/bench)
 set -euo pipefail
@@ -129,4 +130,15 @@ base_bytes=$(median < "$work/bytes.3")
     "$(echo "scale=6; ($(column_of "$work/backup.1" 1) / $one - 1) * 100" | bc)"
   printf "Restore (one-thread archive) vs gzip -dc | tar -x: %.2fx.\n" \
     "$(echo "scale=6; $(column_of "$work/restore.3" 1) / $(column_of "$work/restore.0" 1)" | bc)"
-} | tee bench/RESULTS.md
+} > "$work/table.md"
+# The table takes the place of the one before it; the sections other
+# benchmarks keep after it (from the first "## " heading on) stay.
+{
+  cat "$work/table.md"
+  if [[ -f bench/RESULTS.md ]] && grep -q '^## ' bench/RESULTS.md; then
+    echo
+    sed -n '/^## /,$p' bench/RESULTS.md
+  fi
+} > "$work/results.md"
+mv "$work/results.md" bench/RESULTS.md
+cat "$work/table.md"
