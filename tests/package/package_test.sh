@@ -2,7 +2,8 @@
 # The installed package as a host and a user meet it: cmake --install into
 # a prefix, the prefix moved elsewhere, then a C++ host built against it
 # with find_package and with pkg-config (its headers need nothing but the
-# package gives), each saving and restoring a file; and the installed
+# package gives), each saving and restoring a file; a C host (C89) of the C
+# interface, both ways; every declared qvb_ function exported by name; the installed
 # qvbackup run from another folder, finding its library and GpExt.xml.
 #   package_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -31,6 +32,20 @@ cmake --build "$work/cmake-build" > "$work/build.log" 2>&1 || fail "the find_pac
 env -u LD_LIBRARY_PATH "$work/cmake-build/qv_consumer" "$work/src/data.bin" "$work/arch" "$work/back" \
   > "$work/run.log" 2>&1 || fail "the find_package host: $(cat "$work/run.log")"
 
+# The C host, from the same build.
+version=$("$prefix/bin/qvbackup" --version | awk '{print $2}')
+drive_path="C:$(printf '%s' "$work/src" | tr '/' '\\')"
+env -u LD_LIBRARY_PATH "$work/cmake-build/qv_consumer_c" "$version" "$work/src" "$drive_path" > "$work/run.log" 2>&1 ||
+  fail "the C host: $(cat "$work/run.log")"
+
+# Every qvb_ function the header declares is exported under its own name,
+# and no other qvb_ name is.
+declared=$(grep -oE '^QVB_API [^(]*[ *](qvb_[a-z0-9_]+)\(' "$prefix/include/qvbackup/qvbackup.h" |
+  grep -oE 'qvb_[a-z0-9_]+' | sort)
+[[ -n $declared ]] || fail "the header declares no qvb_ function"
+exported=$(nm -D --defined-only "$prefix"/lib/libQVBackupEngine.so | awk '$2 == "T" && $3 ~ /^qvb_/ {print $3}' | sort)
+[[ $exported == "$declared" ]] || fail "exported qvb_ names [$exported] are not the declared ones [$declared]"
+
 # pkg-config.
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 libdir=$(pkg-config --variable=libdir qvbackupengine)
@@ -41,6 +56,13 @@ g++ -std=c++20 -o "$work/pc_consumer" "$source_dir/tests/package/consumer/consum
   $(pkg-config --cflags --libs qvbackupengine) -Wl,-rpath,"$libdir" 2> "$work/pc.log" || fail "the pkg-config build: $(cat "$work/pc.log")"
 env -u LD_LIBRARY_PATH "$work/pc_consumer" "$work/src/data.bin" "$work/arch" "$work/back" > "$work/run.log" 2>&1 ||
   fail "the pkg-config host: $(cat "$work/run.log")"
+
+# shellcheck disable=SC2046
+gcc -std=c89 -pedantic-errors -Wall -Werror -o "$work/pc_consumer_c" "$source_dir/tests/package/consumer/consumer_c.c" \
+  $(pkg-config --cflags --libs qvbackupengine) -Wl,-rpath,"$libdir" 2> "$work/pc.log" ||
+  fail "the pkg-config C build: $(cat "$work/pc.log")"
+env -u LD_LIBRARY_PATH "$work/pc_consumer_c" "$version" "$work/src" "$drive_path" > "$work/run.log" 2>&1 ||
+  fail "the pkg-config C host: $(cat "$work/run.log")"
 
 # The installed program, from another folder, after the move.
 mkdir -p "$work/elsewhere" && cd "$work/elsewhere"

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # The installed Windows package: the DLL, its import library, qvbackup.exe
 # and qvsfx.exe side by side, their debug information apart (none left in
-# the DLL), and the installed qvbackup.exe backing up and restoring under
-# Wine from another folder.
-#   windows_package_test.sh BUILD_DIR WINE OBJDUMP
+# the DLL), every qvb_ function of the C interface exported by its name, a
+# C host (C89) built against the import library and run beside the DLL, and
+# the installed qvbackup.exe backing up and restoring under Wine from
+# another folder.
+#   windows_package_test.sh BUILD_DIR WINE OBJDUMP CXX_COMPILER SOURCE_DIR
 set -euo pipefail
 export WINEDEBUG=-all
 build=$1
 wine=$2
 objdump=$3
+cc=$(dirname "$4")/$(basename "$4" | sed 's/g++/gcc/')
+source_dir=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "windows package test: $*" >&2; exit 1; }
@@ -25,6 +29,18 @@ done
 grep -q '\.gnu_debuglink' "$work/sections" || fail "the installed DLL does not name its debug file"
 (($(stat -c %s "$bin/QVBackupEngine.dll") < $(stat -c %s "$bin/QVBackupEngine.dll.debug"))) ||
   fail "the DLL is not smaller than its debug information"
+
+mkdir -p "$work/src"
+declared=$(grep -oE '^QVB_API [^(]*[ *](qvb_[a-z0-9_]+)\(' "$work/prefix/include/qvbackup/qvbackup.h" |
+  grep -oE 'qvb_[a-z0-9_]+' | sort)
+exported=$("$objdump" -p "$bin/QVBackupEngine.dll" | grep -oE '\] qvb_[a-z0-9_]+$' | cut -c3- | sort)
+[[ -n $declared && $exported == "$declared" ]] ||
+  fail "the DLL exports qvb_ names [$exported], the header declares [$declared]"
+"$cc" -std=c89 -pedantic-errors -Wall -Werror -o "$bin/qv_consumer_c.exe" "$source_dir/tests/package/consumer/consumer_c.c" \
+  -I"$work/prefix/include" -L"$work/prefix/lib" -lQVBackupEngine 2> "$work/cc.log" || fail "the C host: $(cat "$work/cc.log")"
+version=$("$wine" "$bin/qvbackup.exe" --version < /dev/null | tr -d '\r' | awk '{print $2}')
+"$wine" "$bin/qv_consumer_c.exe" "$version" "$(windows "$work/src")" "$(windows "$work/src")" < /dev/null \
+  > "$work/out" 2>&1 || fail "the C host under Wine: $(cat "$work/out")"
 
 mkdir -p "$work/src/docs" "$work/arch" "$work/elsewhere"
 head -c 50000 /dev/urandom > "$work/src/docs/data.bin"
