@@ -11,15 +11,10 @@
 
 #include <stddef.h>
 
-#if defined(_WIN32)
-#  if defined(QVBACKUP_BUILDING)
-#    define QVB_API __declspec(dllexport)
-#  else
-#    define QVB_API __declspec(dllimport)
-#  endif
-#else
-#  define QVB_API __attribute__((visibility("default")))
-#endif
+#include "qvbackup/export.h"
+
+/* Each function of the C interface, exported as the library's others are. */
+#define QVB_API QVBACKUP_API
 
 #ifdef __cplusplus
 extern "C" {

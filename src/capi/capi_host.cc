@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "qvbackup/host.h"
 #include "qvbackup/qvbackup.h"
 
@@ -19,18 +20,11 @@ using Text = std::basic_string<WCHAR>;
 // UTF-8 -> UTF-16; false when `text` is null.
 bool Wide(const char* text, Text* out) {
   if (text == nullptr) return false;
-  std::vector<WCHAR> buffer(std::strlen(text) + 1);
-  const DWORD length = QVUtf8ToUtf16(text, buffer.data(), static_cast<DWORD>(buffer.size()));
-  out->assign(buffer.data(), length);
+  *out = qv::platform::Utf8ToUtf16(text);
   return true;
 }
 
-std::string Utf8(const Text& text) {
-  // At most three bytes per UTF-16 unit.
-  std::vector<char> buffer(text.size() * 3 + 1);
-  const DWORD length = QVUtf16ToUtf8(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-  return std::string(buffer.data(), length);
-}
+std::string Utf8(const Text& text) { return qv::platform::Utf16ToUtf8(text); }
 
 // Copies `text` into `buffer` of `size` bytes, cut at the end of a
 // character, terminated when size > 0.

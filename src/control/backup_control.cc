@@ -224,19 +224,10 @@ DWORD CQVBackupControl::OnNamingRecord(const QVBF_INTERNAL_DATA& data) {
   std::memcpy(&path, data.pData + offsetof(QVBF_NAMING_RECORD, pszPath), sizeof(path));
   std::vector<WCHAR> name((data.dwLength - sizeof(QVBF_NAMING_RECORD)) / sizeof(WCHAR) + 1, 0);
   std::memcpy(name.data(), data.pData + sizeof(QVBF_NAMING_RECORD), data.dwLength - sizeof(QVBF_NAMING_RECORD));
-  DWORD firstLength = static_cast<DWORD>(qv::TextLength(name.data()));
-  DWORD secondLength = path != nullptr ? static_cast<DWORD>(qv::TextLength(path)) : 0;
-  DWORD secondOffset = record::kSize + (firstLength + 1) * 2;
-  std::vector<BYTE> block(secondOffset + (secondLength + 1) * 2, 0);
-  if (secondOffset > 0xFFFF || block.size() > m_qvStorage.GetArchiveBlockSize()) return ERROR_CANCELLED;
-  std::memcpy(block.data(), m_abRecordHeader, record::kSize);
-  PutWord(block.data(), record::kSecondNameOffset, static_cast<WORD>(secondOffset));
-  PutWord(block.data(), record::kSecondNameLength, static_cast<WORD>(secondLength));
-  PutWord(block.data(), record::kFirstNameLength, static_cast<WORD>(firstLength));
-  PutDword(block.data(), record::kHeaderSize, record::kSize);
-  PutDword(block.data(), record::kEntry, m_dwCurrentEntry);
-  for (DWORD i = 0; i < firstLength; ++i) PutWord(block.data(), record::kSize + 2 * i, name[i]);
-  for (DWORD i = 0; i < secondLength; ++i) PutWord(block.data(), secondOffset + 2 * i, path[i]);
+  const qv::WStringView first(name.data(), qv::TextLength(name.data()));
+  const qv::WStringView second = path != nullptr ? qv::WStringView(path, qv::TextLength(path)) : qv::WStringView();
+  const std::vector<BYTE> block = MakeRecordBlock(m_abRecordHeader, first, second, m_dwCurrentEntry);
+  if (block.empty() || block.size() > m_qvStorage.GetArchiveBlockSize()) return ERROR_CANCELLED;
   SavedEntry& saved = m_dqSavedEntries.back();
   if (!m_qvStorage.CreateBlock(block.data(), static_cast<DWORD>(block.size()), 0, &saved.ullRecordOffset,
                                kBlockKindData)) {

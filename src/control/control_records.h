@@ -3,6 +3,9 @@
 #ifndef QVBACKUP_CONTROL_CONTROL_RECORDS_H_
 #define QVBACKUP_CONTROL_CONTROL_RECORDS_H_
 
+#include <vector>
+
+#include "platform/text.h"
 #include "qvbackup/qvarchivelayout.h"
 #include "qvbackup/wintypes.h"
 
@@ -35,6 +38,12 @@ DWORD SavedItemFlags();
 // header size 27, the first name right after the header and the second
 // right after it, both terminated and within the block.
 bool IsWellFormedRecord(const BYTE* block, DWORD length);
+
+// The record block of a file named `name` saved from `path`, for index
+// entry `entry`: the opening values of `opening` (a record's first
+// record::kSize bytes; the fields after them are filled in), then both
+// names. Empty when a name is too long for the record's 16-bit fields.
+std::vector<BYTE> MakeRecordBlock(const BYTE* opening, qv::WStringView name, qv::WStringView path, DWORD entry);
 
 }  // namespace qv::control
 

@@ -16,9 +16,6 @@ using namespace qv::control;
 using qv::storage::GetDword;
 using qv::storage::GetQword;
 using qv::storage::GetWord;
-using qv::storage::PutDword;
-using qv::storage::PutQword;
-using qv::storage::PutWord;
 
 namespace {
 
@@ -50,23 +47,6 @@ class SourceBlock {
 qv::WString NameOf(const qv::WString& path) {
   const std::size_t cut = path.rfind(u'\\');
   return cut == qv::WString::npos ? path : path.substr(cut + 1);
-}
-
-// The record block of a file named `path` (its last name the first name)
-// with the opening values of `source`, for entry `entry`.
-std::vector<BYTE> RecordFor(const BYTE* source, const qv::WString& path, DWORD entry) {
-  const qv::WString name = NameOf(path);
-  const DWORD secondOffset = record::kSize + static_cast<DWORD>(name.size() + 1) * 2;
-  std::vector<BYTE> block(secondOffset + (path.size() + 1) * 2, 0);
-  std::memcpy(block.data(), source, record::kSize);
-  PutWord(block.data(), record::kSecondNameOffset, static_cast<WORD>(secondOffset));
-  PutWord(block.data(), record::kSecondNameLength, static_cast<WORD>(path.size()));
-  PutWord(block.data(), record::kFirstNameLength, static_cast<WORD>(name.size()));
-  PutDword(block.data(), record::kHeaderSize, record::kSize);
-  PutDword(block.data(), record::kEntry, entry);
-  for (std::size_t i = 0; i < name.size(); ++i) PutWord(block.data(), record::kSize + 2 * i, name[i]);
-  for (std::size_t i = 0; i < path.size(); ++i) PutWord(block.data(), secondOffset + 2 * i, path[i]);
-  return block;
 }
 
 }  // namespace
@@ -162,7 +142,7 @@ DWORD CQVBackupControl::CopySavedItem(CQVBackupControl& source, DWORD dwEntry) {
   const DWORD entry = CopyEntryPath(source, dwEntry, SavedItemFlags() & QVFA_ADD_EXACT_CASE);
   if (entry == 0) return 0;
   const qv::WString path(static_cast<const WCHAR*>(m_qvfa.GetPathName(entry)));
-  const std::vector<BYTE> ownRecord = RecordFor(block.data(), path, entry);
+  const std::vector<BYTE> ownRecord = MakeRecordBlock(block.data(), NameOf(path), path, entry);
   const ULONGLONG ownFileBytes = contentBytes + record::RecordBytes(static_cast<DWORD>(NameOf(path).size()));
   const auto fail = [this, entry](DWORD error) {
     // What was written for it stays in the stream, its entry deleted.
@@ -173,7 +153,7 @@ DWORD CQVBackupControl::CopySavedItem(CQVBackupControl& source, DWORD dwEntry) {
     SetLastError(error);
     return DWORD{0};
   };
-  if (path.size() >= 0xFFFF || ownRecord.size() > m_qvStorage.GetArchiveBlockSize()) {
+  if (ownRecord.empty() || ownRecord.size() > m_qvStorage.GetArchiveBlockSize()) {
     m_qvfa.DeleteItem(entry, QVFA_DEL_IFEMPTY);
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return 0;

@@ -26,17 +26,6 @@ using qv::storage::GetDword;
 using qv::storage::GetQword;
 using qv::storage::GetWord;
 
-bool qv::control::IsWellFormedRecord(const BYTE* block, DWORD length) {
-  if (block == nullptr || length < record::kSize || GetDword(block, record::kHeaderSize) != record::kSize) {
-    return false;
-  }
-  const DWORD firstEnd = record::kSize + (GetWord(block, record::kFirstNameLength) + 1u) * 2;
-  const DWORD secondOffset = GetWord(block, record::kSecondNameOffset);
-  const DWORD secondEnd = secondOffset + (GetWord(block, record::kSecondNameLength) + 1u) * 2;
-  return secondOffset == firstEnd && secondEnd <= length && GetWord(block, firstEnd - 2) == 0 &&
-         GetWord(block, secondEnd - 2) == 0;
-}
-
 void CQVBackupControl::ReleaseRestoreBlock() {
   if (m_pRestoreBlock != nullptr) m_qvStorage.DeleteFoundBlockData(m_pRestoreBlock, m_dwRestoreBlockLength);
   if (m_pRecordBlock != nullptr) m_qvStorage.DeleteFoundBlockData(m_pRecordBlock, m_dwRecordBlockLength);

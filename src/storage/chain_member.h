@@ -9,6 +9,16 @@
 
 using ArchiveIdentifier = std::array<BYTE, 16>;
 
+namespace qv::storage {
+
+// Increment numbers are 16-bit where the header's readers show them.
+constexpr DWORD kMostIncrement = 0xFFFF;
+
+// Whether an archive's extension makes it a self-extracting program.
+inline bool IsExe(const CQVString& extension) { return extension.CompareNoCase(QVT("exe")) == 0; }
+
+}  // namespace qv::storage
+
 struct CQVStorage::ChainMember {
   DWORD increment = 0;
   DWORD state = QVS_MEMBER_MISSING;

@@ -70,7 +70,9 @@ std::vector<MemberFiles> GroupMembers(const std::vector<ArchiveFile>& files) {
   return members;
 }
 
-bool MovingIncrementCommitted(const WString& movingFirst, const WString& baseFirst, bool exe) {
+bool TakesMovingVolumes(const WString& movingFirst, DWORD increment, const WString& baseFirst, bool exe) {
+  if (!platform::FileExists(movingFirst.c_str())) return false;
+  if (increment == 0) return true;
   const WString baseMoving = StagedPath(baseFirst, VolumeStage::kMoving);
   const WString& base = platform::FileExists(baseMoving.c_str()) ? baseMoving : baseFirst;
   BYTE incrementHeader[header::kSize];

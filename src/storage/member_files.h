@@ -30,13 +30,13 @@ std::vector<MemberFiles> GroupMembers(const std::vector<ArchiveFile>& files);
 // of its naming present with that identifier.
 bool IsInChain(const std::vector<MemberFiles>& members, const MemberFiles& member);
 
-// Whether the ".qvnew" first volume `movingFirst` of an increment holds
-// its committed volumes: when its identifier is the one of the chain's
-// base, whose first volume is `baseFirst` (final name) or, while a new
-// base is moved into place, its ".qvnew" file. An increment staged with
-// a new base that was never committed is not; `exe`: the files carry a
-// self-extracting program first.
-bool MovingIncrementCommitted(const WString& movingFirst, const WString& baseFirst, bool exe);
+// Whether the ".qvnew" first volume `movingFirst` of member `increment` is
+// there and holds its committed volumes: a base's always; an increment's
+// when its identifier is the one of the chain's base, whose first volume
+// is `baseFirst` (final name) or, while a new base is moved into place,
+// its ".qvnew" file. An increment staged with a new base that was never
+// committed is not; `exe`: the files carry a self-extracting program first.
+bool TakesMovingVolumes(const WString& movingFirst, DWORD increment, const WString& baseFirst, bool exe);
 
 }  // namespace qv::storage
 

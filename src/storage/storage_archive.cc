@@ -5,6 +5,7 @@
 #include "platform/random_access_file.h"
 #include "platform/system_info.h"
 #include "storage/archive_layout.h"
+#include "storage/chain_member.h"
 #include "storage/block_queue.h"
 #include "storage/block_sealer.h"
 #include "storage/member_files.h"
@@ -19,10 +20,6 @@ namespace {
 
 constexpr int kCreateAttempts = 6;  // the first try and five more
 constexpr DWORD kCreateRetryDelay = 1000;
-
-bool IsExe(const CQVString& extension) {
-  return extension.CompareNoCase(QVT("exe")) == 0;
-}
 
 }  // namespace
 
@@ -216,11 +213,8 @@ BOOL CQVStorage::OpenArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgr
   CQVPathString finalPath = GetArchiveVolumePath(0);
   const CQVPathString movingPath = finalPath + qv::storage::kMovingSuffix;
   const CQVPathString baseFirst = GetArchiveVolumePath(0, 0);
-  m_bReadMoving = qv::platform::FileExists(movingPath) &&
-                          (pInfo->dwIncrementToOpen == 0 ||
-                           qv::storage::MovingIncrementCommitted(
-                               qv::WString(static_cast<const WCHAR*>(movingPath)),
-                               qv::WString(static_cast<const WCHAR*>(baseFirst)), IsExe(m_strExtension)))
+  m_bReadMoving = TakesMovingVolumes(qv::WString(static_cast<const WCHAR*>(movingPath)), pInfo->dwIncrementToOpen,
+                                     qv::WString(static_cast<const WCHAR*>(baseFirst)), IsExe(m_strExtension))
                       ? TRUE
                       : FALSE;
   CQVPathString path = VolumeFilePath(0);

@@ -19,11 +19,6 @@ using qv::platform::Sharing;
 
 namespace {
 
-// Increment numbers are 16-bit where the header's readers show them.
-constexpr DWORD kMostIncrement = 0xFFFF;
-
-bool IsExe(const CQVString& extension) { return extension.CompareNoCase(QVT("exe")) == 0; }
-
 qv::WStringView View(const CQVString& text) { return qv::WStringView(text, text.GetLength()); }
 
 const WCHAR* StateWords(DWORD state) {
@@ -66,12 +61,10 @@ void CQVStorage::ExamineMember(DWORD dwIncrement, const ChainMember* pBase, Chai
   PutDword(m_pHeader, header::kIncrement, dwIncrement);
   const CQVPathString finalPath = GetArchiveVolumePath(0, dwIncrement);
   const qv::WString moving = StagedPath(View(finalPath), VolumeStage::kMoving);
-  m_bReadMoving = qv::platform::FileExists(moving.c_str()) &&
-                          (dwIncrement == 0 ||
-                           MovingIncrementCommitted(moving, qv::WString(View(GetArchiveVolumePath(0, 0))),
-                                                    IsExe(m_strExtension)))
-                      ? TRUE
-                      : FALSE;
+  m_bReadMoving =
+      TakesMovingVolumes(moving, dwIncrement, qv::WString(View(GetArchiveVolumePath(0, 0))), IsExe(m_strExtension))
+          ? TRUE
+          : FALSE;
   pMember->path = m_bReadMoving ? CQVPathString(moving.c_str()) : finalPath;
   if (!qv::platform::FileExists(pMember->path)) {
     pMember->state = QVS_MEMBER_MISSING;

@@ -120,8 +120,7 @@ BOOL CQVStorage::RecoverArchiveFiles() {
     if (first.name.stage != VolumeStage::kMoving || first.name.volume > 1) continue;
     // An increment staged with a new base that never took its place is
     // left to be removed below.
-    if (first.name.increment != 0 &&
-        !MovingIncrementCommitted(first.path, qv::WString(View(baseFirst)), first.name.exe)) {
+    if (!TakesMovingVolumes(first.path, first.name.increment, qv::WString(View(baseFirst)), first.name.exe)) {
       continue;
     }
     const bool split = first.name.volume == 1;

@@ -15,19 +15,12 @@
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
 #include "storage/archive_layout.h"
+#include "storage/chain_member.h"
 #include "storage/member_files.h"
 #include "storage/volume_names.h"
 #include "qvbackup/qvstorage.h"
 
 using namespace qv::storage;
-
-namespace {
-
-constexpr DWORD kMostIncrement = 0xFFFF;
-
-bool IsExe(const CQVString& extension) { return extension.CompareNoCase(QVT("exe")) == 0; }
-
-}  // namespace
 
 BOOL CQVStorage::BeginChainRewrite() {
   if (IsOpen() || m_bStaged || m_bRewriting) return Fail(ERROR_INVALID_STATE);

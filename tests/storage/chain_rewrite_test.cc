@@ -14,13 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> NamesIn(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& item : fs::directory_iterator(folder)) names.push_back(item.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class ChainRewriteTest : public ::testing::Test {
  protected:
   // Writes one member of `content` with `storage` (begun by the caller's

@@ -12,13 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> NamesIn(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& item : fs::directory_iterator(folder)) names.push_back(item.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class ReplacementTest : public ::testing::Test {
  protected:
   // A whole member of archive `desc`: one block of `content`, ended by a

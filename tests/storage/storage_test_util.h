@@ -3,6 +3,7 @@
 #ifndef QVBACKUP_TESTS_STORAGE_STORAGE_TEST_UTIL_H_
 #define QVBACKUP_TESTS_STORAGE_STORAGE_TEST_UTIL_H_
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +46,14 @@ struct ArchiveDescription {
     return &info;
   }
 };
+
+// The names of the files in `folder`, sorted.
+inline std::vector<std::string> NamesIn(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(folder)) names.push_back(item.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 inline Bytes ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -166,6 +166,16 @@ QVS_ARCHIVE_INFO ArchiveOpener::Description() const {
 
 DWORD ArchiveOpener::MembersToRead(const ChainVerdict& verdict) { return verdict.usable == 0 ? 1 : verdict.usable; }
 
+int FailLocking(const char* command, const WString& name, CQVStorage& storage) {
+  const DWORD error = storage.GetError();
+  if (error != ERROR_BUSY) return Fail(Widen(command) + Widen(": cannot lock the archive ") + name, error);
+  const CQVString holder = storage.GetLockHolder();
+  FailBecause(name, Widen("the archive is in use by another run (") +
+                        (holder.IsEmpty() ? Widen("its holder is starting") : WString(holder.GetString())) + Widen(")"),
+              error);
+  return kExitBusy;
+}
+
 WString ArchiveErrorText(DWORD error) {
   switch (error) {
     case ERROR_BAD_FORMAT:

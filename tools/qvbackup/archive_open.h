@@ -87,6 +87,10 @@ class ArchiveOpener {
   MissingVolumes missingVolumes_;
 };
 
+// After `storage` failed to take the lock of archive `name` for `command`:
+// says who holds it (kExitBusy) or why it could not be taken (kExitFailure).
+int FailLocking(const char* command, const WString& name, CQVStorage& storage);
+
 // Why an archive cannot be used, in words: the system's text, or ours for
 // the archive's own errors.
 WString ArchiveErrorText(DWORD error);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive_members.h"
+#include "archive_open.h"
 #include "backup_dry_run.h"
 #include "backup_increment.h"
 #include "backup_options.h"
@@ -147,14 +148,7 @@ int LockArchive(CQVBackupEngine& engine, const Plan& plan) {
     }
     return -1;
   }
-  const DWORD error = storage.GetError();
-  if (error != ERROR_BUSY) return Fail(Widen("backup: cannot lock the archive ") + plan.settings.name, error);
-  const CQVString holder = storage.GetLockHolder();
-  FailBecause(plan.settings.name, Widen("the archive is in use by another run (") +
-                                      (holder.IsEmpty() ? Widen("its holder is starting") : WString(holder.GetString())) +
-                                      Widen(")"),
-              error);
-  return kExitBusy;
+  return FailLocking("backup", plan.settings.name, storage);
 }
 
 // What the chain on disk allows: an increment on the members that ended,

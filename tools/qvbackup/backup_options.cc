@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 #include "report.h"
@@ -228,16 +227,7 @@ bool ReadNumbers(const ParsedOptions& parsed, BackupSettings* settings, WString*
     }
     settings->blockSize = static_cast<DWORD>(size);
   }
-  settings->threads = std::clamp<DWORD>(std::thread::hardware_concurrency(), 1, 64);
-  if (parsed.Has("threads")) {
-    ULONGLONG threads = 0;
-    if (!ParseNumber(parsed.Value("threads"), 1, 64, &threads)) {
-      *error = Widen("--threads takes 1 to 64, not '") + parsed.Value("threads") + Widen("'");
-      return false;
-    }
-    settings->threads = static_cast<DWORD>(threads);
-  }
-  return true;
+  return ReadThreadCount(parsed, &settings->threads, error);
 }
 
 // The file-name masks. The engine reads ';' in a mask as between two, as

@@ -1,6 +1,5 @@
 // qvbackup merge: shortens a chain to its base and N increments.
 #include <algorithm>
-#include <thread>
 
 #include "archive_command.h"
 #include "chain_merge.h"
@@ -36,17 +35,6 @@ const char kUsage[] =
     "  --password-file F, --password-env VAR   the password of an encrypted archive\n"
     "  --drive L=ROOT[,DEVICE]                 map a drive letter first\n";
 
-int Busy(const WString& typed, CQVStorage& storage) {
-  const DWORD error = storage.GetError();
-  if (error != ERROR_BUSY) return Fail(Widen("merge: cannot lock the archive ") + typed, error);
-  const CQVString holder = storage.GetLockHolder();
-  FailBecause(typed, Widen("the archive is in use by another run (") +
-                         (holder.IsEmpty() ? Widen("its holder is starting") : WString(holder.GetString())) +
-                         Widen(")"),
-              error);
-  return kExitBusy;
-}
-
 }  // namespace
 
 int RunMerge(const std::vector<WString>& arguments) {
@@ -54,10 +42,9 @@ int RunMerge(const std::vector<WString>& arguments) {
   const int status =
       ReadArchiveCommandLine("merge", kUsage, arguments, {{"keep", true, false}, {"threads", true, false}}, &line);
   if (status >= 0) return status;
-  ULONGLONG threads = std::clamp<ULONGLONG>(std::thread::hardware_concurrency(), 1, 64);
-  if (line.options.Has("threads") && !ParseNumber(line.options.Value("threads"), 1, 64, &threads)) {
-    return UsageError("merge", Widen("--threads takes 1 to 64, not '") + line.options.Value("threads") + Widen("'"));
-  }
+  DWORD threads = 1;
+  WString why;
+  if (!ReadThreadCount(line.options, &threads, &why)) return UsageError("merge", why);
   ULONGLONG keep = 0;
   if (!line.options.Has("keep")) return UsageError("merge", Widen("--keep N is needed: the increments to keep"));
   if (!ParseNumber(line.options.Value("keep"), 0, 0xFFFF, &keep)) {
@@ -72,8 +59,8 @@ int RunMerge(const std::vector<WString>& arguments) {
   // The lock first: no other run may add a member between the reading of
   // the chain and its replacement.
   CQVBackupControl writer;
-  writer.SetWorkerThreads(static_cast<DWORD>(threads));
-  if (!writer.GetStorage().LockArchive(&info)) return Busy(typed, writer.GetStorage());
+  writer.SetWorkerThreads(threads);
+  if (!writer.GetStorage().LockArchive(&info)) return FailLocking("merge", typed, writer.GetStorage());
   if (!writer.GetStorage().ClearLeftovers(&info)) {
     return Fail(Widen("merge: what a stopped run left of ") + typed + Widen(" cannot be cleared"),
                 writer.GetStorage().GetError());

@@ -1,6 +1,8 @@
 #include "options.h"
 
+#include <algorithm>
 #include <string>
+#include <thread>
 
 #include "json_answer.h"
 #include "qvbackup/host.h"
@@ -114,6 +116,18 @@ bool ApplyDriveOptions(const ParsedOptions& parsed, WString* error) {
       return false;
     }
   }
+  return true;
+}
+
+bool ReadThreadCount(const ParsedOptions& parsed, DWORD* threads, WString* why) {
+  *threads = std::clamp<DWORD>(std::thread::hardware_concurrency(), 1, 64);
+  if (!parsed.Has("threads")) return true;
+  ULONGLONG count = 0;
+  if (!ParseNumber(parsed.Value("threads"), 1, 64, &count)) {
+    *why = Widen("--threads takes 1 to 64, not '") + parsed.Value("threads") + Widen("'");
+    return false;
+  }
+  *threads = static_cast<DWORD>(count);
   return true;
 }
 

@@ -55,6 +55,10 @@ bool ParseSize(const WString& text, ULONGLONG* size);
 // A whole number in [minimum, maximum].
 bool ParseNumber(const WString& text, ULONGLONG minimum, ULONGLONG maximum, ULONGLONG* value);
 
+// The worker threads --threads N asks for (1 to 64), one per processor
+// core without it. False with `why` for another value.
+bool ReadThreadCount(const ParsedOptions& parsed, DWORD* threads, WString* why);
+
 }  // namespace qvtool
 
 #endif  // QVBACKUP_TOOLS_OPTIONS_H_
