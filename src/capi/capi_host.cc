@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "capi_session.h"
 #include "platform/text.h"
 #include "qvbackup/host.h"
 #include "qvbackup/qvbackup.h"
@@ -16,6 +17,36 @@ namespace {
 #endif
 
 using Text = std::basic_string<WCHAR>;
+using qv::capi::CopyOut;
+
+// The texts of the library's own outcomes.
+const char* OwnErrorText(int error) {
+  switch (error) {
+    case QVB_ERROR_INCOMPLETE:
+      return "The run finished, but some items were left out; each was reported.";
+    case QVB_ERROR_DAMAGED:
+      return "The archive is damaged; each finding was reported.";
+    case QVB_ERROR_FAILED:
+      return "The run failed; the session's message says why.";
+    case QVB_ERROR_BUSY_SESSION:
+      return "The session's run is under way.";
+  }
+  return nullptr;
+}
+
+// Copies `text` (`length` units, the terminator not counted) into `buffer`
+// of `size` units; tells the length, and whether it fitted.
+template <typename Unit>
+int CopyUnits(const Unit* text, size_t length, Unit* buffer, size_t size, size_t* needed) {
+  if (needed != nullptr) *needed = length;
+  if (length >= size) {
+    if (buffer != nullptr && size > 0) buffer[0] = 0;
+    return QVB_ERROR_INSUFFICIENT_BUFFER;
+  }
+  for (size_t i = 0; i < length; ++i) buffer[i] = text[i];
+  buffer[length] = 0;
+  return QVB_OK;
+}
 
 // UTF-8 -> UTF-16; false when `text` is null.
 bool Wide(const char* text, Text* out) {
@@ -25,17 +56,6 @@ bool Wide(const char* text, Text* out) {
 }
 
 std::string Utf8(const Text& text) { return qv::platform::Utf16ToUtf8(text); }
-
-// Copies `text` into `buffer` of `size` bytes, cut at the end of a
-// character, terminated when size > 0.
-void CopyOut(const std::string& text, char* buffer, std::size_t size) {
-  if (buffer == nullptr || size == 0) return;
-  std::size_t length = text.size() < size ? text.size() : size - 1;
-  // A UTF-8 character is not cut: back off continuation bytes.
-  while (length > 0 && length < text.size() && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
-  std::memcpy(buffer, text.data(), length);
-  buffer[length] = 0;
-}
 
 int ParseVersionPart(const char*& at) {
   int value = 0;
@@ -59,12 +79,12 @@ QVB_API const char* qvb_version(int* major, int* minor, int* patch) {
 }
 
 QVB_API size_t qvb_error_text(int error, char* buffer, size_t size) {
+  if (const char* own = OwnErrorText(error)) return CopyOut(own, buffer, size);
   std::vector<WCHAR> wide(4096);
   const DWORD length = error < 0 ? 0 : QVGetErrorText(static_cast<DWORD>(error), wide.data(),
                                                        static_cast<DWORD>(wide.size()));
   const std::string text = length != 0 ? Utf8(Text(wide.data(), length)) : "Error " + std::to_string(error);
-  CopyOut(text, buffer, size);
-  return text.size();
+  return CopyOut(text, buffer, size);
 }
 
 QVB_API int qvb_map_drive(char letter, const char* root, const char* device) {
@@ -96,6 +116,22 @@ QVB_API int qvb_drive_path(const char* native, char* buffer, size_t size, size_t
   }
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   return QVB_OK;
+}
+
+QVB_API int qvb_utf16_to_utf8(const qvb_char16* text, char* buffer, size_t size, size_t* needed) {
+  if (needed != nullptr) *needed = 0;
+  Text wide;
+  if (!qv::capi::WideFromHost(text, &wide) || (buffer == nullptr && size != 0)) return QVB_ERROR_INVALID_PARAMETER;
+  const std::string utf8 = Utf8(wide);
+  return CopyUnits(utf8.data(), utf8.size(), buffer, size, needed);
+}
+
+QVB_API int qvb_utf8_to_utf16(const char* text, qvb_char16* buffer, size_t size, size_t* needed) {
+  if (needed != nullptr) *needed = 0;
+  Text wide;
+  if (!Wide(text, &wide) || (buffer == nullptr && size != 0)) return QVB_ERROR_INVALID_PARAMETER;
+  std::vector<qvb_char16> units(wide.begin(), wide.end());
+  return CopyUnits(units.data(), units.size(), buffer, size, needed);
 }
 
 }  // extern "C"

@@ -123,7 +123,8 @@ int RefuseToReplace(const Plan& plan) {
   return UsageError("backup", settings.name + Widen(": ") + settings.targetFolder +
                                   Widen(" holds an archive of that name already (") + first.fileName +
                                   Widen("); add --incremental to add an increment to it, or --replace to replace "
-                                        "it and its increments with a full backup"));
+                                        "it and its increments with a full backup"),
+                    ERROR_ALREADY_EXISTS);
 }
 
 // Takes the archive's lock for the whole run (reading the chain, writing

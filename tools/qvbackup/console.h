@@ -1,6 +1,8 @@
 // The terminal side of qvbackup: the arguments as UTF-16, and UTF-8 output.
 // The entry point of each system (entry_posix.cc, entry_win32.cc) calls
-// RunQvbackup.
+// RunQvbackup. The commands also run inside the library, for its C
+// interface: there a host's session stands in for the terminal
+// (console_terminal.cc is the program's side, src/capi the library's).
 #ifndef QVBACKUP_TOOLS_CONSOLE_H_
 #define QVBACKUP_TOOLS_CONSOLE_H_
 
@@ -44,6 +46,14 @@ class InterruptGuard {
   InterruptGuard& operator=(const InterruptGuard&) = delete;
   void Release() { OnInterrupt(nullptr); }
 };
+
+// The progress of the work under way, 0 to 100, as the progress bar gets
+// it: a terminal draws the bar instead, a host is told.
+void ReportProgress(DWORD percent);
+
+// The password a host gave for the run, taking the place of a prompt.
+// False on a terminal, and when the host gave none.
+bool HostPassword(WString* password);
 
 // UTF-16 from UTF-8 text (for literals and numbers).
 WString Widen(const std::string& text);

@@ -1,4 +1,5 @@
-#include <cstdio>
+// What the program and the library's run of the commands share of the
+// console layer: text conversion and drive paths.
 #include <vector>
 
 #include "console.h"
@@ -6,42 +7,11 @@
 
 namespace qvtool {
 
-namespace {
-
-void Write(std::FILE* stream, const WString& text) {
-  std::vector<char> buffer(text.size() * 3 + 1);
-  DWORD length = QVUtf16ToUtf8(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-  std::fwrite(buffer.data(), 1, length, stream);
-}
-
-}  // namespace
-
-void WriteOut(const WString& text) { Write(stdout, text); }
-void WriteError(const WString& text) { Write(stderr, text); }
-
 WString Widen(const std::string& text) {
   std::vector<WCHAR> buffer(text.size() + 1);
   DWORD length = QVUtf8ToUtf16(text.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
   return WString(buffer.data(), length);
 }
-
-bool StandardErrorIsTerminal() { return QVIsConsole(QV_STANDARD_ERROR) != FALSE; }
-bool StandardInputIsTerminal() { return QVIsConsole(QV_STANDARD_INPUT) != FALSE; }
-
-bool ReadHiddenLine(const WString& prompt, WString* line) {
-  if (!StandardInputIsTerminal()) return false;
-  WriteError(prompt);
-  std::fflush(stderr);
-  std::vector<WCHAR> buffer(4096);
-  DWORD length = 0;
-  const bool read = QVReadHiddenLine(buffer.data(), static_cast<DWORD>(buffer.size()), &length) != FALSE;
-  WriteError(Widen("\n"));
-  if (read) line->assign(buffer.data(), length);
-  for (volatile WCHAR& unit : buffer) unit = 0;
-  return read;
-}
-
-void OnInterrupt(volatile BOOL* flag) { QVSetInterruptFlag(flag); }
 
 WString DrivePathOf(const WString& path) {
   std::vector<WCHAR> buffer(32768);

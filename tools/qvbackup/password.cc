@@ -51,6 +51,8 @@ PasswordSource ReadPassword(const ParsedOptions& options, const WString& prompt,
       *error = Widen("the environment variable ") + name + Widen(" is not set");
       return PasswordSource::kFailed;
     }
+  } else if (HostPassword(password)) {
+    // given by the host the commands run in
   } else if (prompt.empty() || !ReadHiddenLine(prompt, password)) {
     return PasswordSource::kNone;
   } else if (confirm && !password->empty()) {

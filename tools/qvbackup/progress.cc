@@ -10,6 +10,10 @@ ProgressBar::ProgressBar(bool enabled, ULONGLONG totalBytes)
 ProgressBar::~ProgressBar() { Finish(); }
 
 void ProgressBar::Update(DWORD percent) {
+  if (percent != lastReported_) {
+    lastReported_ = percent;
+    ReportProgress(percent);
+  }
   if (!enabled_ || percent == lastPercent_) return;
   const Clock::time_point now = Clock::now();
   if (percent < 100 && now - lastDrawn_ < std::chrono::milliseconds(100)) return;

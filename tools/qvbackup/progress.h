@@ -29,6 +29,7 @@ class ProgressBar {
   Clock::time_point start_;
   Clock::time_point lastDrawn_;
   DWORD lastPercent_ = 101;
+  DWORD lastReported_ = 101;
 };
 
 }  // namespace qvtool

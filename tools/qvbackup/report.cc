@@ -34,11 +34,11 @@ int FailBecause(const WString& what, const WString& why, DWORD error) {
   return kExitFailure;
 }
 
-int UsageError(const char* command, const WString& why) {
+int UsageError(const char* command, const WString& why, DWORD error) {
   const WString message = Widen(command) + Widen(": ") + why;
   WriteError(Widen("qvbackup: ") + message + Widen("\n") + Widen("Try 'qvbackup ") + Widen(command) +
              Widen(" --help'.\n"));
-  NoteFailure(message, 0);
+  NoteFailure(message, error);
   return kExitUsage;
 }
 

@@ -37,7 +37,8 @@ int Fail(const WString& what, DWORD error);
 // not 0, is the Windows error number behind it. Returns kExitFailure.
 int FailBecause(const WString& what, const WString& why, DWORD error = 0);
 // "qvbackup: COMMAND: WHY" and a pointer to --help; returns kExitUsage.
-int UsageError(const char* command, const WString& why);
+// `error`, when not 0, is the Windows error number behind it.
+int UsageError(const char* command, const WString& why, DWORD error = 0);
 // FailBecause in a JSON answer only: a text answer on standard output
 // already tells the failure (damage found, files not saved).
 void FailInJsonAnswer(const WString& what, const WString& why);
