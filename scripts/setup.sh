@@ -11,7 +11,7 @@ packages=(
   wine wine64
   libdeflate-dev
   ntfs-3g sleuthkit mtools
-  python3
+  python3 python3-pytest nlohmann-json3-dev
   clang libclang-rt-14-dev llvm-14
 )
 

@@ -182,6 +182,8 @@ void ReportProgress(DWORD percent) {
   qv::capi::Tell(qv::capi::current, event);
 }
 
+WString PasswordHint() { return qv::capi::Wide("with qvb_session_set_password"); }
+
 bool HostPassword(WString* password) {
   qvb_session* session = qv::capi::current;
   if (session == nullptr || session->password.empty()) return false;

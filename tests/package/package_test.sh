@@ -35,13 +35,33 @@ env -u LD_LIBRARY_PATH "$work/cmake-build/qv_consumer" "$work/src/data.bin" "$wo
 # The C host, from the same build.
 version=$("$prefix/bin/qvbackup" --version | awk '{print $2}')
 drive_path="C:$(printf '%s' "$work/src" | tr '/' '\\')"
-env -u LD_LIBRARY_PATH "$work/cmake-build/qv_consumer_c" "$version" "$work/src" "$drive_path" > "$work/run.log" 2>&1 ||
-  fail "the C host: $(cat "$work/run.log")"
+mkdir -p "$work/c-arch" "$work/c-back"
+env -u LD_LIBRARY_PATH "$work/cmake-build/qv_consumer_c" "$version" "$work/src" "$drive_path" \
+  "$work/c-arch" "$work/c-back" > "$work/run.log" 2>&1 || fail "the C host: $(cat "$work/run.log")"
+cmp "$work/src/data.bin" "$work/c-back/Kelvar_C$work/src/data.bin" || fail "the C host's restore differs"
+
+# The Python package as installed, finding the library from where it lies.
+site=$prefix/lib/python3/site-packages
+[[ -f $site/qvbackup/__init__.py ]] || fail "the Python package is not installed"
+rm -rf "$work/py-arch" "$work/py-back" && mkdir -p "$work/py-arch"
+(cd "$work" && env -u LD_LIBRARY_PATH -u QVBACKUP_LIBRARY PYTHONPATH="$site" python3 - "$work" <<'PYTHON'
+import filecmp, sys
+import qvbackup
+work = sys.argv[1]
+result = qvbackup.backup([work + "/src"], to=work + "/py-arch", name="py")
+assert result.files >= 1, result
+names = [item["path"] for item in qvbackup.list(result.archive)]
+assert any(name.endswith("data.bin") for name in names), names
+qvbackup.restore(result.archive, to=work + "/py-back", patterns=["data.bin"])
+assert filecmp.cmp(work + "/src/data.bin", work + "/py-back/Kelvar_C" + work + "/src/data.bin", shallow=False)
+assert qvbackup.verify(result.archive)["ok"]
+PYTHON
+) > "$work/py.log" 2>&1 || fail "the installed Python package: $(cat "$work/py.log")"
 
 # Every qvb_ function the header declares is exported under its own name,
 # and no other qvb_ name is.
 declared=$(grep -oE '^QVB_API [^(]*[ *](qvb_[a-z0-9_]+)\(' "$prefix/include/qvbackup/qvbackup.h" |
-  grep -oE 'qvb_[a-z0-9_]+' | sort)
+  grep -oE 'qvb_[a-z0-9_]+\($' | tr -d '(' | sort)
 [[ -n $declared ]] || fail "the header declares no qvb_ function"
 exported=$(nm -D --defined-only "$prefix"/lib/libQVBackupEngine.so | awk '$2 == "T" && $3 ~ /^qvb_/ {print $3}' | sort)
 [[ $exported == "$declared" ]] || fail "exported qvb_ names [$exported] are not the declared ones [$declared]"

@@ -32,15 +32,21 @@ grep -q '\.gnu_debuglink' "$work/sections" || fail "the installed DLL does not n
 
 mkdir -p "$work/src"
 declared=$(grep -oE '^QVB_API [^(]*[ *](qvb_[a-z0-9_]+)\(' "$work/prefix/include/qvbackup/qvbackup.h" |
-  grep -oE 'qvb_[a-z0-9_]+' | sort)
+  grep -oE 'qvb_[a-z0-9_]+\($' | tr -d '(' | sort)
 exported=$("$objdump" -p "$bin/QVBackupEngine.dll" | grep -oE '\] qvb_[a-z0-9_]+$' | cut -c3- | sort)
 [[ -n $declared && $exported == "$declared" ]] ||
   fail "the DLL exports qvb_ names [$exported], the header declares [$declared]"
 "$cc" -std=c89 -pedantic-errors -Wall -Werror -o "$bin/qv_consumer_c.exe" "$source_dir/tests/package/consumer/consumer_c.c" \
   -I"$work/prefix/include" -L"$work/prefix/lib" -lQVBackupEngine 2> "$work/cc.log" || fail "the C host: $(cat "$work/cc.log")"
 version=$("$wine" "$bin/qvbackup.exe" --version < /dev/null | tr -d '\r' | awk '{print $2}')
-"$wine" "$bin/qv_consumer_c.exe" "$version" "$(windows "$work/src")" "$(windows "$work/src")" < /dev/null \
+head -c 70000 /dev/urandom > "$work/src/data.bin"
+mkdir -p "$work/c-arch" "$work/c-back"
+"$wine" "$bin/qv_consumer_c.exe" "$version" "$(windows "$work/src")" "$(windows "$work/src")" \
+  "$(windows "$work/c-arch")" "$(windows "$work/c-back")" < /dev/null \
   > "$work/out" 2>&1 || fail "the C host under Wine: $(cat "$work/out")"
+restored=$(find "$work/c-back" -name data.bin)
+[[ -n $restored ]] && cmp "$work/src/data.bin" "$restored" || fail "the C host's restore under Wine differs"
+rm "$work/src/data.bin"
 
 mkdir -p "$work/src/docs" "$work/arch" "$work/elsewhere"
 head -c 50000 /dev/urandom > "$work/src/docs/data.bin"

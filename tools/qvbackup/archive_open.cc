@@ -183,7 +183,7 @@ WString ArchiveErrorText(DWORD error) {
     case ERROR_WRONG_PASSWORD:
       return Widen("wrong password");
     case ERROR_INVALID_PASSWORD:
-      return Widen("the archive is encrypted: give its password with --password-file or --password-env");
+      return Widen("the archive is encrypted: give its password ") + PasswordHint();
     case ERROR_NO_MORE_ITEMS:
       return Widen("the archive ends too early");
     case ERROR_STOPPED_ON_SYMLINK:  // met only on the way to a file a restore writes

@@ -55,6 +55,10 @@ void ReportProgress(DWORD percent);
 // False on a terminal, and when the host gave none.
 bool HostPassword(WString* password);
 
+// How to give a password, for messages: "with --password-file or
+// --password-env" on the command line, the host's call in the library.
+WString PasswordHint();
+
 // UTF-16 from UTF-8 text (for literals and numbers).
 WString Widen(const std::string& text);
 

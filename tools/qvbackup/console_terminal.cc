@@ -42,6 +42,8 @@ void OnInterrupt(volatile BOOL* flag) { QVSetInterruptFlag(flag); }
 // The progress bar draws itself on the terminal.
 void ReportProgress(DWORD) {}
 
+WString PasswordHint() { return Widen("with --password-file or --password-env"); }
+
 // On a terminal the password comes from the options or the prompt.
 bool HostPassword(WString*) { return false; }
 
