@@ -12,27 +12,18 @@
 #include <thread>
 
 #include "capi/capi_test_util.h"
-#include "common/test_util.h"
 
 namespace qvtest {
 namespace {
 
 namespace fs = std::filesystem;
 
-class CapiRefusals : public ::testing::Test {
+class CapiRefusals : public CapiFixture {
  protected:
   void SetUp() override {
-    source_ = temp_.MakeDir("src");
+    CapiFixture::SetUp();
     for (int i = 0; i < 40; ++i) temp_.WriteFile("src/f" + std::to_string(i) + ".bin", 200000);
-    archives_ = temp_.MakeDir("archives");
-    selection_ = qvb_selection_new();
-    ASSERT_EQ(qvb_selection_add_source(selection_, Utf8Path(source_).c_str()), QVB_OK);
-    qvb_options_init(&options_);
-    to_ = Utf8Path(archives_);
-    options_.to = to_.c_str();
-    options_.name = "photos";
   }
-  void TearDown() override { qvb_selection_free(selection_); }
 
   // A backup with one field of the defaults changed by `change`: refused
   // with 87 and a message that names `field`, nothing written.
@@ -47,13 +38,6 @@ class CapiRefusals : public ::testing::Test {
     EXPECT_TRUE(fs::is_empty(archives_)) << field;
   }
 
-  TempDir temp_;
-  fs::path source_;
-  fs::path archives_;
-  std::string to_;
-  qvb_selection* selection_ = nullptr;
-  qvb_backup_options options_;
-  RecordingSession session_;
 };
 
 TEST_F(CapiRefusals, EachWrongFieldOfADescriptionIsNamed) {

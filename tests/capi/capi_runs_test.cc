@@ -9,31 +9,20 @@
 #include <vector>
 
 #include "capi/capi_test_util.h"
-#include "common/test_util.h"
 
 namespace qvtest {
 namespace {
 
 namespace fs = std::filesystem;
 
-class CapiRuns : public ::testing::Test {
+class CapiRuns : public CapiFixture {
  protected:
   void SetUp() override {
-    source_ = temp_.MakeDir("src");
+    CapiFixture::SetUp();
     temp_.WriteFile("src/a.txt", 1000);
     temp_.WriteFile("src/docs/letter.txt", 70000);
     temp_.WriteFile("src/docs/notes.md", 12);
-    archives_ = temp_.MakeDir("archives");
-    selection_ = qvb_selection_new();
-    ASSERT_EQ(qvb_selection_add_source(selection_, Utf8Path(source_).c_str()), QVB_OK);
-    qvb_options_init(&options_);
-    to_ = Utf8Path(archives_);
-    options_.to = to_.c_str();
-    options_.name = "photos";
   }
-  void TearDown() override { qvb_selection_free(selection_); }
-
-  std::string Archive(const char* file = "photos.QVA") const { return Utf8Path(archives_ / file); }
 
   std::vector<std::string> ListedPaths(const qvb_read_options* options = nullptr) {
     session_.Clear();
@@ -42,14 +31,6 @@ class CapiRuns : public ::testing::Test {
     for (const RecordedEvent& item : session_.Of(QVB_EVENT_ITEM)) paths.push_back(item.path);
     return paths;
   }
-
-  TempDir temp_;
-  fs::path source_;
-  fs::path archives_;
-  std::string to_;
-  qvb_selection* selection_ = nullptr;
-  qvb_backup_options options_;
-  RecordingSession session_;
 };
 
 TEST_F(CapiRuns, BackupListRestoreOneFileAndVerify) {

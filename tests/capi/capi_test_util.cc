@@ -1,7 +1,5 @@
 #include "capi/capi_test_util.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <iterator>
 
@@ -75,6 +73,19 @@ std::string RecordingSession::Text(const char* name) const {
   text.resize(needed);
   return text;
 }
+
+void CapiFixture::SetUp() {
+  source_ = temp_.MakeDir("src");
+  archives_ = temp_.MakeDir("archives");
+  selection_ = qvb_selection_new();
+  ASSERT_EQ(qvb_selection_add_source(selection_, Utf8Path(source_).c_str()), QVB_OK);
+  qvb_options_init(&options_);
+  to_ = Utf8Path(archives_);
+  options_.to = to_.c_str();
+  options_.name = "photos";
+}
+
+void CapiFixture::TearDown() { qvb_selection_free(selection_); }
 
 std::string Utf8Path(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();

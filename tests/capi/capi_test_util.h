@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "common/test_util.h"
 #include "qvbackup/qvbackup.h"
 
 namespace qvtest {
@@ -63,6 +66,25 @@ std::filesystem::path RestoredPath(const std::filesystem::path& target, const st
 
 // The bytes of a file ("" when it cannot be read).
 std::string Contents(const std::filesystem::path& path);
+
+// A source folder src/ and an archive folder archives/ in a fresh folder,
+// a selection of src/, and backup options of the defaults that write
+// archives/photos.QVA. Tests write the files they need below src/.
+class CapiFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string Archive(const char* file = "photos.QVA") const { return Utf8Path(archives_ / file); }
+
+  TempDir temp_;
+  std::filesystem::path source_;
+  std::filesystem::path archives_;
+  std::string to_;
+  qvb_selection* selection_ = nullptr;
+  qvb_backup_options options_;
+  RecordingSession session_;
+};
 
 }  // namespace qvtest
 

@@ -48,6 +48,24 @@ restored=$(find "$work/c-back" -name data.bin)
 [[ -n $restored ]] && cmp "$work/src/data.bin" "$restored" || fail "the C host's restore under Wine differs"
 rm "$work/src/data.bin"
 
+# The module definition file and the import library for other compilers'
+# linkers: the qvb_ names alone, and a host linked by lld-link (the MSVC
+# linker's kind) with nothing but QVBackupEngine.lib.
+in_def=$(awk '/^ +qvb_/ {print $1}' "$work/prefix/lib/QVBackupEngine.def" | sort)
+[[ $in_def == "$declared" ]] || fail "QVBackupEngine.def lists [$in_def], the header declares [$declared]"
+[[ -f $work/prefix/lib/QVBackupEngine.lib ]] || fail "no QVBackupEngine.lib installed"
+lld_link=$(command -v lld-link || command -v lld-link-14 || true)
+[[ -n $lld_link ]] || fail "lld-link is not installed (Debian package lld-14)"
+"$cc" -c -O1 -fno-stack-protector -fno-asynchronous-unwind-tables -I"$work/prefix/include" \
+  -o "$work/link_host.o" "$source_dir/tests/package/consumer/link_host.c" 2> "$work/cc.log" ||
+  fail "the link host: $(cat "$work/cc.log")"
+"$lld_link" /nologo /entry:host_entry /subsystem:console /nodefaultlib "$work/link_host.o" \
+  "$work/prefix/lib/QVBackupEngine.lib" /out:"$bin/link_host.exe" > "$work/link.log" 2>&1 ||
+  fail "lld-link with QVBackupEngine.lib: $(cat "$work/link.log")"
+status=0
+"$wine" "$bin/link_host.exe" < /dev/null > "$work/out" 2>&1 || status=$?
+((status == 0)) || fail "the host linked with QVBackupEngine.lib answered $status: $(cat "$work/out")"
+
 mkdir -p "$work/src/docs" "$work/arch" "$work/elsewhere"
 head -c 50000 /dev/urandom > "$work/src/docs/data.bin"
 printf 'text\n' > "$work/src/a.txt"
