@@ -38,7 +38,7 @@ extern "C" {
 #define QVB_ERROR_INCOMPLETE 0x20000001   /* done, but items were left out: each was told */
 #define QVB_ERROR_DAMAGED 0x20000002      /* verify found damage: each finding was told */
 #define QVB_ERROR_FAILED 0x20000003       /* the run failed: the session's message says why */
-#define QVB_ERROR_BUSY_SESSION 0x20000004 /* the session's run is under way (a callback started another) */
+#define QVB_ERROR_BUSY_SESSION 0x20000004 /* the session's run is under way, or a callback started a run */
 
 /* The library's version, "MAJOR.MINOR.PATCH"; the numbers through the
  * pointers that are not null. */
@@ -127,8 +127,10 @@ typedef struct qvb_event {
   qvb_u64 count;
 } qvb_event;
 
-/* Called on the thread that started the run; the event and its texts last
- * for the call only. A callback must not start another run. */
+/* Called on the thread that started the run or one of its workers, one
+ * call at a time; the event and its texts last for the call only. A run
+ * started from a callback (of any session) fails at once with
+ * QVB_ERROR_BUSY_SESSION. */
 typedef void (*qvb_callback)(void* user, const qvb_event* event);
 
 /* A new session (null when memory is short); free it with
@@ -184,8 +186,8 @@ typedef struct qvb_selection qvb_selection;
 QVB_API qvb_selection* qvb_selection_new(void);
 QVB_API void qvb_selection_free(qvb_selection* selection);
 
-/* A folder (saved with everything below it) or a file, as a drive path or a
- * native path. */
+/* A folder (saved with everything below it) or a file, by its native path
+ * ("/home/ann/Documents"; on Windows "C:\\Users\\ann\\Documents"). */
 QVB_API int qvb_selection_add_source(qvb_selection* selection, const char* path);
 QVB_API int qvb_selection_add_source_w(qvb_selection* selection, const qvb_char16* path);
 

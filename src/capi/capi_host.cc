@@ -29,7 +29,7 @@ const char* OwnErrorText(int error) {
     case QVB_ERROR_FAILED:
       return "The run failed; the session's message says why.";
     case QVB_ERROR_BUSY_SESSION:
-      return "The session's run is under way.";
+      return "A run is under way in this session, or a callback tried to start one.";
   }
   return nullptr;
 }

@@ -21,6 +21,9 @@ qvb_session* current = nullptr;
 // Callbacks come one at a time, from whichever thread of the run says
 // something.
 std::recursive_mutex callbackLock;
+// Whether this thread is inside a callback: a run started there would wait
+// for the run that called it.
+thread_local bool inCallback = false;
 
 void Wipe(std::string& text) {
   for (volatile char& unit : text) unit = 0;
@@ -47,6 +50,10 @@ void ErrorLine(qvb_session* session, std::string line) {
 void Tell(qvb_session* session, const qvb_event& event) {
   if (session == nullptr || session->callback == nullptr) return;
   std::lock_guard<std::recursive_mutex> hold(callbackLock);
+  struct Inside {
+    Inside() { inCallback = true; }
+    ~Inside() { inCallback = false; }
+  } inside;
   session->callback(session->user, &event);
 }
 
@@ -93,6 +100,7 @@ int Refuse(qvb_session* session, int error, const std::string& message) {
 
 int RunCommand(qvb_session* session, Command command, std::vector<WString> arguments) {
   if (session == nullptr) return QVB_ERROR_INVALID_PARAMETER;
+  if (inCallback) return QVB_ERROR_BUSY_SESSION;
   {
     // A cancel from now on stops this run, also while it waits its turn.
     std::lock_guard<std::mutex> hold(session->cancelLock);

@@ -178,15 +178,22 @@ TEST_F(CapiRefusals, ACancelFromAnotherThreadStopsTheRun) {
   EXPECT_TRUE(fs::is_empty(archives_));
 }
 
-TEST_F(CapiRefusals, ACallbackCannotStartARunOfItsOwnSession) {
+TEST_F(CapiRefusals, ACallbackCannotStartARun) {
   int nested = -1;
+  int other = -1;
+  RecordingSession second;
   session_.onEvent = [&](const qvb_event& event) {
     if (event.kind == QVB_EVENT_PROGRESS && nested == -1) {
       nested = qvb_list(session_.get(), "x.QVA", nullptr);
+      // Another session's run would wait for this one for ever.
+      other = qvb_list(second.get(), "x.QVA", nullptr);
     }
   };
   EXPECT_EQ(qvb_backup(session_.get(), selection_, &options_), QVB_OK) << session_.Message();
   EXPECT_EQ(nested, QVB_ERROR_BUSY_SESSION);
+  EXPECT_EQ(other, QVB_ERROR_BUSY_SESSION);
+  // Outside the callback the other session runs.
+  EXPECT_EQ(qvb_list(second.get(), Archive().c_str(), nullptr), QVB_OK) << second.Message();
 }
 
 TEST(CapiErrorText, OwnOutcomesHaveTexts) {

@@ -221,6 +221,34 @@ TEST_F(CapiRuns, CountsPerCategoryAndTheListFile) {
   qvb_selection_free(profile);
 }
 
+#if !defined(_WIN32)
+TEST_F(CapiRuns, AListFileOfAMappedDrive) {
+  temp_.WriteFile("src/photo.jpg", 300);
+  temp_.WriteFile("src/song.mp3", 400);
+  // The drive P is the source folder alone: the profile scans only it.
+  ASSERT_EQ(qvb_map_drive('P', Utf8Path(source_).c_str(), nullptr), QVB_OK);
+  qvb_selection* profile = qvb_selection_new();
+  ASSERT_EQ(qvb_selection_set_partitions(profile, "P"), QVB_OK);
+  ASSERT_EQ(qvb_selection_set_categories(profile, "pictures"), QVB_OK);
+  const fs::path list = temp_.path() / "profile.lst";
+  EXPECT_EQ(qvb_write_list_file(session_.get(), profile, Utf8Path(list).c_str(), 0, nullptr), QVB_OK)
+      << session_.Message();
+  EXPECT_EQ(session_.Number("include"), 1u) << session_.Answer();
+  EXPECT_TRUE(fs::exists(list));
+  // The others: every file that is not a picture.
+  ASSERT_EQ(qvb_selection_set_categories(profile, nullptr), QVB_OK);
+  EXPECT_EQ(qvb_write_list_file(session_.get(), profile, Utf8Path(list).c_str(), 1, nullptr), QVB_OK)
+      << session_.Message();
+  EXPECT_EQ(session_.Number("include"), 5u) << session_.Answer();
+  // Both, or neither, is a wrong request.
+  ASSERT_EQ(qvb_selection_set_categories(profile, "music"), QVB_OK);
+  EXPECT_EQ(qvb_write_list_file(session_.get(), profile, Utf8Path(list).c_str(), 1, nullptr),
+            QVB_ERROR_INVALID_PARAMETER);
+  qvb_selection_free(profile);
+  ASSERT_EQ(qvb_map_drive('P', nullptr, nullptr), QVB_OK);
+}
+#endif
+
 TEST_F(CapiRuns, Utf16CallsTakeTheSamePaths) {
   ASSERT_EQ(qvb_backup(session_.get(), selection_, &options_), QVB_OK) << session_.Message();
   const std::string archive = Archive();

@@ -36,7 +36,7 @@ run --json
 python3 - "$work/out" <<'PY' || fail "JSON refusal: $(cat "$work/out")"
 import json, sys
 a = json.load(open(sys.argv[1]))
-assert sorted(a) == ["error", "exit"] and a["exit"] == 2 and a["error"]["code"] is None, a
+assert sorted(a) == ["error", "exit"] and a["exit"] == 2 and a["error"]["code"] == 183, a
 assert "--incremental" in a["error"]["message"] and "--replace" in a["error"]["message"], a
 PY
 
