@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "capi_json.h"
 #include "console.h"
 #include "platform/text.h"
 #include "report.h"
@@ -136,8 +137,12 @@ int RunCommand(qvb_session* session, Command command, std::vector<WString> argum
   session->errorLine.clear();
   session->answerText.swap(session->output);
   session->output.clear();
-  session->answer = nlohmann::json::parse(session->answerText, nullptr, false);
-  if (!session->answer.is_object()) session->answer = nlohmann::json::object();
+  if (!ReadAnswer(session->answerText, &session->answer)) {
+    std::lock_guard<std::mutex> hold(session->cancelLock);
+    session->running = false;
+    session->cancelFlag = nullptr;
+    return Refuse(session, QVB_ERROR_FAILED, "the run's answer could not be read: " + session->answerText.substr(0, 200));
+  }
   int result = QVB_ERROR_FAILED;
   try {
     result = Outcome(session, command, status);

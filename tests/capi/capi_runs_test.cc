@@ -222,6 +222,34 @@ TEST_F(CapiRuns, CountsPerCategoryAndTheListFile) {
 }
 
 #if !defined(_WIN32)
+TEST_F(CapiRuns, NamesThatAreNotTextComeBackAsTheirBytes) {
+  // A name byte that is not UTF-8, and a control character (the marker the
+  // answer is read with) in another name.
+  const std::string odd = "bad\xff" "name.txt";
+  const std::string control = "ctrl\x01" "ff.txt";
+  { std::ofstream(source_ / odd, std::ios::binary) << "odd"; }
+  { std::ofstream(source_ / control, std::ios::binary) << "control"; }
+  ASSERT_EQ(qvb_backup(session_.get(), selection_, &options_), QVB_OK) << session_.Message();
+  EXPECT_EQ(session_.Number("files"), 5u);
+  std::vector<std::string> names;
+  for (const std::string& path : ListedPaths()) names.push_back(path.substr(path.rfind('\\') + 1));
+  ASSERT_EQ(names.size(), 5u) << session_.Answer();
+  EXPECT_NE(std::find(names.begin(), names.end(), odd), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), control), names.end());
+  // Restored by that name, to that name.
+  const fs::path target = temp_.path() / "back";
+  qvb_read_options read;
+  qvb_read_options_init(&read);
+  const char* patterns[] = {odd.c_str(), control.c_str()};
+  read.patterns = patterns;
+  read.pattern_count = 2;
+  ASSERT_EQ(qvb_restore(session_.get(), Archive().c_str(), Utf8Path(target).c_str(), &read), QVB_OK)
+      << session_.Message();
+  EXPECT_EQ(session_.Number("files"), 2u);
+  EXPECT_EQ(Contents(RestoredPath(target, source_) / odd), "odd");
+  EXPECT_EQ(Contents(RestoredPath(target, source_) / control), "control");
+}
+
 TEST_F(CapiRuns, AListFileOfAMappedDrive) {
   temp_.WriteFile("src/photo.jpg", 300);
   temp_.WriteFile("src/song.mp3", 400);

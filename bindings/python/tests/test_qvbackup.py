@@ -103,3 +103,16 @@ def test_an_exception_in_progress_stops_nothing_silently(tree, tmp_path):
 
     with pytest.raises(RuntimeError, match="host's own"):
         qvbackup.backup([tree], to=tmp_path / "arch", name="p", progress=broken)
+
+
+@pytest.mark.skipif(os.name != "posix", reason="POSIX names are bytes")
+def test_a_name_that_is_not_utf8_lists_and_restores_by_its_bytes(tmp_path):
+    source = tmp_path / "src"
+    source.mkdir()
+    odd = os.fsdecode(b"caf\xe9.txt")  # Latin-1, not UTF-8
+    (source / odd).write_bytes(b"menu")
+    result = qvbackup.backup([source], to=tmp_path / "arch", name="odd")
+    [item] = qvbackup.list(result.archive)
+    assert os.fsencode(item["path"].rsplit("\\", 1)[1]) == b"caf\xe9.txt"
+    qvbackup.restore(result.archive, to=tmp_path / "back", patterns=[odd])
+    assert restored(tmp_path / "back", source / odd).read_bytes() == b"menu"
