@@ -98,7 +98,8 @@ QVB_API int qvb_utf8_to_utf16(const char* text, qvb_char16* buffer, size_t size,
  * Each run (qvb_backup, qvb_list, ...) belongs to a session: its callback,
  * its password, its cancel switch and, once it has ended, its answer. Runs
  * of one process take turns (a run waits for the one under way in another
- * thread); everything else may be called from any thread.
+ * thread). qvb_cancel may come from any thread at any time; a session's
+ * other calls belong between its runs, on one thread at a time.
  */
 
 typedef struct qvb_session qvb_session;

@@ -135,6 +135,7 @@ _error_text = _declare("qvb_error_text", ctypes.c_size_t, ctypes.c_int, ctypes.c
 _session_new = _declare("qvb_session_new", _p)
 _session_free = _declare("qvb_session_free", None, _p)
 _session_set_callback = _declare("qvb_session_set_callback", None, _p, _CALLBACK, _p)
+_cancel = _declare("qvb_cancel", None, _p)
 _session_set_password = _declare("qvb_session_set_password", ctypes.c_int, _p, ctypes.c_char_p)
 _session_message = _declare("qvb_session_message", ctypes.c_size_t, _p, ctypes.c_char_p, ctypes.c_size_t)
 _session_answer = _declare("qvb_session_answer", ctypes.c_size_t, _p, ctypes.c_char_p, ctypes.c_size_t)
@@ -182,7 +183,9 @@ def error_text(errno):
 
 
 class _Session:
-    """One run's session: its callback gathers the events."""
+    """One run's session: its callback gathers the events. An exception
+    the progress callable raises (KeyboardInterrupt included) cancels the
+    run and is raised once the run has stopped."""
 
     def __init__(self, password=None, progress=None):
         self.handle = _session_new()
@@ -202,8 +205,9 @@ class _Session:
             if self.progress is not None and self.error is None:
                 try:
                     self.progress(event.percent)
-                except BaseException as error:  # noqa: B902 - handed back once the run is over
+                except BaseException as error:  # noqa: B902 - Ctrl-C too: the run stops, then it is raised
                     self.error = error
+                    _cancel(self.handle)
             return
         self.events.append({"kind": event.kind, "path": _text(event.path), "text": _text(event.text),
                             "size": event.size, "mtime": event.mtime, "attributes": event.attributes,
