@@ -12,6 +12,7 @@ packages=(
   libdeflate-dev
   ntfs-3g sleuthkit mtools
   python3 python3-pytest nlohmann-json3-dev
+  rclone
   clang libclang-rt-14-dev llvm-14 lld-14
 )
 
