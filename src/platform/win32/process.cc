@@ -113,12 +113,14 @@ bool RunProgram(const WString& program, const std::vector<WString>& arguments, P
   errWriter.Reset();
   std::thread outThread(ReadAll, outRead, &run->output);
   std::thread errThread(ReadAll, errRead, &run->errors);
+  // The cancel word is looked at before each wait, a few times a second.
   bool cancelled = false;
-  while (WaitForSingleObject(process.hProcess, cancel != nullptr ? 200 : INFINITE) == WAIT_TIMEOUT) {
+  for (;;) {
     if (cancel != nullptr && *cancel && !cancelled) {
       cancelled = true;
       TerminateProcess(process.hProcess, ERROR_CANCELLED);
     }
+    if (WaitForSingleObject(process.hProcess, cancel != nullptr ? 200 : INFINITE) != WAIT_TIMEOUT) break;
   }
   outThread.join();
   errThread.join();
