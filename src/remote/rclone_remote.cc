@@ -143,21 +143,16 @@ bool RcloneRemote::Send(const WString& local, const WString& name) {
   WString native;
   if (!platform::ProgramPathOf(local, &native)) return false;
   const WString part = PartName(name);
-  if (!Run({W("copyto"), native, Path(part)})) {
-    const DWORD error = GetLastError();
-    const WString why = reason_;
-    Remove(part);  // what reached the remote of it, if anything
-    reason_ = why;
-    return FailWith(error);
-  }
-  if (!Run({W("moveto"), Path(part), Path(name)})) {
-    const DWORD error = GetLastError();
-    const WString why = reason_;
-    Remove(part);
-    reason_ = why;
-    return FailWith(error);
-  }
-  return true;
+  if (Run({W("copyto"), native, Path(part)}) && Run({W("moveto"), Path(part), Path(name)})) return true;
+  const DWORD error = GetLastError();
+  const WString why = reason_;
+  // What reached the remote of it goes, also after a cancel.
+  const volatile BOOL* cancel = cancel_;
+  cancel_ = nullptr;
+  Remove(part);
+  cancel_ = cancel;
+  reason_ = why;
+  return FailWith(error);
 }
 
 bool RcloneRemote::Fetch(const WString& name, const WString& local) {

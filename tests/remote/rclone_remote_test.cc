@@ -131,6 +131,19 @@ TEST_F(RcloneRemoteTest, AFailedSendLeavesNothingThatPassesForTheFile) {
   EXPECT_TRUE(fs::is_regular_file(remoteRoot_ / "blocked"));
 }
 
+TEST_F(RcloneRemoteTest, ACancelledSendLeavesNothingBehind) {
+  RcloneRemote remote = Remote("archives");
+  volatile BOOL cancel = TRUE;
+  remote.SetCancelFlag(&cancel);
+  SetLastError(0);
+  EXPECT_FALSE(remote.Send(LocalFile("big.QVA", std::string(2000000, 'b')), W("big.QVA")));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+  remote.SetCancelFlag(nullptr);
+  std::vector<RemoteFile> files;
+  ASSERT_TRUE(remote.List(&files));
+  EXPECT_TRUE(files.empty()) << platform::Utf16ToUtf8(files[0].name);
+}
+
 TEST_F(RcloneRemoteTest, WithoutRcloneTheReasonSaysSo) {
   RcloneRemote remote(W("/nonexistent/rclone"), W(":local:/tmp"));
   std::vector<RemoteFile> files;
