@@ -1,10 +1,12 @@
 // Running other programs on Windows: the command line built so that each
 // argument arrives whole, both output streams kept, exit codes, cancel.
-// The child is qvbackup.exe from beside the test program: it names the
-// command it was given when it does not know it.
+// The child is qvbackup.exe from beside the test program, which names the
+// command it was given when it does not know it, or this program itself.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -47,13 +49,29 @@ TEST(ProcessWin32Test, AProgramThatIsNotThereIsNotFound) {
   EXPECT_FALSE(FindProgram(W("cmd")).empty());
 }
 
+// The long-running child of the cancel test: this test program itself, run
+// for this case alone (disabled otherwise).
+TEST(ProcessWin32Child, DISABLED_SleepsForAMinute) { std::this_thread::sleep_for(std::chrono::minutes(1)); }
+
 TEST(ProcessWin32Test, ACancelEndsTheProgram) {
+  WString self;
+  ASSERT_TRUE(GetExecutablePath(&self));
   ProgramRun run;
   volatile BOOL cancel = TRUE;
   SetLastError(0);
-  // cmd waits on the NUL input for ever: only the cancel ends it.
-  EXPECT_FALSE(RunProgram(W("cmd.exe"), {W("/c"), W("pause")}, &run, &cancel));
+  EXPECT_FALSE(RunProgram(self, {W("--gtest_also_run_disabled_tests"),
+                                 W("--gtest_filter=ProcessWin32Child.DISABLED_SleepsForAMinute")},
+                          &run, &cancel));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+}
+
+TEST(ProcessWin32Test, TheWholeOutputComes) {
+  // A usage text of some pages, read as the program writes it.
+  ProgramRun run;
+  ASSERT_TRUE(RunProgram(Qvbackup(), {W("backup"), W("--help")}, &run));
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_GT(run.output.size(), 2000u);
+  EXPECT_NE(run.output.find("--threads N"), std::string::npos);
 }
 
 }  // namespace

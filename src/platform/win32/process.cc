@@ -1,7 +1,5 @@
 #include "platform/process.h"
 
-#include <thread>
-
 #include "platform/win32/win32_support.h"
 
 namespace qv::platform {
@@ -41,10 +39,19 @@ void AppendArgument(const WString& argument, WString* line) {
   line->push_back(L'"');
 }
 
-void ReadAll(HANDLE pipe, std::string* into) {
-  char buffer[16384];
-  DWORD got = 0;
-  while (ReadFile(pipe, buffer, sizeof(buffer), &got, nullptr) && got > 0) into->append(buffer, got);
+// Reads what `pipe` holds now into `into`, without waiting for more.
+// False once the pipe is closed at the other end and empty.
+bool ReadAvailable(HANDLE pipe, std::string* into) {
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
+    if (available == 0) return true;
+    char buffer[16384];
+    DWORD got = 0;
+    const DWORD wanted = available < sizeof(buffer) ? available : static_cast<DWORD>(sizeof(buffer));
+    if (!ReadFile(pipe, buffer, wanted, &got, nullptr)) return false;
+    into->append(buffer, got);
+  }
 }
 
 }  // namespace
@@ -87,9 +94,9 @@ bool RunProgram(const WString& program, const std::vector<WString>& arguments, P
 
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-  if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) return false;
+  if (!CreatePipe(&outRead, &outWrite, &inherit, 65536)) return false;
   win32::FileHandle outReader(outRead), outWriter(outWrite);
-  if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) return false;
+  if (!CreatePipe(&errRead, &errWrite, &inherit, 65536)) return false;
   win32::FileHandle errReader(errRead), errWriter(errWrite);
   SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
@@ -103,7 +110,8 @@ bool RunProgram(const WString& program, const std::vector<WString>& arguments, P
   startup.hStdOutput = outWrite;
   startup.hStdError = errWrite;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+  // No console: nothing is started beside the program to serve one.
+  if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
                       &startup, &process)) {
     return false;
   }
@@ -111,19 +119,20 @@ bool RunProgram(const WString& program, const std::vector<WString>& arguments, P
   // Only the child holds the writing ends now: the pipes end with it.
   outWriter.Reset();
   errWriter.Reset();
-  std::thread outThread(ReadAll, outRead, &run->output);
-  std::thread errThread(ReadAll, errRead, &run->errors);
-  // The cancel word is looked at before each wait, a few times a second.
+  // Both pipes are emptied as the program writes, so that it never waits
+  // on a full one; once it has ended, what it left in them is read and the
+  // run is over, even when a program it started holds them open still.
   bool cancelled = false;
   for (;;) {
     if (cancel != nullptr && *cancel && !cancelled) {
       cancelled = true;
       TerminateProcess(process.hProcess, ERROR_CANCELLED);
     }
-    if (WaitForSingleObject(process.hProcess, cancel != nullptr ? 200 : INFINITE) != WAIT_TIMEOUT) break;
+    const bool ended = WaitForSingleObject(process.hProcess, 10) != WAIT_TIMEOUT;
+    ReadAvailable(outRead, &run->output);
+    ReadAvailable(errRead, &run->errors);
+    if (ended) break;
   }
-  outThread.join();
-  errThread.join();
   if (cancelled) return FailWith(ERROR_CANCELLED);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
