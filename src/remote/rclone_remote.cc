@@ -19,12 +19,8 @@ bool FailWith(DWORD error) {
   return false;
 }
 
-// A name no other run picks: the temporary name of a file being sent.
-WString PartName(const WString& name) {
-  std::random_device random;
-  const unsigned long long token = (static_cast<unsigned long long>(random()) << 32) | random();
-  return name + W(".qvpart-") + W(std::to_string(token).c_str());
-}
+// The temporary name of a file being sent.
+WString PartName(const WString& name) { return name + W(".qvpart-") + UniqueToken(); }
 
 // rclone's exit statuses, as its documentation lists them.
 constexpr DWORD kUsage = 1;
@@ -35,6 +31,15 @@ constexpr DWORD kFatal = 7;
 constexpr DWORD kTransferLimit = 8;
 
 }  // namespace
+
+WString UniqueToken() {
+  std::random_device random;
+  const unsigned long long value = (static_cast<unsigned long long>(random()) << 32) | random();
+  char text[17];
+  for (int i = 0; i < 16; ++i) text[i] = "0123456789abcdef"[(value >> ((15 - i) * 4)) & 0xF];
+  text[16] = 0;
+  return W(text);
+}
 
 std::string RcloneReason(const std::string& errors) {
   std::string failed;
@@ -146,11 +151,7 @@ bool RcloneRemote::Send(const WString& local, const WString& name) {
   if (Run({W("copyto"), native, Path(part)}) && Run({W("moveto"), Path(part), Path(name)})) return true;
   const DWORD error = GetLastError();
   const WString why = reason_;
-  // What reached the remote of it goes, also after a cancel.
-  const volatile BOOL* cancel = cancel_;
-  cancel_ = nullptr;
-  Remove(part);
-  cancel_ = cancel;
+  Remove(part);  // what reached the remote of it, also after a cancel
   reason_ = why;
   return FailWith(error);
 }
@@ -182,7 +183,11 @@ bool RcloneRemote::Rename(const WString& from, const WString& to) { return Run({
 
 bool RcloneRemote::Remove(const WString& name) {
   // One try: a file that is not there is not there the second time either.
-  if (Run({W("deletefile"), W("--retries"), W("1"), Path(name)})) return true;
+  const volatile BOOL* cancel = cancel_;
+  cancel_ = nullptr;
+  const bool removed = Run({W("deletefile"), W("--retries"), W("1"), Path(name)});
+  cancel_ = cancel;
+  if (removed) return true;
   const DWORD error = GetLastError();
   const std::string said = platform::Utf16ToUtf8(reason_);
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||

@@ -49,7 +49,8 @@ class RcloneRemote {
   bool ReadRange(const WString& name, ULONGLONG offset, ULONGLONG count, std::string* bytes);
   // Renames `from` to `to` within the folder, replacing a file `to`.
   bool Rename(const WString& from, const WString& to);
-  // Removes `name`; one that is not there is no failure.
+  // Removes `name`; one that is not there is no failure. Not ended by the
+  // cancel word: it is how a cancelled run takes back what it put there.
   bool Remove(const WString& name);
 
   const WString& folder() const { return folder_; }
@@ -70,6 +71,10 @@ class RcloneRemote {
   WString reason_;
   const volatile BOOL* cancel_ = nullptr;
 };
+
+// Sixteen hexadecimal digits no other run picks: what tells apart the
+// temporary and lock files of runs at once.
+WString UniqueToken();
 
 // The Windows error number for an exit status of rclone and what it wrote
 // on standard error.

@@ -1,26 +1,13 @@
 // One writer per archive: the lock file NAME.qvlock beside its volumes.
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
-#include "platform/system_info.h"
+#include "storage/lock_holder.h"
 #include "storage/volume_names.h"
 #include "qvbackup/qvstorage.h"
 
 namespace {
 
 bool IsEmptyText(const WCHAR* text) { return text == nullptr || text[0] == 0; }
-
-// "process 1234 on host, since 2026-12-08 19:04:05 UTC"
-qv::WString HolderText() {
-  qv::WString text = qv::platform::ThisProcessDescription();
-  SYSTEMTIME now = {};
-  if (qv::platform::UtcTimeOf(qv::platform::CurrentCalendarTime(), &now)) {
-    CQVString since;
-    since.Format(QVT(", since %04d-%02d-%02d %02d:%02d:%02d UTC"), now.wYear, now.wMonth, now.wDay, now.wHour,
-                 now.wMinute, now.wSecond);
-    text += static_cast<const WCHAR*>(since);
-  }
-  return text;
-}
 
 }  // namespace
 
@@ -45,7 +32,7 @@ BOOL CQVStorage::TakeLock(LPCWSTR pszFolder, LPCWSTR pszName, BOOL bForBegin) {
   m_pLock.reset();
   m_strLockHolder = QVT("");
   qv::WString holder;
-  m_pLock = qv::platform::TryLockFile(path, HolderText(), &holder);
+  m_pLock = qv::platform::TryLockFile(path, qv::storage::LockHolderText(), &holder);
   if (!m_pLock) {
     const DWORD error = GetLastError();
     m_strLockHolder = holder.c_str();

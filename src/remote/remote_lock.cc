@@ -1,0 +1,88 @@
+#include "remote/remote_lock.h"
+
+#include <utility>
+#include <vector>
+
+#include "platform/file_ops.h"
+#include "storage/lock_holder.h"
+
+namespace qv::remote {
+
+namespace {
+
+WString W(const char* text) { return platform::Utf8ToUtf16(text); }
+
+bool FailWith(DWORD error) {
+  SetLastError(error);
+  return false;
+}
+
+WString Joined(const WString& folder, const WString& name) {
+  WString path = folder;
+  if (!path.empty() && path.back() != '\\') path.push_back('\\');
+  return path + name;
+}
+
+}  // namespace
+
+bool IsLockOf(const WString& file, const WString& name) {
+  const WString prefix = name + W(".qvlock-");
+  return file.size() > prefix.size() && file.compare(0, prefix.size(), prefix) == 0 &&
+         file.find(W(".qvpart-")) == WString::npos;
+}
+
+RemoteLock::RemoteLock(RcloneRemote& remote, WString name, WString scratch)
+    : remote_(remote), name_(std::move(name)), scratch_(std::move(scratch)) {}
+
+RemoteLock::~RemoteLock() { Release(); }
+
+bool RemoteLock::Acquire() {
+  if (held_) return true;
+  heldBy_.clear();
+  holder_.clear();
+  lockName_ = name_ + W(".qvlock-") + UniqueToken();
+  const WString local = Joined(scratch_, lockName_);
+  {
+    std::unique_ptr<platform::WritableFile> file = platform::CreateWritableFile(local.c_str());
+    if (!file) return false;
+    const std::string text = platform::Utf16ToUtf8(storage::LockHolderText()) + "\n";
+    if (!file->Write(text.data(), static_cast<DWORD>(text.size()))) {
+      const DWORD error = GetLastError();
+      file.reset();
+      platform::RemoveFile(local.c_str());
+      return FailWith(error);
+    }
+  }
+  const bool sent = remote_.Send(local, lockName_);
+  const DWORD sendError = GetLastError();
+  platform::RemoveFile(local.c_str());
+  if (!sent) return FailWith(sendError);
+  std::vector<RemoteFile> files;
+  if (!remote_.List(&files)) {
+    const DWORD error = GetLastError();
+    remote_.Remove(lockName_);
+    return FailWith(error);
+  }
+  for (const RemoteFile& file : files) {
+    if (file.name == lockName_ || !IsLockOf(file.name, name_)) continue;
+    heldBy_ = file.name;
+    std::string said;
+    if (remote_.ReadRange(file.name, 0, 400, &said)) {
+      while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+      holder_ = platform::Utf8ToUtf16(said);
+    }
+    remote_.Remove(lockName_);
+    return FailWith(ERROR_BUSY);
+  }
+  held_ = true;
+  return true;
+}
+
+bool RemoteLock::Release() {
+  if (!held_) return true;
+  if (!remote_.Remove(lockName_)) return false;
+  held_ = false;
+  return true;
+}
+
+}  // namespace qv::remote
