@@ -1,0 +1,61 @@
+// The volume files of a remote archive, fetched as a reader needs them into
+// a local cache folder of bounded size. The archive is opened in the cache
+// folder; each volume file the container cannot open there is asked for
+// through its missing-volume callback (QVS_PROGRESS_VOLUME_MISSING), and
+// this class answers by fetching that file from the remote first. When the
+// cache would hold more than its limit, the volumes fetched longest ago go
+// (never the one just asked for), so a reader of a large archive keeps a
+// few volumes on the local disk, not all.
+#ifndef QVBACKUP_REMOTE_REMOTE_VOLUMES_H_
+#define QVBACKUP_REMOTE_REMOTE_VOLUMES_H_
+
+#include <cstdint>
+#include <deque>
+
+#include "remote/rclone_remote.h"
+
+namespace qv::remote {
+
+class RemoteVolumes {
+ public:
+  // `cache`: a local folder (a drive path) only this reader uses; at most
+  // `limit` volume files are kept in it (at least 1).
+  RemoteVolumes(RcloneRemote& remote, WString cache, std::size_t limit);
+  // Removes the volumes it fetched.
+  ~RemoteVolumes();
+  RemoteVolumes(const RemoteVolumes&) = delete;
+  RemoteVolumes& operator=(const RemoteVolumes&) = delete;
+
+  // Fetches the file `name` of the remote into the cache, unless it is
+  // there; false with the remote's error (reason() tells rclone's words).
+  bool Fetch(const WString& name);
+
+  // The container's progress callback and its user value: a missing volume
+  // whose path lies in the cache is fetched and tried again; anything else,
+  // or a fetch that fails, gives up (ERROR_CANCELLED), the failure kept in
+  // error() and reason().
+  static LONGLONG Callback(DWORD code, ULONGLONG userValue, ULONGLONG volume, LONGLONG pathBuffer);
+  ULONGLONG UserValue() { return static_cast<ULONGLONG>(reinterpret_cast<std::uintptr_t>(this)); }
+
+  const WString& cache() const { return cache_; }
+  DWORD error() const { return error_; }
+  const WString& reason() const { return reason_; }
+  // How many volume files were fetched, in all.
+  std::size_t fetches() const { return fetches_; }
+
+ private:
+  LONGLONG Answer(WCHAR* path);
+  void MakeRoom();
+
+  RcloneRemote& remote_;
+  WString cache_;
+  std::size_t limit_;
+  std::deque<WString> held_;  // names in the cache, fetched first at the front
+  std::size_t fetches_ = 0;
+  DWORD error_ = 0;
+  WString reason_;
+};
+
+}  // namespace qv::remote
+
+#endif  // QVBACKUP_REMOTE_REMOTE_VOLUMES_H_

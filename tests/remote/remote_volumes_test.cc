@@ -1,0 +1,111 @@
+// Reading an archive whose volume files lie on a remote folder: each volume
+// fetched into the cache when the container asks for it, no more volumes
+// kept than the limit, only the volumes a read needs fetched, the cache
+// emptied afterwards, and a volume the remote does not have given up on.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "remote/remote_volumes.h"
+#include "storage/storage_test_util.h"
+
+namespace qv::remote {
+namespace {
+
+namespace fs = std::filesystem;
+using qvtest::Bytes;
+
+class RemoteVolumesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::ofstream(temp_.path() / "rclone.conf").close();
+    setenv("RCLONE_CONFIG", (temp_.path() / "rclone.conf").c_str(), 1);
+    origin_ = temp_.MakeDir("remote");
+    cache_ = temp_.MakeDir("cache");
+    // A split archive written where the remote folder is, as a backup to it
+    // leaves it: 4096-byte volumes.
+    qvtest::ArchiveDescription desc(qvtest::DrivePathOf(origin_));
+    desc.get()->ullVolumeSize = 4096;
+    desc.info.dwCompression = 0;
+    CQVStorage storage;
+    ASSERT_TRUE(storage.BeginArchive(desc.get())) << storage.GetError();
+    for (unsigned i = 0; i < 8; ++i) {
+      Bytes data = qvtest::RandomBytes(1500 + i * 300, i);
+      ULONGLONG offset = 0;
+      ASSERT_TRUE(storage.CreateBlock(data.data(), static_cast<DWORD>(data.size()), 0, &offset));
+      blocks_.emplace_back(offset, std::move(data));
+    }
+    ASSERT_TRUE(storage.CloseArchive());
+    volumes_ = qvtest::NamesIn(origin_).size();
+    ASSERT_GE(volumes_, 4u);
+  }
+  void TearDown() override { unsetenv("RCLONE_CONFIG"); }
+
+  // Opens the archive in the cache, its first volume fetched.
+  void Open(RemoteVolumes& volumes, CQVStorage& reader) {
+    ASSERT_TRUE(volumes.Fetch(platform::Utf8ToUtf16("home.1.QVA"))) << platform::Utf16ToUtf8(volumes.reason());
+    qvtest::ArchiveDescription desc(volumes.cache());
+    desc.get()->ullVolumeSize = 4096;  // a split archive: its first volume is home.1.QVA
+    ASSERT_TRUE(reader.OpenArchive(desc.get(), RemoteVolumes::Callback, volumes.UserValue())) << reader.GetError();
+  }
+
+  qvtest::TempDir temp_;
+  fs::path origin_;
+  fs::path cache_;
+  std::vector<std::pair<ULONGLONG, Bytes>> blocks_;
+  std::size_t volumes_ = 0;
+};
+
+TEST_F(RemoteVolumesTest, EveryBlockReadsBackWithAFewVolumesKept) {
+  RcloneRemote remote(platform::Utf8ToUtf16("rclone"), platform::Utf8ToUtf16(":local:" + origin_.string()));
+  {
+    RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 2);
+    CQVStorage reader;
+    Open(volumes, reader);
+    for (const auto& [offset, data] : blocks_) {
+      EXPECT_EQ(qvtest::BlockAt(reader, offset), data) << offset;
+      EXPECT_LE(qvtest::NamesIn(cache_).size(), 2u);
+    }
+    ASSERT_TRUE(reader.CloseArchive());
+    EXPECT_GE(volumes.fetches(), volumes_);
+  }
+  // The cache is empty again; the remote is as it was.
+  EXPECT_TRUE(qvtest::NamesIn(cache_).empty());
+  EXPECT_EQ(qvtest::NamesIn(origin_).size(), volumes_);
+}
+
+TEST_F(RemoteVolumesTest, OneBlockFetchesOnlyItsVolumes) {
+  RcloneRemote remote(platform::Utf8ToUtf16("rclone"), platform::Utf8ToUtf16(":local:" + origin_.string()));
+  RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 8);
+  CQVStorage reader;
+  Open(volumes, reader);
+  const auto& [offset, data] = blocks_.back();
+  EXPECT_EQ(qvtest::BlockAt(reader, offset), data);
+  ASSERT_TRUE(reader.CloseArchive());
+  // The first volume (the header) and those the last block spans.
+  const std::size_t first = static_cast<std::size_t>(offset / 4096);
+  const std::size_t last = static_cast<std::size_t>((offset + data.size() + 64) / 4096);
+  EXPECT_LE(volumes.fetches(), 1 + (last - first + 1));
+  EXPECT_LT(volumes.fetches(), volumes_);
+}
+
+TEST_F(RemoteVolumesTest, AVolumeTheRemoteLacksIsGivenUpOn) {
+  RcloneRemote remote(platform::Utf8ToUtf16("rclone"), platform::Utf8ToUtf16(":local:" + origin_.string()));
+  RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 3);
+  CQVStorage reader;
+  Open(volumes, reader);
+  fs::remove(origin_ / ("home." + std::to_string(volumes_) + ".QVA"));
+  const auto& [offset, data] = blocks_.back();
+  EXPECT_NE(qvtest::BlockAt(reader, offset), data);
+  EXPECT_NE(volumes.error(), 0u);
+  EXPECT_FALSE(volumes.reason().empty());
+  reader.CloseArchive();
+}
+
+}  // namespace
+}  // namespace qv::remote
