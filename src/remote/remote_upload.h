@@ -1,0 +1,73 @@
+// Sending the files of a new archive (or a new member of a chain) to a
+// remote folder while the next one is written: each finished local file is
+// queued, sent whole as NAME.qvnew on a thread of its own and removed
+// locally once there, so the local disk holds no more than a few files
+// whatever the archive's size. Nothing sent passes for an archive until
+// Commit renames every NAME.qvnew to NAME, in the order given (the first
+// volume of the base last: until then the previous archive stands);
+// Abandon takes back what was sent.
+#ifndef QVBACKUP_REMOTE_REMOTE_UPLOAD_H_
+#define QVBACKUP_REMOTE_REMOTE_UPLOAD_H_
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "remote/rclone_remote.h"
+
+namespace qv::remote {
+
+class RemoteUpload {
+ public:
+  // At most `pending` files wait to be sent (at least 1): Queue waits for
+  // room beyond that.
+  RemoteUpload(RcloneRemote& remote, std::size_t pending);
+  // Abandons what was not committed.
+  ~RemoteUpload();
+  RemoteUpload(const RemoteUpload&) = delete;
+  RemoteUpload& operator=(const RemoteUpload&) = delete;
+
+  // Queues the local file `local` (a drive path) to be sent as `name`.
+  // False when a send has failed already (the failure: error(), reason()).
+  bool Queue(const WString& local, const WString& name);
+  // Waits until everything queued is sent; false with the first failure.
+  bool Finish();
+  // Renames each sent file from NAME.qvnew to NAME, in `order` (names
+  // sent); false at the first rename that fails (those before it are in
+  // place, the rest still under their temporary names).
+  bool Commit(const std::vector<WString>& order);
+  // Removes every file sent and not committed; local files not sent yet
+  // are left to the caller.
+  void Abandon();
+
+  DWORD error() const { return error_; }
+  const WString& reason() const { return reason_; }
+  // Bytes sent so far (for progress).
+  ULONGLONG bytesSent() const;
+
+ private:
+  struct Item {
+    WString local;
+    WString name;
+  };
+  void Work();
+
+  RcloneRemote& remote_;
+  std::size_t pending_;
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<Item> queue_;
+  bool sending_ = false;
+  bool stop_ = false;
+  std::vector<WString> sent_;  // names sent under NAME.qvnew
+  ULONGLONG bytes_ = 0;
+  DWORD error_ = 0;
+  WString reason_;
+  std::thread worker_;
+};
+
+}  // namespace qv::remote
+
+#endif  // QVBACKUP_REMOTE_REMOTE_UPLOAD_H_
