@@ -11,48 +11,26 @@
 #include <string>
 #include <vector>
 
-#include "common/test_util.h"
-#include "platform/process.h"
-#include "platform/text.h"
-#include "remote/rclone_remote.h"
+#include "remote/remote_test_util.h"
 
 namespace qv::remote {
 namespace {
 
 namespace fs = std::filesystem;
 
-WString W(const std::string& text) { return platform::Utf8ToUtf16(text); }
-
 std::string Read(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
-class RcloneRemoteTest : public ::testing::Test {
+class RcloneRemoteTest : public RemoteFolderTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(platform::FindProgram(W("rclone")).empty()) << "rclone is not installed (Debian package rclone)";
-    // No configuration of the user's reaches the test.
-    config_ = temp_.path() / "rclone.conf";
-    std::ofstream(config_).close();
-    setenv("RCLONE_CONFIG", config_.c_str(), 1);
-    remoteRoot_ = temp_.MakeDir("remote");
-  }
-  void TearDown() override { unsetenv("RCLONE_CONFIG"); }
-
-  RcloneRemote Remote(const std::string& below = "") {
-    return RcloneRemote(W("rclone"), W(":local:" + (remoteRoot_ / below).string()));
-  }
   // A local file of `bytes`, as the library names it.
   WString LocalFile(const std::string& name, const std::string& bytes) {
     const fs::path path = temp_.path() / name;
     std::ofstream(path, std::ios::binary) << bytes;
     return qvtest::DrivePathOf(path);
   }
-
-  qvtest::TempDir temp_;
-  fs::path config_;
-  fs::path remoteRoot_;
 };
 
 TEST_F(RcloneRemoteTest, FilesGoAndComeBackWhole) {

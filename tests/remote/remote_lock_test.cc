@@ -10,37 +10,28 @@
 #include <thread>
 #include <vector>
 
-#include "common/test_util.h"
-#include "platform/text.h"
 #include "remote/remote_lock.h"
+#include "remote/remote_test_util.h"
 
 namespace qv::remote {
 namespace {
 
 namespace fs = std::filesystem;
 
-WString W(const std::string& text) { return platform::Utf8ToUtf16(text); }
-
-class RemoteLockTest : public ::testing::Test {
+class RemoteLockTest : public RemoteFolderTest {
  protected:
   void SetUp() override {
-    config_ = temp_.path() / "rclone.conf";
-    std::ofstream(config_).close();
-    setenv("RCLONE_CONFIG", config_.c_str(), 1);
-    folder_ = temp_.MakeDir("remote");
+    RemoteFolderTest::SetUp();
+    folder_ = remoteRoot_;
     scratch_ = qvtest::DrivePathOf(temp_.MakeDir("scratch"));
   }
-  void TearDown() override { unsetenv("RCLONE_CONFIG"); }
 
-  RcloneRemote Remote() { return RcloneRemote(W("rclone"), W(":local:" + folder_.string())); }
   std::vector<std::string> Files() {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder_)) names.push_back(entry.path().filename().string());
     return names;
   }
 
-  qvtest::TempDir temp_;
-  fs::path config_;
   fs::path folder_;
   WString scratch_;
 };

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "remote/remote_test_util.h"
 #include "remote/remote_upload.h"
 #include "storage/storage_test_util.h"
 
@@ -18,22 +19,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-WString W(const std::string& text) { return platform::Utf8ToUtf16(text); }
-
-class RemoteUploadTest : public ::testing::Test {
+class RemoteUploadTest : public RemoteFolderTest {
  protected:
   void SetUp() override {
-    std::ofstream(temp_.path() / "rclone.conf").close();
-    setenv("RCLONE_CONFIG", (temp_.path() / "rclone.conf").c_str(), 1);
-    folder_ = temp_.MakeDir("remote");
+    RemoteFolderTest::SetUp();
+    folder_ = remoteRoot_;
     staging_ = temp_.MakeDir("staging");
     // The previous archive of that name.
     std::ofstream(folder_ / "home.1.QVA") << "old first";
     std::ofstream(folder_ / "home.2.QVA") << "old second";
   }
-  void TearDown() override { unsetenv("RCLONE_CONFIG"); }
 
-  RcloneRemote Remote() { return RcloneRemote(W("rclone"), W(":local:" + folder_.string())); }
   // A finished local volume of `size` bytes.
   WString Staged(const std::string& name, std::size_t size) {
     const qvtest::Bytes bytes = qvtest::RandomBytes(size, static_cast<unsigned>(name.size() + size));
@@ -41,7 +37,6 @@ class RemoteUploadTest : public ::testing::Test {
     return qvtest::DrivePathOf(staging_ / name);
   }
 
-  qvtest::TempDir temp_;
   fs::path folder_;
   fs::path staging_;
 };

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "remote/remote_test_util.h"
 #include "remote/remote_volumes.h"
 #include "storage/storage_test_util.h"
 
@@ -20,12 +21,11 @@ namespace {
 namespace fs = std::filesystem;
 using qvtest::Bytes;
 
-class RemoteVolumesTest : public ::testing::Test {
+class RemoteVolumesTest : public RemoteFolderTest {
  protected:
   void SetUp() override {
-    std::ofstream(temp_.path() / "rclone.conf").close();
-    setenv("RCLONE_CONFIG", (temp_.path() / "rclone.conf").c_str(), 1);
-    origin_ = temp_.MakeDir("remote");
+    RemoteFolderTest::SetUp();
+    origin_ = remoteRoot_;
     cache_ = temp_.MakeDir("cache");
     // A split archive written where the remote folder is, as a backup to it
     // leaves it: 4096-byte volumes.
@@ -44,8 +44,6 @@ class RemoteVolumesTest : public ::testing::Test {
     volumes_ = qvtest::NamesIn(origin_).size();
     ASSERT_GE(volumes_, 4u);
   }
-  void TearDown() override { unsetenv("RCLONE_CONFIG"); }
-
   // Opens the archive in the cache, its first volume fetched.
   void Open(RemoteVolumes& volumes, CQVStorage& reader) {
     ASSERT_TRUE(volumes.Fetch(platform::Utf8ToUtf16("home.1.QVA"))) << platform::Utf16ToUtf8(volumes.reason());
@@ -54,7 +52,6 @@ class RemoteVolumesTest : public ::testing::Test {
     ASSERT_TRUE(reader.OpenArchive(desc.get(), RemoteVolumes::Callback, volumes.UserValue())) << reader.GetError();
   }
 
-  qvtest::TempDir temp_;
   fs::path origin_;
   fs::path cache_;
   std::vector<std::pair<ULONGLONG, Bytes>> blocks_;
@@ -62,7 +59,7 @@ class RemoteVolumesTest : public ::testing::Test {
 };
 
 TEST_F(RemoteVolumesTest, EveryBlockReadsBackWithAFewVolumesKept) {
-  RcloneRemote remote(platform::Utf8ToUtf16("rclone"), platform::Utf8ToUtf16(":local:" + origin_.string()));
+  RcloneRemote remote = Remote();
   {
     RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 2);
     CQVStorage reader;
@@ -80,7 +77,7 @@ TEST_F(RemoteVolumesTest, EveryBlockReadsBackWithAFewVolumesKept) {
 }
 
 TEST_F(RemoteVolumesTest, OneBlockFetchesOnlyItsVolumes) {
-  RcloneRemote remote(platform::Utf8ToUtf16("rclone"), platform::Utf8ToUtf16(":local:" + origin_.string()));
+  RcloneRemote remote = Remote();
   RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 8);
   CQVStorage reader;
   Open(volumes, reader);
@@ -95,7 +92,7 @@ TEST_F(RemoteVolumesTest, OneBlockFetchesOnlyItsVolumes) {
 }
 
 TEST_F(RemoteVolumesTest, AVolumeTheRemoteLacksIsGivenUpOn) {
-  RcloneRemote remote(platform::Utf8ToUtf16("rclone"), platform::Utf8ToUtf16(":local:" + origin_.string()));
+  RcloneRemote remote = Remote();
   RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 3);
   CQVStorage reader;
   Open(volumes, reader);
