@@ -35,65 +35,46 @@ qvb_i64 UnixTime(const std::string& text) {
   return static_cast<qvb_i64>(ticks / 10000000ULL) - 11644473600LL;
 }
 
-// Each {"path", "reason"} of the answer's array `key` as an event of `kind`.
-void TellEach(qvb_session* session, const char* key, int kind) {
+// One event of `kind` for each item of the answer's array `key`: its
+// member `pathKey` (the item itself when it is a text) as the path, its
+// member `textKey` as the text, and what `fill` takes from it besides.
+void TellEach(qvb_session* session, const char* key, int kind, const char* pathKey, const char* textKey,
+              void (*fill)(const json& item, qvb_event* event) = nullptr) {
   const auto found = session->answer.find(key);
   if (found == session->answer.end() || !found->is_array()) return;
   for (const json& item : *found) {
-    const std::string path = item.is_string() ? item.get<std::string>() : TextOf(item, "path");
-    const std::string reason = item.is_object() ? TextOf(item, "reason") : std::string();
+    if (!item.is_object() && !item.is_string()) continue;
+    const std::string path = item.is_string() ? item.get<std::string>() : TextOf(item, pathKey);
+    const std::string text = item.is_object() ? TextOf(item, textKey) : std::string();
     qvb_event event = Event(kind);
     event.path = path.c_str();
-    event.text = reason.c_str();
+    event.text = text.c_str();
+    if (fill != nullptr && item.is_object()) fill(item, &event);
     Tell(session, event);
   }
 }
 
-void TellItems(qvb_session* session) {
-  const auto found = session->answer.find("files");
-  if (found == session->answer.end() || !found->is_array()) return;
-  for (const json& item : *found) {
-    if (!item.is_object()) continue;
-    const std::string path = TextOf(item, "path");
-    qvb_event event = Event(QVB_EVENT_ITEM);
-    event.path = path.c_str();
-    event.size = NumberOf(item, "size");
-    event.mtime = UnixTime(TextOf(item, "mtime"));
-    event.attributes = static_cast<unsigned long>(NumberOf(item, "attributes"));
-    event.member = static_cast<unsigned long>(NumberOf(item, "increment"));
-    Tell(session, event);
-  }
+// {"path", "reason"} items: what was not saved, not restored, damaged.
+void TellEach(qvb_session* session, const char* key, int kind) { TellEach(session, key, kind, "path", "reason"); }
+
+void FillItem(const json& item, qvb_event* event) {
+  event->size = NumberOf(item, "size");
+  event->mtime = UnixTime(TextOf(item, "mtime"));
+  event->attributes = static_cast<unsigned long>(NumberOf(item, "attributes"));
+  event->member = static_cast<unsigned long>(NumberOf(item, "increment"));
 }
 
-void TellMembers(qvb_session* session) {
-  const auto found = session->answer.find("members");
-  if (found == session->answer.end() || !found->is_array()) return;
-  for (const json& item : *found) {
-    if (!item.is_object()) continue;
-    const std::string state = TextOf(item, "state");
-    qvb_event event = Event(QVB_EVENT_MEMBER);
-    event.text = state.c_str();
-    event.member = static_cast<unsigned long>(NumberOf(item, "number"));
-    event.mtime = UnixTime(TextOf(item, "time"));
-    event.count = NumberOf(item, "items");
-    event.size = NumberOf(item, "bytes");
-    Tell(session, event);
-  }
+void FillMember(const json& item, qvb_event* event) {
+  event->member = static_cast<unsigned long>(NumberOf(item, "number"));
+  event->mtime = UnixTime(TextOf(item, "time"));
+  event->count = NumberOf(item, "items");
+  event->size = NumberOf(item, "bytes");
 }
 
-void TellCategories(qvb_session* session) {
-  const auto found = session->answer.find("categories");
-  if (found == session->answer.end() || !found->is_array()) return;
-  for (const json& item : *found) {
-    if (!item.is_object()) continue;
-    const std::string name = TextOf(item, "name");
-    qvb_event event = Event(QVB_EVENT_CATEGORY);
-    event.text = name.c_str();
-    event.member = static_cast<unsigned long>(NumberOf(item, "number"));
-    event.count = NumberOf(item, "files");
-    event.size = NumberOf(item, "bytes");
-    Tell(session, event);
-  }
+void FillCategory(const json& item, qvb_event* event) {
+  event->member = static_cast<unsigned long>(NumberOf(item, "number"));
+  event->count = NumberOf(item, "files");
+  event->size = NumberOf(item, "bytes");
 }
 
 void TellFindings(qvb_session* session, Command command) {
@@ -108,7 +89,7 @@ void TellFindings(qvb_session* session, Command command) {
       TellEach(session, "skipped", QVB_EVENT_NOT_SAVED);
       break;
     case Command::kList:
-      TellItems(session);
+      TellEach(session, "files", QVB_EVENT_ITEM, "path", "", FillItem);
       break;
     case Command::kRestore:
       TellEach(session, "failed", QVB_EVENT_NOT_RESTORED);
@@ -118,10 +99,10 @@ void TellFindings(qvb_session* session, Command command) {
       TellEach(session, "errors", QVB_EVENT_DAMAGED);
       break;
     case Command::kMembers:
-      TellMembers(session);
+      TellEach(session, "members", QVB_EVENT_MEMBER, "", "state", FillMember);
       break;
     case Command::kCount:
-      TellCategories(session);
+      TellEach(session, "categories", QVB_EVENT_CATEGORY, "", "name", FillCategory);
       break;
     case Command::kListFile:
       break;

@@ -15,10 +15,24 @@ bool Given(const char* text, WString* out) {
   return true;
 }
 
-int AddTo(std::vector<WString>* list, const char* text) {
+// `text` read as UTF-16 from the host into *out; false for null or empty.
+bool Given(const qvb_char16* text, WString* out) { return qv::capi::WideFromHost(text, out) && !out->empty(); }
+
+template <typename Text>
+int AddTo(std::vector<WString>* list, const Text* text) {
   WString value;
   if (!Given(text, &value)) return QVB_ERROR_INVALID_PARAMETER;
   list->push_back(std::move(value));
+  return QVB_OK;
+}
+
+template <typename Text>
+int Exclude(qvb_selection* selection, int what, const Text* pattern) {
+  WString value;
+  if (selection == nullptr || what < QVB_EXCLUDE_ANY || what > QVB_EXCLUDE_EXTENSION || !Given(pattern, &value)) {
+    return QVB_ERROR_INVALID_PARAMETER;
+  }
+  selection->exclusions.emplace_back(what, std::move(value));
   return QVB_OK;
 }
 
@@ -42,12 +56,7 @@ QVB_API int qvb_selection_add_source(qvb_selection* selection, const char* path)
 }
 
 QVB_API int qvb_selection_add_source_w(qvb_selection* selection, const qvb_char16* path) {
-  WString value;
-  if (selection == nullptr || !qv::capi::WideFromHost(path, &value) || value.empty()) {
-    return QVB_ERROR_INVALID_PARAMETER;
-  }
-  selection->sources.push_back(std::move(value));
-  return QVB_OK;
+  return selection == nullptr ? QVB_ERROR_INVALID_PARAMETER : AddTo(&selection->sources, path);
 }
 
 QVB_API int qvb_selection_add_mask(qvb_selection* selection, const char* mask) {
@@ -63,22 +72,11 @@ QVB_API int qvb_selection_set_categories(qvb_selection* selection, const char* c
 }
 
 QVB_API int qvb_selection_exclude(qvb_selection* selection, int what, const char* pattern) {
-  WString value;
-  if (selection == nullptr || what < QVB_EXCLUDE_ANY || what > QVB_EXCLUDE_EXTENSION || !Given(pattern, &value)) {
-    return QVB_ERROR_INVALID_PARAMETER;
-  }
-  selection->exclusions.emplace_back(what, std::move(value));
-  return QVB_OK;
+  return Exclude(selection, what, pattern);
 }
 
 QVB_API int qvb_selection_exclude_w(qvb_selection* selection, int what, const qvb_char16* pattern) {
-  WString value;
-  if (selection == nullptr || what < QVB_EXCLUDE_ANY || what > QVB_EXCLUDE_EXTENSION ||
-      !qv::capi::WideFromHost(pattern, &value) || value.empty()) {
-    return QVB_ERROR_INVALID_PARAMETER;
-  }
-  selection->exclusions.emplace_back(what, std::move(value));
-  return QVB_OK;
+  return Exclude(selection, what, pattern);
 }
 
 QVB_API int qvb_selection_set_partitions(qvb_selection* selection, const char* letters) {

@@ -99,61 +99,92 @@ int Refuse(qvb_session* session, int error, const std::string& message) {
   return error;
 }
 
+namespace {
+
+// Marks the session's run as under way while it lives: a cancel from then
+// on stops it, also while it waits its turn; once it ends, nothing is left
+// to stop. Its end comes after everything the run tells the callback, so
+// no lock is held while the host is called.
+class RunUnderWay {
+ public:
+  explicit RunUnderWay(qvb_session* session) : session_(session) {
+    std::lock_guard<std::mutex> hold(session_->cancelLock);
+    session_->running = true;
+    session_->cancelled = false;
+    session_->cancelFlag = nullptr;
+  }
+  ~RunUnderWay() {
+    std::lock_guard<std::mutex> hold(session_->cancelLock);
+    session_->running = false;
+    session_->cancelFlag = nullptr;
+  }
+  RunUnderWay(const RunUnderWay&) = delete;
+  RunUnderWay& operator=(const RunUnderWay&) = delete;
+
+ private:
+  qvb_session* session_;
+};
+
+// The session the commands' console writes to, while it lives.
+class CurrentSession {
+ public:
+  explicit CurrentSession(qvb_session* session) { current = session; }
+  ~CurrentSession() { current = nullptr; }
+  CurrentSession(const CurrentSession&) = delete;
+  CurrentSession& operator=(const CurrentSession&) = delete;
+};
+
+bool IsRunning(qvb_session* session) {
+  std::lock_guard<std::mutex> hold(session->cancelLock);
+  return session->running;
+}
+
+// Runs the command for `session`, which is current; its exit status, or
+// false with the refusal in *result when it threw.
+bool RunCaught(qvb_session* session, const std::vector<WString>& arguments, int* status, int* result) {
+  try {
+    *status = qvtool::RunQvbackup(arguments);
+    return true;
+  } catch (const std::bad_alloc&) {
+    *result = Refuse(session, QVB_ERROR_NOT_ENOUGH_MEMORY, "not enough memory for the run");
+  } catch (const std::exception& failure) {
+    // Nothing may cross into the host as an exception.
+    *result = Refuse(session, QVB_ERROR_FAILED, failure.what());
+  }
+  return false;
+}
+
+}  // namespace
+
 int RunCommand(qvb_session* session, Command command, std::vector<WString> arguments) {
   if (session == nullptr) return QVB_ERROR_INVALID_PARAMETER;
-  if (inCallback) return QVB_ERROR_BUSY_SESSION;
-  {
-    // A cancel from now on stops this run, also while it waits its turn.
-    std::lock_guard<std::mutex> hold(session->cancelLock);
-    if (session->running) return QVB_ERROR_BUSY_SESSION;
-    session->running = true;
-    session->cancelled = false;
-    session->cancelFlag = nullptr;
-  }
+  if (inCallback || IsRunning(session)) return QVB_ERROR_BUSY_SESSION;
+  const RunUnderWay underWay(session);
   std::lock_guard<std::mutex> one(runLock);
   session->message.clear();
   session->output.clear();
   session->errorLine.clear();
   // Before any "--" that ends the options.
   arguments.insert(arguments.begin() + (arguments.empty() ? 0 : 1), {Wide("--json"), Wide("--quiet")});
-  current = session;
   int status = qvtool::kExitFailure;
-  try {
-    status = qvtool::RunQvbackup(arguments);
-  } catch (const std::exception& failure) {
-    // Nothing may cross into the host as an exception.
-    current = nullptr;
-    const bool memory = dynamic_cast<const std::bad_alloc*>(&failure) != nullptr;
-    {
-      std::lock_guard<std::mutex> hold(session->cancelLock);
-      session->running = false;
-      session->cancelFlag = nullptr;
-    }
-    return Refuse(session, memory ? QVB_ERROR_NOT_ENOUGH_MEMORY : QVB_ERROR_FAILED,
-                  memory ? std::string("not enough memory for the run") : std::string(failure.what()));
+  {
+    const CurrentSession speaking(session);
+    int refused = QVB_ERROR_FAILED;
+    if (!RunCaught(session, arguments, &status, &refused)) return refused;
   }
-  current = nullptr;
   if (!session->errorLine.empty()) ErrorLine(session, session->errorLine);
   session->errorLine.clear();
   session->answerText.swap(session->output);
   session->output.clear();
   if (!ReadAnswer(session->answerText, &session->answer)) {
-    std::lock_guard<std::mutex> hold(session->cancelLock);
-    session->running = false;
-    session->cancelFlag = nullptr;
     return Refuse(session, QVB_ERROR_FAILED, "the run's answer could not be read: " + session->answerText.substr(0, 200));
   }
-  int result = QVB_ERROR_FAILED;
   try {
-    result = Outcome(session, command, status);
+    return Outcome(session, command, status);
   } catch (const nlohmann::json::exception&) {
     // An answer of another shape than the run's: its own outcome stands.
-    result = status == qvtool::kExitSuccess ? QVB_OK : QVB_ERROR_FAILED;
+    return status == qvtool::kExitSuccess ? QVB_OK : QVB_ERROR_FAILED;
   }
-  std::lock_guard<std::mutex> hold(session->cancelLock);
-  session->running = false;
-  session->cancelFlag = nullptr;
-  return result;
 }
 
 }  // namespace qv::capi

@@ -19,8 +19,10 @@ bool FailWith(DWORD error) {
   return false;
 }
 
+constexpr char kPartMarker[] = ".qvpart-";
+
 // The temporary name of a file being sent.
-WString PartName(const WString& name) { return name + W(".qvpart-") + UniqueToken(); }
+WString PartName(const WString& name) { return name + W(kPartMarker) + UniqueToken(); }
 
 // rclone's exit statuses, as its documentation lists them.
 constexpr DWORD kUsage = 1;
@@ -31,6 +33,14 @@ constexpr DWORD kFatal = 7;
 constexpr DWORD kTransferLimit = 8;
 
 }  // namespace
+
+bool IsPartName(const WString& name) { return name.find(W(kPartMarker)) != WString::npos; }
+
+WString InFolder(const WString& folder, const WString& name) {
+  WString path = folder;
+  if (!path.empty() && path.back() != '\\') path.push_back('\\');
+  return path + name;
+}
 
 WString UniqueToken() {
   std::random_device random;

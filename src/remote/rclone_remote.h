@@ -72,6 +72,12 @@ class RcloneRemote {
   const volatile BOOL* cancel_ = nullptr;
 };
 
+// Whether `name` is a file being sent, under its temporary name.
+bool IsPartName(const WString& name);
+
+// The drive path of `name` in the local folder `folder` (a drive path).
+WString InFolder(const WString& folder, const WString& name);
+
 // Sixteen hexadecimal digits no other run picks: what tells apart the
 // temporary and lock files of runs at once.
 WString UniqueToken();

@@ -10,25 +10,18 @@ namespace qv::remote {
 
 namespace {
 
-WString W(const char* text) { return platform::Utf8ToUtf16(text); }
-
 bool FailWith(DWORD error) {
   SetLastError(error);
   return false;
 }
 
-WString Joined(const WString& folder, const WString& name) {
-  WString path = folder;
-  if (!path.empty() && path.back() != '\\') path.push_back('\\');
-  return path + name;
-}
+WString LockPrefix(const WString& name) { return name + platform::Utf8ToUtf16(".qvlock-"); }
 
 }  // namespace
 
 bool IsLockOf(const WString& file, const WString& name) {
-  const WString prefix = name + W(".qvlock-");
-  return file.size() > prefix.size() && file.compare(0, prefix.size(), prefix) == 0 &&
-         file.find(W(".qvpart-")) == WString::npos;
+  const WString prefix = LockPrefix(name);
+  return file.size() > prefix.size() && file.compare(0, prefix.size(), prefix) == 0 && !IsPartName(file);
 }
 
 RemoteLock::RemoteLock(RcloneRemote& remote, WString name, WString scratch)
@@ -40,8 +33,8 @@ bool RemoteLock::Acquire() {
   if (held_) return true;
   heldBy_.clear();
   holder_.clear();
-  lockName_ = name_ + W(".qvlock-") + UniqueToken();
-  const WString local = Joined(scratch_, lockName_);
+  lockName_ = LockPrefix(name_) + UniqueToken();
+  const WString local = InFolder(scratch_, lockName_);
   {
     std::unique_ptr<platform::WritableFile> file = platform::CreateWritableFile(local.c_str());
     if (!file) return false;

@@ -74,6 +74,19 @@ void RemoteUpload::Work() {
 
 bool RemoteUpload::Commit(const std::vector<WString>& order) {
   std::lock_guard<std::mutex> hold(lock_);
+  std::vector<RemoteFile> there;
+  if (!remote_.List(&there)) {
+    error_ = GetLastError();
+    reason_ = remote_.reason();
+    return false;
+  }
+  for (const RemoteFile& file : there) {
+    if (std::find(order.begin(), order.end(), file.name) == order.end()) continue;
+    error_ = ERROR_ALREADY_EXISTS;
+    reason_ = file.name + platform::Utf8ToUtf16(" is there already: nothing was renamed over it");
+    SetLastError(error_);
+    return false;
+  }
   for (const WString& name : order) {
     const auto found = std::find(sent_.begin(), sent_.end(), name);
     if (found == sent_.end()) {

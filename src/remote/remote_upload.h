@@ -36,7 +36,10 @@ class RemoteUpload {
   bool Finish();
   // Renames each sent file from NAME.qvnew to NAME, in `order` (names
   // sent); false at the first rename that fails (those before it are in
-  // place, the rest still under their temporary names).
+  // place, the rest still under their temporary names). Nothing is renamed
+  // over a file already there (ERROR_ALREADY_EXISTS): a rename that
+  // replaced a volume of the previous archive would leave it half old,
+  // half new, should the run end before the last rename.
   bool Commit(const std::vector<WString>& order);
   // Removes every file sent and not committed; local files not sent yet
   // are left to the caller.

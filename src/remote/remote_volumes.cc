@@ -9,16 +9,6 @@
 
 namespace qv::remote {
 
-namespace {
-
-WString InFolder(const WString& folder, const WString& name) {
-  WString path = folder;
-  if (!path.empty() && path.back() != '\\') path.push_back('\\');
-  return path + name;
-}
-
-}  // namespace
-
 RemoteVolumes::RemoteVolumes(RcloneRemote& remote, WString cache, std::size_t limit)
     : remote_(remote), cache_(std::move(cache)), limit_(limit < 1 ? 1 : limit) {}
 
@@ -58,8 +48,7 @@ LONGLONG RemoteVolumes::Callback(DWORD code, ULONGLONG userValue, ULONGLONG, LON
 LONGLONG RemoteVolumes::Answer(WCHAR* path) {
   path[QVS_VOLUME_PATH_CHARS - 1] = 0;
   const WString failed(path);
-  WString folder = cache_;
-  if (folder.empty() || folder.back() != '\\') folder.push_back('\\');
+  const WString folder = InFolder(cache_, WString());
   // Only the cache's own volume files come from the remote.
   if (failed.size() <= folder.size() || failed.compare(0, folder.size(), folder) != 0 ||
       failed.find('\\', folder.size()) != WString::npos) {

@@ -1,10 +1,14 @@
 // Running other programs: arguments passed whole, both output streams kept
 // apart, exit statuses and signals, a program that is not there, cancel.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "common/test_util.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -58,12 +62,15 @@ TEST(ProcessPosixTest, AProgramThatIsNotThereIsNotFound) {
 }
 
 TEST(ProcessPosixTest, ACancelEndsTheProgram) {
+  // The program opens a named pipe nobody ever writes to: it waits for
+  // ever, and only the cancel word, raised already, ends it.
+  qvtest::TempDir temp;
+  const std::filesystem::path fifo = temp.path() / "never-written";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   ProgramRun run;
-  // The program would sleep for an hour: the cancel word, raised already,
-  // ends it as soon as it runs.
   volatile BOOL cancel = TRUE;
   SetLastError(0);
-  EXPECT_FALSE(RunProgram(W("sh"), {W("-c"), W("sleep 3600")}, &run, &cancel));
+  EXPECT_FALSE(RunProgram(W("sh"), {W("-c"), W("exec cat \"$0\""), Utf8ToUtf16(fifo.string())}, &run, &cancel));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
 }
 

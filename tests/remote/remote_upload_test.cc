@@ -46,7 +46,7 @@ TEST_F(RemoteUploadTest, NothingPassesForTheArchiveUntilTheCommit) {
   RemoteUpload upload(remote, 2);
   std::vector<WString> names;
   for (int v = 1; v <= 4; ++v) {
-    const std::string name = "home." + std::to_string(v) + ".QVA";
+    const std::string name = "next." + std::to_string(v) + ".QVA";
     ASSERT_TRUE(upload.Queue(Staged(name, 5000 + v), W(name)));
     names.push_back(W(name));
   }
@@ -55,13 +55,27 @@ TEST_F(RemoteUploadTest, NothingPassesForTheArchiveUntilTheCommit) {
   // The local files are gone once sent; the old archive is as it was.
   EXPECT_TRUE(qvtest::NamesIn(staging_).empty());
   EXPECT_EQ(qvtest::NamesIn(folder_),
-            (std::vector<std::string>{"home.1.QVA", "home.1.QVA.qvnew", "home.2.QVA", "home.2.QVA.qvnew",
-                                      "home.3.QVA.qvnew", "home.4.QVA.qvnew"}));
+            (std::vector<std::string>{"home.1.QVA", "home.2.QVA", "next.1.QVA.qvnew", "next.2.QVA.qvnew",
+                                      "next.3.QVA.qvnew", "next.4.QVA.qvnew"}));
   // The first volume last.
   ASSERT_TRUE(upload.Commit({names[1], names[2], names[3], names[0]})) << platform::Utf16ToUtf8(upload.reason());
+  EXPECT_EQ(qvtest::NamesIn(folder_), (std::vector<std::string>{"home.1.QVA", "home.2.QVA", "next.1.QVA",
+                                                                "next.2.QVA", "next.3.QVA", "next.4.QVA"}));
+  EXPECT_EQ(fs::file_size(folder_ / "next.1.QVA"), 5001u);
+}
+
+TEST_F(RemoteUploadTest, NothingIsRenamedOverThePreviousArchive) {
+  RcloneRemote remote = Remote();
+  RemoteUpload upload(remote, 2);
+  ASSERT_TRUE(upload.Queue(Staged("home.3.QVA", 100), W("home.3.QVA")));
+  ASSERT_TRUE(upload.Queue(Staged("home.1.QVA", 100), W("home.1.QVA")));
+  ASSERT_TRUE(upload.Finish());
+  SetLastError(0);
+  EXPECT_FALSE(upload.Commit({W("home.3.QVA"), W("home.1.QVA")}));
+  EXPECT_EQ(upload.error(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  // Not even the volume that had no old one took its name.
   EXPECT_EQ(qvtest::NamesIn(folder_),
-            (std::vector<std::string>{"home.1.QVA", "home.2.QVA", "home.3.QVA", "home.4.QVA"}));
-  EXPECT_EQ(fs::file_size(folder_ / "home.1.QVA"), 5001u);
+            (std::vector<std::string>{"home.1.QVA", "home.1.QVA.qvnew", "home.2.QVA", "home.3.QVA.qvnew"}));
 }
 
 TEST_F(RemoteUploadTest, AnUploadNotCommittedLeavesThePreviousArchiveAlone) {
