@@ -166,6 +166,24 @@ bool RcloneRemote::Send(const WString& local, const WString& name) {
   return FailWith(error);
 }
 
+bool RcloneRemote::SendText(const std::string& text, const WString& name, const WString& scratch) {
+  const WString local = InFolder(scratch, name + W(".") + UniqueToken());
+  {
+    std::unique_ptr<platform::WritableFile> file = platform::CreateWritableFile(local.c_str());
+    if (!file) return false;
+    if (!file->Write(text.data(), static_cast<DWORD>(text.size()))) {
+      const DWORD error = GetLastError();
+      file.reset();
+      platform::RemoveFile(local.c_str());
+      return FailWith(error);
+    }
+  }
+  const bool sent = Send(local, name);
+  const DWORD error = GetLastError();
+  platform::RemoveFile(local.c_str());
+  return sent || FailWith(error);
+}
+
 bool RcloneRemote::Fetch(const WString& name, const WString& local) {
   WString native;
   const WString part = local + W(".qvpart");

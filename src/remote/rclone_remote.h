@@ -42,6 +42,9 @@ class RcloneRemote {
   // temporary name, renamed to `name` once all of it is there, so that no
   // reader ever sees a part of it under `name`.
   bool Send(const WString& local, const WString& name);
+  // Sends `text` as `name`, through a file of the local folder `scratch`
+  // (a drive path) removed again afterwards.
+  bool SendText(const std::string& text, const WString& name, const WString& scratch);
   // Fetches `name` into the local file `local` (a native path), written
   // whole under a temporary name and renamed.
   bool Fetch(const WString& name, const WString& local);

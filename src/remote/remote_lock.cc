@@ -34,22 +34,8 @@ bool RemoteLock::Acquire() {
   heldBy_.clear();
   holder_.clear();
   lockName_ = LockPrefix(name_) + UniqueToken();
-  const WString local = InFolder(scratch_, lockName_);
-  {
-    std::unique_ptr<platform::WritableFile> file = platform::CreateWritableFile(local.c_str());
-    if (!file) return false;
-    const std::string text = platform::Utf16ToUtf8(storage::LockHolderText()) + "\n";
-    if (!file->Write(text.data(), static_cast<DWORD>(text.size()))) {
-      const DWORD error = GetLastError();
-      file.reset();
-      platform::RemoveFile(local.c_str());
-      return FailWith(error);
-    }
-  }
-  const bool sent = remote_.Send(local, lockName_);
-  const DWORD sendError = GetLastError();
-  platform::RemoveFile(local.c_str());
-  if (!sent) return FailWith(sendError);
+  const std::string text = platform::Utf16ToUtf8(storage::LockHolderText()) + "\n";
+  if (!remote_.SendText(text, lockName_, scratch_)) return false;
   std::vector<RemoteFile> files;
   if (!remote_.List(&files)) {
     const DWORD error = GetLastError();

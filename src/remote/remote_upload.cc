@@ -7,11 +7,7 @@
 
 namespace qv::remote {
 
-namespace {
-
-WString NewName(const WString& name) { return name + platform::Utf8ToUtf16(".qvnew"); }
-
-}  // namespace
+WString SentName(const WString& name) { return name + platform::Utf8ToUtf16(".qvnew"); }
 
 RemoteUpload::RemoteUpload(RcloneRemote& remote, std::size_t pending)
     : remote_(remote), pending_(pending < 1 ? 1 : pending), worker_(&RemoteUpload::Work, this) {}
@@ -56,7 +52,7 @@ void RemoteUpload::Work() {
     hold.unlock();
     platform::FileInformation info{};
     const bool known = platform::GetFileInformation(item.local.c_str(), &info);
-    const bool sent = remote_.Send(item.local, NewName(item.name));
+    const bool sent = remote_.Send(item.local, SentName(item.name));
     const DWORD error = sent ? 0 : GetLastError();
     if (sent) platform::RemoveFile(item.local.c_str());
     hold.lock();
@@ -95,7 +91,7 @@ bool RemoteUpload::Commit(const std::vector<WString>& order) {
       SetLastError(error_);
       return false;
     }
-    if (!remote_.Rename(NewName(name), name)) {
+    if (!remote_.Rename(SentName(name), name)) {
       error_ = GetLastError();
       reason_ = remote_.reason();
       return false;
@@ -107,7 +103,7 @@ bool RemoteUpload::Commit(const std::vector<WString>& order) {
 
 void RemoteUpload::Abandon() {
   std::lock_guard<std::mutex> hold(lock_);
-  for (const WString& name : sent_) remote_.Remove(NewName(name));
+  for (const WString& name : sent_) remote_.Remove(SentName(name));
   sent_.clear();
 }
 

@@ -71,6 +71,9 @@ class RemoteUpload {
   std::thread worker_;
 };
 
+// NAME.qvnew: where a file of a new archive lies until Commit renames it.
+WString SentName(const WString& name);
+
 }  // namespace qv::remote
 
 #endif  // QVBACKUP_REMOTE_REMOTE_UPLOAD_H_
