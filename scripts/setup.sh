@@ -12,7 +12,7 @@ packages=(
   libdeflate-dev
   ntfs-3g sleuthkit mtools
   python3 python3-pytest nlohmann-json3-dev
-  rclone
+  rclone openssh-server openssh-client
   clang libclang-rt-14-dev llvm-14 lld-14
 )
 

@@ -100,6 +100,12 @@ QVBACKUP_API BOOL QVGetEnvironmentText(LPCWSTR name, LPWSTR buffer, DWORD cchBuf
 // ERROR_SUCCESS) or when it does not fit (ERROR_INSUFFICIENT_BUFFER).
 QVBACKUP_API DWORD QVGetLogNotice(LPWSTR buffer, DWORD cchBuffer);
 
+// Runs qvbackup's command line `arguments` (`count` of them, without the
+// program's name) in this process, on its terminal and standard streams,
+// and returns the exit status: the qvbackup program is this call. Hosts
+// have the C interface (qvbackup.h) instead.
+QVBACKUP_API int QVRunQvbackup(DWORD count, const LPCWSTR* arguments);
+
 }  // extern "C"
 
 #endif  // QVBACKUP_HOST_H_

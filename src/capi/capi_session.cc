@@ -8,6 +8,7 @@
 
 #include "capi_json.h"
 #include "console.h"
+#include "console_terminal.h"
 #include "platform/text.h"
 #include "report.h"
 
@@ -189,17 +190,18 @@ int RunCommand(qvb_session* session, Command command, std::vector<WString> argum
 
 }  // namespace qv::capi
 
-// The console layer the commands are written against, for runs in the
-// library.
+// The console layer the commands are written against: a host's session
+// while one runs, the terminal for the program.
 namespace qvtool {
 
 void WriteOut(const WString& text) {
-  if (qv::capi::current != nullptr) qv::capi::current->output += qv::capi::Utf8(text);
+  if (qv::capi::current == nullptr) return terminal::WriteOut(text);
+  qv::capi::current->output += qv::capi::Utf8(text);
 }
 
 void WriteError(const WString& text) {
   qvb_session* session = qv::capi::current;
-  if (session == nullptr) return;
+  if (session == nullptr) return terminal::WriteError(text);
   session->errorLine += qv::capi::Utf8(text);
   for (std::size_t end; (end = session->errorLine.find('\n')) != std::string::npos;) {
     std::string line = session->errorLine.substr(0, end);
@@ -208,29 +210,36 @@ void WriteError(const WString& text) {
   }
 }
 
-bool StandardErrorIsTerminal() { return false; }
-bool StandardInputIsTerminal() { return false; }
-bool ReadHiddenLine(const WString&, WString*) { return false; }
+bool StandardErrorIsTerminal() { return qv::capi::current == nullptr && terminal::StandardErrorIsTerminal(); }
+bool StandardInputIsTerminal() { return qv::capi::current == nullptr && terminal::StandardInputIsTerminal(); }
+bool ReadHiddenLine(const WString& prompt, WString* line) {
+  return qv::capi::current == nullptr && terminal::ReadHiddenLine(prompt, line);
+}
 
 void OnInterrupt(volatile BOOL* flag) {
   qvb_session* session = qv::capi::current;
-  if (session == nullptr) return;
+  if (session == nullptr) return terminal::OnInterrupt(flag);
   std::lock_guard<std::mutex> hold(session->cancelLock);
   session->cancelFlag = flag;
   if (flag != nullptr && session->cancelled) *flag = TRUE;
 }
 
 void ReportProgress(DWORD percent) {
+  if (qv::capi::current == nullptr) return terminal::ReportProgress(percent);
   qvb_event event = qv::capi::Event(QVB_EVENT_PROGRESS);
   event.percent = static_cast<int>(percent > 100 ? 100 : percent);
   qv::capi::Tell(qv::capi::current, event);
 }
 
-WString PasswordHint() { return qv::capi::Wide("with qvb_session_set_password"); }
+WString PasswordHint() {
+  if (qv::capi::current == nullptr) return terminal::PasswordHint();
+  return qv::capi::Wide("with qvb_session_set_password");
+}
 
 bool HostPassword(WString* password) {
   qvb_session* session = qv::capi::current;
-  if (session == nullptr || session->password.empty()) return false;
+  if (session == nullptr) return terminal::HostPassword(password);
+  if (session->password.empty()) return false;
   *password = qv::capi::Wide(session->password);
   return true;
 }

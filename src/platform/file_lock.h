@@ -34,6 +34,10 @@ std::unique_ptr<FileLock> TryLockFile(const WCHAR* path, WStringView holder, WSt
 // "process 1234 on HOSTNAME": who holds a lock this process takes.
 WString ThisProcessDescription();
 
+// Whether process `id` of this machine is running (a process that may not
+// be signalled or opened counts as running).
+bool ProcessIsRunning(DWORD id);
+
 }  // namespace qv::platform
 
 #endif  // QVBACKUP_PLATFORM_FILE_LOCK_H_

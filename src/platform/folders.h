@@ -2,6 +2,7 @@
 #ifndef QVBACKUP_PLATFORM_FOLDERS_H_
 #define QVBACKUP_PLATFORM_FOLDERS_H_
 
+#include "platform/text.h"
 #include "qvbackup/wintypes.h"
 
 namespace qv::platform {
@@ -18,6 +19,17 @@ namespace qv::platform {
 // stay. POSIX: new folders get mode 0777 less the umask; existing symbolic
 // links to folders are followed, as Windows follows junctions.
 bool CreateFolderTree(const WCHAR* path);
+
+// Makes a new folder in the system's folder for temporary files (TMPDIR or
+// /tmp on POSIX, GetTempPathW on Windows), named `prefix` and characters no
+// other run picks, that only this user may use; its drive path goes to
+// *path. False with the system's error.
+bool CreateWorkFolder(const char* prefix, WString* path);
+
+// Removes the folder `path` and everything in it, no link followed (a link
+// is removed, not what it names). True when nothing is left of it, also
+// when it was not there.
+bool RemoveFolderTree(const WCHAR* path);
 
 }  // namespace qv::platform
 

@@ -25,6 +25,21 @@ bool Contains(const std::vector<WString>& names, const WString& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// The old files set aside, in the order they may go once the new archive
+// is in place. While the old file of the new first volume's name lies
+// aside, that name in place is the new one's: it goes last, or a run cut
+// among the removals would be taken for one cut before the new first
+// volume was placed, and undone over a new archive half removed.
+std::vector<WString> AsideInRemovalOrder(const ReplaceRecord& record) {
+  std::vector<WString> order;
+  const WString& newFirst = record.placed.back();
+  for (const WString& file : record.old) {
+    if (file != newFirst) order.push_back(file);
+  }
+  if (Contains(record.old, newFirst)) order.push_back(newFirst);
+  return order;
+}
+
 }  // namespace
 
 WString RecordName(const WString& name) { return name + W(".qvcommit"); }
@@ -79,7 +94,7 @@ bool Replace(RcloneRemote& remote, RemoteUpload& upload, const WString& name, co
   if (!upload.Commit(order)) return FailWith(upload.error());
   // The new archive is in place: what was set aside may go. A file that
   // cannot be removed now is removed by the next run, through the record.
-  for (const WString& file : old) {
+  for (const WString& file : AsideInRemovalOrder(record)) {
     if (!remote.Remove(AsideName(file))) return true;
   }
   remote.Remove(RecordName(name));
@@ -104,7 +119,7 @@ bool FollowRecord(RcloneRemote& remote, const ReplaceRecord& record, const std::
   };
   recovery->keptNew = isNew(record.placed.back());
   if (recovery->keptNew) {
-    for (const WString& file : record.old) {
+    for (const WString& file : AsideInRemovalOrder(record)) {
       if (isThere(AsideName(file)) && !remove(AsideName(file))) return false;
     }
     return true;

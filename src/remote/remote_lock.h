@@ -7,11 +7,14 @@
 // it; they can never both hold it, the store answering each listing with
 // what was there before it.
 //
-// A run that dies holding the lock leaves its file behind: the next run is
-// told which file, and who put it there, to remove it once sure no run is
-// using the archive.
+// A run that dies holding the lock leaves its file behind. The next run of
+// the same machine sees that its process is gone and removes it; a run of
+// another machine is told which file, and who put it there, to remove it
+// once sure no run is using the archive.
 #ifndef QVBACKUP_REMOTE_REMOTE_LOCK_H_
 #define QVBACKUP_REMOTE_REMOTE_LOCK_H_
+
+#include <vector>
 
 #include "remote/rclone_remote.h"
 
@@ -37,6 +40,13 @@ class RemoteLock {
   // The other run's lock file, and what it says of that run.
   const WString& heldBy() const { return heldBy_; }
   const WString& holder() const { return holder_; }
+  // The locks of runs of this machine that had died, removed by Acquire:
+  // each file's name and what it said.
+  struct StaleLock {
+    WString file;
+    WString holder;
+  };
+  const std::vector<StaleLock>& removedStale() const { return removedStale_; }
 
  private:
   RcloneRemote& remote_;
@@ -46,6 +56,7 @@ class RemoteLock {
   bool held_ = false;
   WString heldBy_;
   WString holder_;
+  std::vector<StaleLock> removedStale_;
 };
 
 // Whether `file` is a lock of archive `name`: NAME.qvlock-TOKEN (not a part

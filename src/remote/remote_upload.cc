@@ -41,6 +41,11 @@ bool RemoteUpload::Finish() {
   return true;
 }
 
+bool RemoteUpload::Wait(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> hold(lock_);
+  return changed_.wait_for(hold, timeout, [&] { return error_ != 0 || (queue_.empty() && !sending_); });
+}
+
 void RemoteUpload::Work() {
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {

@@ -9,6 +9,7 @@
 #ifndef QVBACKUP_REMOTE_REMOTE_UPLOAD_H_
 #define QVBACKUP_REMOTE_REMOTE_UPLOAD_H_
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -34,6 +35,9 @@ class RemoteUpload {
   bool Queue(const WString& local, const WString& name);
   // Waits until everything queued is sent; false with the first failure.
   bool Finish();
+  // Waits at most `timeout` for everything queued to be sent, or a send to
+  // fail: true when either happened (Finish then tells which).
+  bool Wait(std::chrono::milliseconds timeout);
   // Renames each sent file from NAME.qvnew to NAME, in `order` (names
   // sent); false at the first rename that fails (those before it are in
   // place, the rest still under their temporary names). Nothing is renamed

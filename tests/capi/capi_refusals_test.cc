@@ -166,14 +166,20 @@ TEST_F(CapiRefusals, ACancelFromAnotherThreadStopsTheRun) {
     changed.notify_all();
     changed.wait(hold, [&] { return cancelSent; });
   };
+  bool ended = false;  // a run that fails before its first event must not leave the canceller waiting
   std::thread canceller([&] {
     std::unique_lock<std::mutex> hold(lock);
-    changed.wait(hold, [&] { return started; });
+    changed.wait(hold, [&] { return started || ended; });
     qvb_cancel(session_.get());
     cancelSent = true;
     changed.notify_all();
   });
   EXPECT_EQ(qvb_backup(session_.get(), selection_, &options_), QVB_ERROR_CANCELLED) << session_.Message();
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    ended = true;
+  }
+  changed.notify_all();
   canceller.join();
   EXPECT_TRUE(fs::is_empty(archives_));
 }

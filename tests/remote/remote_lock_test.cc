@@ -10,6 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/file_lock.h"
 #include "remote/remote_lock.h"
 #include "remote/remote_test_util.h"
 
@@ -100,6 +104,40 @@ TEST_F(RemoteLockTest, TwoRunsAtOnceNeverBothHoldIt) {
     first.Release();
     second.Release();
     EXPECT_TRUE(Files().empty());
+  }
+}
+
+// A run of this machine that died holding the lock: its process is gone, so
+// its lock goes; a live process's and another machine's stay.
+TEST_F(RemoteLockTest, TheLockOfADeadRunOfThisMachineGoes) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(0);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  const std::string self = platform::Utf16ToUtf8(platform::ThisProcessDescription());
+  const std::string host = self.substr(self.find(" on "));
+  auto lockSaying = [&](const std::string& text) {
+    std::ofstream(folder_ / "home.qvlock-00000000000000aa") << text << "\n";
+  };
+  RcloneRemote remote = Remote();
+  lockSaying("process " + std::to_string(child) + host + ", since 2026-12-09 10:00:00 UTC");
+  {
+    RemoteLock lock(remote, W("home"), scratch_);
+    ASSERT_TRUE(lock.Acquire()) << GetLastError();
+    ASSERT_EQ(lock.removedStale().size(), 1u);
+    EXPECT_EQ(platform::Utf16ToUtf8(lock.removedStale()[0].file), "home.qvlock-00000000000000aa");
+  }
+  EXPECT_TRUE(Files().empty());
+  for (const std::string& live : {"process " + std::to_string(getpid()) + host + ", since 2026-12-09 10:00:00 UTC",
+                                  "process " + std::to_string(child) + " on another-machine, since 2026-12-09",
+                                  std::string("written by something else")}) {
+    lockSaying(live);
+    RemoteLock lock(remote, W("home"), scratch_);
+    SetLastError(0);
+    EXPECT_FALSE(lock.Acquire()) << live;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+    EXPECT_EQ(platform::Utf16ToUtf8(lock.holder()), live);
+    EXPECT_EQ(Files(), std::vector<std::string>{"home.qvlock-00000000000000aa"});
   }
 }
 

@@ -14,7 +14,8 @@ constexpr ULONGLONG kMaxIncrement = 0xFFFF;  // increment numbers are 16-bit
 }  // namespace
 
 int ReadArchiveCommandLine(const char* command, const char* usage, const std::vector<WString>& arguments,
-                           std::initializer_list<OptionRule> rules, ArchiveCommandLine* line, bool takesPatterns) {
+                           std::initializer_list<OptionRule> rules, ArchiveCommandLine* line, bool takesPatterns,
+                           bool takesRemote) {
   WString why;
   const bool parsed = ParseOptions(arguments, rules, &line->options, &why);
   if (!parsed) return UsageError(command, why);
@@ -46,6 +47,23 @@ int ReadArchiveCommandLine(const char* command, const char* usage, const std::ve
   if (!ApplyDriveOptions(line->options, &why)) return UsageError(command, why);
   const WString& typed = positionals[0];
   if (!LocateArchive(typed, &line->location, &why)) return FailBecause(typed, why);
+  WString folder;
+  WString fileName;
+  if (SplitRemoteFile(typed, &folder, &fileName)) {
+    if (!takesRemote) {
+      return FailBecause(typed, Widen(command) + Widen(" rewrites an archive in its folder, and works on archives of "
+                                                       "this machine only: fetch it (rclone copy), ") +
+                                    Widen(command) + Widen(" it there, and back it up again"));
+    }
+    WString program;
+    if (!FindRclone(line->options, command, &program)) return kExitFailure;
+    auto remote = std::make_shared<RemoteReading>(program, folder, typed);
+    if (!remote->Open(line->location.name, fileName)) {
+      return GetLastError() == ERROR_BUSY ? kExitBusy : kExitFailure;
+    }
+    line->location.folder = remote->folder();
+    line->location.remote = std::move(remote);
+  }
   return -1;
 }
 

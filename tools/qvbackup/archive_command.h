@@ -31,10 +31,12 @@ struct ArchiveCommandLine {
 // --drive mappings and locates ARCHIVE. Returns -1 when
 // the command should go on; otherwise the exit status to end with, after
 // printing `usage` (--help), why the command line is wrong (kExitUsage) or
-// why ARCHIVE cannot be an archive (kExitFailure).
+// why ARCHIVE cannot be an archive (kExitFailure). A remote ARCHIVE
+// (rclone:REMOTE:PATH/FILE, for commands `takesRemote`) is opened: its
+// chain's first and last volumes are fetched into its work folder.
 int ReadArchiveCommandLine(const char* command, const char* usage, const std::vector<WString>& arguments,
                            std::initializer_list<OptionRule> rules, ArchiveCommandLine* line,
-                           bool takesPatterns = false);
+                           bool takesPatterns = false, bool takesRemote = true);
 
 // Says on standard error what `verdict` tells of the chain of `typed`:
 // its notes, and why members past the usable ones are not used. True when

@@ -26,11 +26,18 @@ void Release(CQVStorage& storage) { storage = CQVStorage(); }
 }  // namespace
 
 bool LocateArchive(const WString& typed, ArchiveLocation* location, WString* why) {
-  std::size_t slash = typed.size();
-  while (slash > 0 && !IsSeparator(typed[slash - 1])) --slash;
-  const WString fileName = typed.substr(slash);
-  WString folder = slash == 0 ? Widen(".") : typed.substr(0, slash);
-  if (folder.size() > 1 && IsSeparator(folder.back())) folder.pop_back();
+  WString folder;
+  WString fileName;
+  const bool remote = IsRemoteForm(typed);
+  if (remote) {
+    if (!SplitRemoteFile(typed, &folder, &fileName)) fileName.clear();
+  } else {
+    std::size_t slash = typed.size();
+    while (slash > 0 && !IsSeparator(typed[slash - 1])) --slash;
+    fileName = typed.substr(slash);
+    folder = slash == 0 ? Widen(".") : typed.substr(0, slash);
+    if (folder.size() > 1 && IsSeparator(folder.back())) folder.pop_back();
+  }
   const std::size_t dot = fileName.rfind('.');
   if (fileName.empty() || dot == WString::npos || dot == 0 || dot + 1 == fileName.size() ||
       fileName.size() - dot - 1 > kMaxExtension) {
@@ -38,10 +45,12 @@ bool LocateArchive(const WString& typed, ArchiveLocation* location, WString* why
     return false;
   }
   location->typed = typed;
-  location->folder = DrivePathOf(folder);
-  if (location->folder.empty()) {
-    *why = Widen("no drive holds ") + folder;
-    return false;
+  if (!remote) {
+    location->folder = DrivePathOf(folder);
+    if (location->folder.empty()) {
+      *why = Widen("no drive holds ") + folder;
+      return false;
+    }
   }
   location->extension = fileName.substr(dot + 1);
   location->name = fileName.substr(0, dot);
@@ -75,7 +84,10 @@ bool ArchiveOpener::TryOpen(DWORD increment, bool split, CQVStorage& storage) {
   info.dwBlockSize = QVS_DEFAULT_BLOCK_SIZE;
   info.ullVolumeSize = split ? kSplitNamingHint : QVS_NO_VOLUME_LIMIT;
   info.dwIncrementToOpen = increment;
-  if (storage.OpenArchive(&info, &MissingVolumes::Callback, missingVolumes_.UserValue())) return true;
+  const bool opened = location_.remote != nullptr
+                          ? storage.OpenArchive(&info, &RemoteReading::Callback, location_.remote->UserValue())
+                          : storage.OpenArchive(&info, &MissingVolumes::Callback, missingVolumes_.UserValue());
+  if (opened) return true;
   return Failed(storage.GetError(), ArchiveErrorText(storage.GetError()));
 }
 

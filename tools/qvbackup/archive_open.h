@@ -5,12 +5,14 @@
 #ifndef QVBACKUP_TOOLS_ARCHIVE_OPEN_H_
 #define QVBACKUP_TOOLS_ARCHIVE_OPEN_H_
 
+#include <memory>
 #include <vector>
 
 #include "archive_members.h"
 #include "console.h"
 #include "options.h"
 #include "qvbackup/qvstorage.h"
+#include "remote_archive.h"
 #include "volume_prompt.h"
 
 namespace qvtool {
@@ -22,11 +24,15 @@ struct ArchiveLocation {
   WString name;       // the file stem, without the ".1" of a split archive
   WString extension;  // "QVA", "exe"...
   bool split = false;
+  // A remote archive (rclone:REMOTE:PATH/FILE): `folder` is then its work
+  // folder, where the volumes fetched lie.
+  std::shared_ptr<RemoteReading> remote;
 };
 
 // Splits `typed` into folder, name and extension. False with the reason in
 // `why` when it names no file ("photos" without an extension, a folder
-// path) or no drive holds its folder.
+// path) or no drive holds its folder. A remote archive's folder is left
+// empty: RemoteReading gives it.
 bool LocateArchive(const WString& typed, ArchiveLocation* location, WString* why);
 
 // Opens the members of one archive, all with the same password: it is

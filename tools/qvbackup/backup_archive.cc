@@ -28,7 +28,7 @@ QVS_ARCHIVE_INFO ArchiveForm::Describe(DWORD increment) const {
 std::unique_ptr<CQVBackupControl> ReadMemberIndex(const ArchiveForm& form, DWORD increment, ULONGLONG* volumeSize) {
   QVS_ARCHIVE_INFO info = form.Describe(increment);
   auto control = std::make_unique<CQVBackupControl>();
-  if (!control->GetStorage().OpenArchive(&info)) {
+  if (!control->GetStorage().OpenArchive(&info, form.progress, form.progressValue)) {
     SetLastError(control->GetStorage().GetError());
     return nullptr;
   }

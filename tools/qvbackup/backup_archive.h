@@ -23,6 +23,10 @@ struct ArchiveForm {
   ULONGLONG volumeSize = QVS_NO_VOLUME_LIMIT;
   DWORD blockSize = QVS_DEFAULT_BLOCK_SIZE;
   bool compress = true;
+  // The progress callback members are opened with (a remote archive's
+  // fetches its missing volumes); null: none.
+  QVFA_PROGRESSPROC progress = nullptr;
+  ULONGLONG progressValue = 0;
 
   // The description of this archive, to create it or to open its member
   // `increment`; it points into this object.

@@ -15,6 +15,7 @@
 #include "backup_report.h"
 #include "backup_run.h"
 #include "backup_selection.h"
+#include "backup_remote.h"
 #include "backup_volumes.h"
 #include "commands.h"
 #include "host_paths.h"
@@ -29,6 +30,12 @@ namespace {
 
 const WCHAR kStubName[] = QVT("qvsfx.exe");
 
+// A remote archive's volumes, unless --volume-size says otherwise: a
+// transfer cut part-way costs one volume again, restoring one file fetches
+// a few of them, and the work folder holds a few at a time, while an
+// archive of a few hundred gigabytes is still a few thousand files.
+constexpr ULONGLONG kRemoteVolumeSize = 64ull << 20;
+
 // Everything the run needs besides the engine.
 struct Plan {
   BackupSettings settings;
@@ -37,7 +44,32 @@ struct Plan {
   ChainOnDisk chain;
   bool addIncrement = false;  // an increment of an existing chain
   ArchiveForm form;
+  std::unique_ptr<RemoteReading> remote;  // --to rclone:REMOTE:PATH
 };
+
+// The archive's folder as the user named it.
+WString ShownFolder(const Plan& plan) {
+  return plan.remote != nullptr ? RemoteText(plan.settings.remoteFolder) : plan.settings.targetFolder;
+}
+
+// A remote folder: its archive's lock taken (but for a dry run), what
+// interrupted runs left put in order, and for an increment the chain's
+// first and last volumes fetched; the archive is then written in the work
+// folder, as in a local one.
+int OpenRemote(Plan* plan) {
+  BackupSettings& settings = plan->settings;
+  WString program;
+  if (!FindRclone(plan->parsed, "backup", &program)) return kExitFailure;
+  plan->remote = std::make_unique<RemoteReading>(program, settings.remoteFolder, settings.targetFolder);
+  RemoteReading& remote = *plan->remote;
+  if (!remote.Prepare()) return kExitFailure;
+  if (!settings.dryRun && !remote.Lock(settings.name)) return GetLastError() == ERROR_BUSY ? kExitBusy : kExitFailure;
+  if (!remote.Open(settings.name, WString(), settings.incremental)) return kExitFailure;
+  settings.targetFolder = remote.nativeFolder();
+  settings.targetDrivePath = remote.folder();
+  if (!settings.volumeSizeGiven) settings.volumeSize = kRemoteVolumeSize;
+  return -1;
+}
 
 // The archive's folder, made when missing (as restore makes its target);
 // a dry run makes nothing, and a folder it would make holds nothing yet.
@@ -96,6 +128,7 @@ int Prepare(const std::vector<WString>& arguments, const CQVBackupEngine& engine
   BackupSettings& settings = plan->settings;
   int status = ReadBackupSettings(arguments, &plan->parsed, &settings);
   if (status < 0) status = ReadSources(settings.sources, &plan->sources);
+  if (status < 0 && !settings.remoteFolder.empty()) status = OpenRemote(plan);
   if (status < 0) status = CheckFolder(settings.targetFolder, settings.targetDrivePath, settings.dryRun);
   if (status >= 0) return status;
   ArchiveForm& form = plan->form;
@@ -105,6 +138,10 @@ int Prepare(const std::vector<WString>& arguments, const CQVBackupEngine& engine
   form.volumeSize = settings.volumeSize;
   form.blockSize = settings.blockSize;
   form.compress = settings.compress;
+  if (plan->remote != nullptr) {
+    form.progress = &RemoteReading::Callback;
+    form.progressValue = plan->remote->UserValue();
+  }
   if (settings.selfExtracting && (status = FindStub(engine, plan)) >= 0) return status;
   return ReadPasswordFor(plan, settings.keyBitsGiven);
 }
@@ -114,13 +151,14 @@ int Prepare(const std::vector<WString>& arguments, const CQVBackupEngine& engine
 int RefuseToReplace(const Plan& plan) {
   const BackupSettings& settings = plan.settings;
   if (settings.incremental || settings.replace) return -1;
-  const std::vector<VolumeFile> volumes = ListVolumes(settings.targetFolder, settings.name);
+  const std::vector<VolumeFile> volumes = plan.remote != nullptr ? RemoteVolumesOf(plan.remote->files(), settings.name)
+                                                                 : ListVolumes(settings.targetFolder, settings.name);
   if (volumes.empty()) return -1;
   // The file named is the chain's first: its base's first volume when there is one.
   const VolumeFile& first = *std::min_element(volumes.begin(), volumes.end(), [](const VolumeFile& a, const VolumeFile& b) {
     return a.increment != b.increment ? a.increment < b.increment : a.volume < b.volume;
   });
-  return UsageError("backup", settings.name + Widen(": ") + settings.targetFolder +
+  return UsageError("backup", settings.name + Widen(": ") + ShownFolder(plan) +
                                   Widen(" holds an archive of that name already (") + first.fileName +
                                   Widen("); add --incremental to add an increment to it, or --replace to replace "
                                         "it and its increments with a full backup"),
@@ -247,7 +285,7 @@ void ReportRemoved(const ToolCallback& callback, const WString& name, BackupRepo
 }
 
 int ReportWritten(const Plan& plan, const std::set<CQVString>& listed, const RunResult& result,
-                  const ToolCallback& callback, BackupReport* report) {
+                  const ToolCallback& callback, const volatile BOOL* cancel, BackupReport* report) {
   report->increment = result.increment;
   ReportRemoved(callback, plan.settings.name, report);
   if (!ReadBackMember(plan.form, result.increment, listed, report)) {
@@ -266,6 +304,15 @@ int ReportWritten(const Plan& plan, const std::set<CQVString>& listed, const Run
   }
   report->volumes = static_cast<DWORD>(written.size());
   if (!written.empty()) report->archive = JoinPath(plan.settings.targetFolder, written.front().fileName);
+  if (plan.remote != nullptr) {
+    MemberToSend member;
+    member.name = plan.settings.name;
+    member.volumes = written;
+    member.increment = plan.addIncrement;
+    member.showProgress = !plan.settings.quiet && StandardErrorIsTerminal();
+    if (int status = SendMember(*plan.remote, member, cancel); status >= 0) return status;
+    report->archive = RemoteFileText(plan.settings.remoteFolder, written.front().fileName);
+  }
   PrintReport(*report, plan.settings.name, plan.settings.json);
   if (!report->skipped.empty()) {
     FailInJsonAnswer(Widen("backup: ") + plan.settings.name,
@@ -291,7 +338,7 @@ int Conclude(const Plan& plan, CQVBackupEngine& engine, const RunResult& result,
   const WString name = plan.settings.name;
   switch (result.end) {
     case RunEnd::kWritten:
-      return ReportWritten(plan, engine.m_setFileToBackup, result, callback, report);
+      return ReportWritten(plan, engine.m_setFileToBackup, result, callback, &engine.m_bCancel, report);
     case RunEnd::kNothingToSave:
       if (plan.addIncrement) {
         PrintReport(*report, name, plan.settings.json);
@@ -300,12 +347,13 @@ int Conclude(const Plan& plan, CQVBackupEngine& engine, const RunResult& result,
       return FailBecause(Widen("backup"), Widen("nothing to save: no file of the sources is selected"));
     case RunEnd::kNoSpace:
       return FailBecause(Widen("backup: ") + plan.settings.targetFolder,
-                         Widen("not enough free space for ") +
+                         Widen(plan.remote != nullptr ? "not enough free space in the local work folder for "
+                                                      : "not enough free space for ") +
                              Counted(static_cast<ULONGLONG>(engine.m_i64SizeOfBackup), "byte"));
     case RunEnd::kCancelled:
       return FailBecause(Widen("backup"), CancelledText(plan, result));
     case RunEnd::kNotCreated:
-      return Fail(Widen("backup: cannot create the archive ") + name + Widen(" in ") + plan.settings.targetFolder,
+      return Fail(Widen("backup: cannot create the archive ") + name + Widen(" in ") + ShownFolder(plan),
                   result.error);
     case RunEnd::kFailed:
       break;
@@ -379,7 +427,8 @@ int RunBackup(const std::vector<WString>& arguments) {
                                              : WriteBase(engine, plan.form, plan.settings.incremental, callback);
   bar.Finish();
   callback.SetBar(nullptr);
-  interrupt.Release();
+  // A remote archive is still to be sent: Ctrl-C stops that too.
+  if (plan.remote == nullptr) interrupt.Release();
   report.seconds = SecondsSince(start);
   return Conclude(plan, engine, result, callback, &report);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "remote_archive.h"
 #include "report.h"
 
 namespace qvtool {
@@ -19,6 +20,11 @@ const char kUsage[] =
     "(DIR/NAME.1.QVA when split into volumes, DIR/NAME.exe when\n"
     "self-extracting). When DIR already holds an archive NAME, a backup\n"
     "without --incremental or --replace is refused (exit status 2).\n"
+    "DIR may be rclone:REMOTE:PATH, a folder of one of your rclone remotes\n"
+    "(SFTP, WebDAV, object stores...): the archive is written in a local work\n"
+    "folder, split into volumes of 64M unless --volume-size says otherwise,\n"
+    "and sent; until the whole of it is there the previous archive stands.\n"
+    "rclone is found on the PATH, or given with --rclone PATH.\n"
     "\n"
     "What to save (folders only; a SOURCE file is saved as it is named):\n"
     "  --mask PATTERN         file names to take (* and ?, letter case ignored;\n"
@@ -347,11 +353,12 @@ int ReadBackupSettings(const std::vector<WString>& arguments, ParsedOptions* par
   DWORD failure = ERROR_SUCCESS;
   std::vector<WString> folder;
   std::vector<WString> stub;
-  if (!ReadPaths({settings->targetFolder}, &folder, &unheld, &failure) ||
+  const bool remote = IsRemoteForm(settings->targetFolder, &settings->remoteFolder);
+  if ((!remote && !ReadPaths({settings->targetFolder}, &folder, &unheld, &failure)) ||
       (parsed->Has("sfx-stub") && !ReadPaths({parsed->Value("sfx-stub")}, &stub, &unheld, &failure))) {
     return Fail(Widen("backup: no drive holds '") + unheld + Widen("'"), failure);
   }
-  settings->targetDrivePath = folder[0];
+  if (!remote) settings->targetDrivePath = folder[0];
   if (!stub.empty()) settings->sfxStub = stub[0];
   return -1;
 }

@@ -18,6 +18,9 @@ struct BackupSettings {
   std::vector<WString> sources;       // as typed
   WString targetFolder;               // --to, as typed
   WString targetDrivePath;            // --to as a drive path
+  // --to rclone:REMOTE:PATH: "REMOTE:PATH"; the two above then name the
+  // local work folder the archive is written in before it is sent.
+  WString remoteFolder;
   WString name;                       // --name: the archive's file stem
   bool keyBitsGiven = false;
   DWORD keyBits = 256;                // with a password only

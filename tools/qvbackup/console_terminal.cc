@@ -1,12 +1,13 @@
-// The program's side of the console layer: standard output and error, the
-// terminal's prompts and its interrupt.
+// The terminal's side of the console layer: standard output and error, the
+// terminal's prompts and its interrupt, for runs of the program (runs for a
+// host of the C interface have theirs in src/capi).
 #include <cstdio>
 #include <vector>
 
-#include "console.h"
+#include "console_terminal.h"
 #include "qvbackup/host.h"
 
-namespace qvtool {
+namespace qvtool::terminal {
 
 namespace {
 
@@ -47,4 +48,4 @@ WString PasswordHint() { return Widen("with --password-file or --password-env");
 // On a terminal the password comes from the options or the prompt.
 bool HostPassword(WString*) { return false; }
 
-}  // namespace qvtool
+}  // namespace qvtool::terminal

@@ -86,3 +86,9 @@ int RunQvbackup(const std::vector<WString>& arguments) {
 }
 
 }  // namespace qvtool
+
+extern "C" QVBACKUP_API int QVRunQvbackup(DWORD count, const LPCWSTR* arguments) {
+  std::vector<qvtool::WString> line;
+  for (DWORD i = 0; i < count; ++i) if (arguments[i] != nullptr) line.emplace_back(arguments[i]);
+  return qvtool::RunQvbackup(line);
+}

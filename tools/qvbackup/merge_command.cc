@@ -40,7 +40,8 @@ const char kUsage[] =
 int RunMerge(const std::vector<WString>& arguments) {
   ArchiveCommandLine line;
   const int status =
-      ReadArchiveCommandLine("merge", kUsage, arguments, {{"keep", true, false}, {"threads", true, false}}, &line);
+      ReadArchiveCommandLine("merge", kUsage, arguments, {{"keep", true, false}, {"threads", true, false}}, &line,
+                             /*takesPatterns=*/false, /*takesRemote=*/false);
   if (status >= 0) return status;
   DWORD threads = 1;
   WString why;

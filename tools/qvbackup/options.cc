@@ -14,6 +14,7 @@ namespace {
 const std::initializer_list<OptionRule> kCommon = {
     {"help", false, false},         {"json", false, false},          {"quiet", false, false},
     {"drive", true, true},          {"password-file", true, false},  {"password-env", true, false},
+    {"rclone", true, false},
 };
 
 std::string Narrow(const WString& text) {

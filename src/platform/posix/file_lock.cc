@@ -1,11 +1,13 @@
 #include "platform/file_lock.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <limits>
 #include <string>
 
 #include "platform/posix/drive_map.h"
@@ -116,6 +118,11 @@ WString ThisProcessDescription() {
   std::string text = "process " + std::to_string(static_cast<long long>(::getpid()));
   if (host[0] != 0) text += std::string(" on ") + host;
   return Utf8ToUtf16(text);
+}
+
+bool ProcessIsRunning(DWORD id) {
+  if (id == 0 || id > static_cast<DWORD>(std::numeric_limits<pid_t>::max())) return false;
+  return ::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
 }
 
 }  // namespace qv::platform

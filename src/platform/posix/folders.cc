@@ -1,9 +1,13 @@
 #include "platform/folders.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "platform/posix/drive_map.h"
 #include "platform/posix/posix_error.h"
@@ -56,6 +60,29 @@ bool CreateFolderTree(const WCHAR* path) {
     if (!EnsureFolder(full.substr(0, slash))) return false;
   }
   return EnsureFolder(full);
+}
+
+bool CreateWorkFolder(const char* prefix, WString* path) {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = base != nullptr && base[0] == '/' ? base : "/tmp";
+  while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
+  pattern += std::string("/") + prefix + "XXXXXX";
+  // mkdtemp makes the folder with mode 0700.
+  if (::mkdtemp(pattern.data()) == nullptr) return FailWithErrno(errno);
+  if (!posix::DrivePathOf(pattern, path)) {
+    const DWORD error = GetLastError();
+    ::rmdir(pattern.c_str());
+    return FailWith(error != 0 ? error : ERROR_PATH_NOT_FOUND);
+  }
+  return true;
+}
+
+bool RemoveFolderTree(const WCHAR* path) {
+  posix::NativePath native;
+  if (path == nullptr || !posix::NativePathOf(path, &native)) return false;
+  std::error_code error;
+  std::filesystem::remove_all(native.path, error);
+  return !error || FailWithErrno(error.value());
 }
 
 }  // namespace qv::platform

@@ -81,4 +81,12 @@ WString ThisProcessDescription() {
   return text;
 }
 
+bool ProcessIsRunning(DWORD id) {
+  HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, id);
+  if (process == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  ::CloseHandle(process);
+  return running;
+}
+
 }  // namespace qv::platform

@@ -1,6 +1,9 @@
 #include "platform/folders.h"
 
+#include <filesystem>
+#include <random>
 #include <string>
+#include <system_error>
 
 #include "platform/win32/win32_support.h"
 
@@ -66,6 +69,32 @@ bool CreateFolderTree(const WCHAR* path) {
     if (separator > start && !EnsureFolder(full.substr(0, separator))) return false;
   }
   return EnsureFolder(full);
+}
+
+bool CreateWorkFolder(const char* prefix, WString* path) {
+  WCHAR base[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, base);
+  if (length == 0 || length > MAX_PATH) return FailWith(length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE);
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    WString folder(base, length);
+    if (!folder.empty() && !IsSeparator(folder.back())) folder.push_back(L'\\');
+    for (const char* c = prefix; *c != 0; ++c) folder.push_back(static_cast<WCHAR>(*c));
+    for (unsigned value = random(), i = 0; i < 8; ++i, value >>= 4) folder.push_back(L"0123456789abcdef"[value & 0xF]);
+    if (CreateDirectoryW(folder.c_str(), nullptr)) {
+      *path = folder;
+      return true;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  }
+  return FailWith(ERROR_ALREADY_EXISTS);
+}
+
+bool RemoveFolderTree(const WCHAR* path) {
+  if (path == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  std::error_code error;
+  std::filesystem::remove_all(std::filesystem::path(path), error);
+  return !error || FailWith(static_cast<DWORD>(error.value()));
 }
 
 }  // namespace qv::platform

@@ -1,0 +1,211 @@
+#include "remote_archive.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/folders.h"
+#include "platform/process.h"
+#include "qvbackup/qvstorage.h"
+#include "remote/remote_commit.h"
+#include "remote/remote_lock.h"
+#include "report.h"
+
+namespace qvtool {
+
+namespace {
+
+const char kPrefix[] = "rclone:";
+
+// Volumes fetched as the library asks for them that stay in the work
+// folder at once (the first and last volume of each member stay apart).
+constexpr std::size_t kCachedVolumes = 4;
+
+}  // namespace
+
+bool IsRemoteForm(const WString& typed, WString* folder) {
+  WString parsed;
+  if (!qv::remote::RcloneRemote::ParseDestination(typed, &parsed)) return false;
+  if (folder != nullptr) *folder = parsed;
+  return true;
+}
+
+bool SplitRemoteFile(const WString& typed, WString* folder, WString* fileName) {
+  WString whole;
+  if (!IsRemoteForm(typed, &whole)) return false;
+  // REMOTE:FILE or REMOTE:PATH/FILE; ":local:/PATH/FILE" and the other
+  // on-the-fly remotes begin with a colon.
+  const std::size_t remoteEnd = whole.find(':', whole[0] == ':' ? 1 : 0);
+  const std::size_t slash = whole.rfind('/');
+  const std::size_t cut = slash != WString::npos && slash > remoteEnd ? slash : remoteEnd;
+  if (cut == WString::npos || cut + 1 >= whole.size()) return false;
+  *fileName = whole.substr(cut + 1);
+  *folder = whole.substr(0, cut + (cut == remoteEnd ? 1 : 0));
+  return true;
+}
+
+bool FindRclone(const ParsedOptions& options, const char* command, WString* program) {
+  if (options.Has("rclone")) {
+    *program = options.Value("rclone");
+    if (!qv::platform::FindProgram(*program).empty()) return true;
+    FailBecause(Widen(command), Widen("--rclone ") + *program + Widen(": no such program"), ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  *program = Widen("rclone");
+  if (!qv::platform::FindProgram(*program).empty()) return true;
+  FailBecause(Widen(command),
+              Widen("rclone is not installed, and remote archives (rclone:REMOTE:PATH) go through it: install it "
+                    "(Debian package rclone, or rclone.org), or give its path with --rclone PATH"),
+              ERROR_FILE_NOT_FOUND);
+  return false;
+}
+
+WorkFolder::~WorkFolder() {
+  if (!path_.empty()) qv::platform::RemoveFolderTree(path_.c_str());
+}
+
+bool WorkFolder::Create() { return qv::platform::CreateWorkFolder("qvbackup-", &path_); }
+
+std::vector<VolumeFile> RemoteVolumesOf(const std::vector<qv::remote::RemoteFile>& files, const WString& name) {
+  std::vector<VolumeFile> volumes;
+  for (const qv::remote::RemoteFile& file : files) {
+    VolumeFile volume;
+    if (ParseVolumeName(file.name, name, &volume)) volumes.push_back(volume);
+  }
+  return volumes;
+}
+
+WString RemoteText(const WString& folder) { return Widen(kPrefix) + folder; }
+
+WString RemoteFileText(const WString& folder, const WString& fileName) {
+  const bool joined = folder.empty() || folder.back() == ':' || folder.back() == '/';
+  return RemoteText(folder) + (joined ? WString() : Widen("/")) + fileName;
+}
+
+RemoteReading::RemoteReading(WString program, WString folder, WString typed)
+    : remote_(std::move(program), std::move(folder)), typed_(std::move(typed)) {}
+
+bool RemoteReading::Fail(const WString& what) {
+  const DWORD error = GetLastError();
+  const WString& said = remote_.reason();
+  FailBecause(typed_, what + (said.empty() ? WString() : Widen(": ") + said), error);
+  SetLastError(error);
+  return false;
+}
+
+bool RemoteReading::Prepare() {
+  if (!work_.path().empty()) return true;
+  if (!work_.Create()) {
+    const DWORD error = GetLastError();
+    FailBecause(typed_, Widen("no local work folder can be made: ") + ErrorText(error), error);
+    SetLastError(error);
+    return false;
+  }
+  if (!qv::platform::ProgramPathOf(work_.path(), &native_)) {
+    const DWORD error = GetLastError();
+    FailBecause(typed_, Widen("the local work folder has no path: ") + ErrorText(error), error);
+    SetLastError(error);
+    return false;
+  }
+  volumes_ = std::make_unique<qv::remote::RemoteVolumes>(remote_, work_.path(), kCachedVolumes);
+  return true;
+}
+
+bool RemoteReading::Lock(const WString& name) {
+  if (!Prepare()) return false;
+  auto lock = std::make_unique<qv::remote::RemoteLock>(remote_, name, work_.path());
+  if (!lock->Acquire()) {
+    if (GetLastError() != ERROR_BUSY) return Fail(Widen("cannot lock the archive ") + name);
+    FailBecause(typed_, name + Widen(": the archive is in use by another run (") + lock->holder() +
+                            Widen("; its lock is ") + lock->heldBy() +
+                            Widen(": once sure no run uses the archive, remove it with rclone deletefile)"),
+                ERROR_BUSY);
+    SetLastError(ERROR_BUSY);
+    return false;
+  }
+  for (const qv::remote::RemoteLock::StaleLock& stale : lock->removedStale()) {
+    WriteError(Widen("qvbackup: ") + typed_ + Widen(": removed ") + stale.file + Widen(", the lock of a run that ended (") +
+               stale.holder + Widen(")\n"));
+  }
+  lock_ = std::move(lock);
+  return true;
+}
+
+// Under the lock: a replacement an interrupted backup left half done is
+// finished or undone, and what runs that did not end left goes, each said.
+bool RemoteReading::Recover(const WString& name) {
+  qv::remote::Recovery recovery;
+  if (!qv::remote::Recover(remote_, name, files_, &recovery)) {
+    return Fail(Widen("cannot put in order what an interrupted backup left of ") + name);
+  }
+  if (recovery.found) {
+    WriteError(Widen("qvbackup: ") + typed_ + Widen(": a backup that did not end left ") + name +
+               Widen(" half replaced: ") +
+               (recovery.keptNew ? Widen("its new archive was whole and stays") : Widen("the previous one is back")) +
+               Widen("\n"));
+  }
+  for (const WString& file : recovery.removed) {
+    WriteError(Widen("qvbackup: ") + typed_ + Widen(": removed ") + file +
+               Widen(", left by a backup that did not end\n"));
+  }
+  if (!recovery.found && recovery.removed.empty()) return true;
+  return remote_.List(&files_) || Fail(Widen("cannot be listed"));
+}
+
+// Without the lock, only a half-made replacement is put in order (a reader
+// cannot read it otherwise), under a lock taken for that.
+bool RemoteReading::PutInOrder(const WString& name) {
+  if (lock_ != nullptr) return Recover(name);
+  if (std::none_of(files_.begin(), files_.end(),
+                   [&](const qv::remote::RemoteFile& file) { return file.name == qv::remote::RecordName(name); })) {
+    return true;
+  }
+  if (!Lock(name)) return false;
+  const bool recovered = remote_.List(&files_) && Recover(name);
+  lock_.reset();
+  return recovered || Fail(Widen("cannot be listed"));
+}
+
+bool RemoteReading::Open(const WString& name, const WString& fileName, bool fetchChain) {
+  if (!Prepare()) return false;
+  if (!remote_.List(&files_)) return Fail(Widen("cannot be listed"));
+  if (!PutInOrder(name)) return false;
+  if (!fileName.empty() && std::none_of(files_.begin(), files_.end(), [&](const qv::remote::RemoteFile& file) {
+        return file.name == fileName;
+      })) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    FailBecause(typed_, Widen("no such file on the remote"), ERROR_FILE_NOT_FOUND);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  if (!fetchChain) return true;
+  const std::vector<VolumeFile> volumes = RemoteVolumesOf(files_, name);
+  const ChainOnDisk chain = DescribeChain(volumes);
+  for (DWORD member = 0; member < chain.members; ++member) {
+    const std::vector<VolumeFile> files = MemberVolumes(volumes, member, chain.naming);
+    std::vector<const VolumeFile*> wanted = {&files.front()};
+    if (files.size() > 1) wanted.push_back(&files.back());
+    for (const VolumeFile* volume : wanted) {
+      if (!remote_.Fetch(volume->fileName, qv::remote::InFolder(work_.path(), volume->fileName))) {
+        return Fail(volume->fileName + Widen(" cannot be fetched"));
+      }
+    }
+  }
+  return true;
+}
+
+LONGLONG RemoteReading::Callback(DWORD code, ULONGLONG userValue, ULONGLONG volume, LONGLONG pathBuffer) {
+  if (code != QVS_PROGRESS_VOLUME_MISSING || userValue == 0 || pathBuffer == 0) return 0;
+  auto* self = reinterpret_cast<RemoteReading*>(static_cast<std::uintptr_t>(userValue));
+  const LONGLONG answer =
+      qv::remote::RemoteVolumes::Callback(code, self->volumes_->UserValue(), volume, pathBuffer);
+  if (answer == ERROR_CANCELLED && self->volumes_->error() != 0) {
+    SetLastError(self->volumes_->error());
+    const WString& said = self->volumes_->reason();
+    FailBecause(self->typed_,
+                Widen("a volume cannot be fetched") + (said.empty() ? WString() : Widen(": ") + said),
+                self->volumes_->error());
+  }
+  return answer;
+}
+
+}  // namespace qvtool
