@@ -11,11 +11,6 @@ source "$(dirname "$0")/remote_common.sh"
 sshd_pid=
 dav_pid=
 quota_mount=
-stop_sshd() {
-  kill "$sshd_pid" 2>/dev/null || true
-  wait "$sshd_pid" 2>/dev/null || true
-  sshd_pid=
-}
 stop_dav() {
   kill "$dav_pid" 2>/dev/null || true
   wait "$dav_pid" 2>/dev/null || true
@@ -28,66 +23,20 @@ stop_servers() {
   if [[ -n $dav_pid ]]; then stop_dav; fi
 }
 trap 'if [[ -n $backup_pid ]]; then kill -9 "$backup_pid" 2>/dev/null || true; fi; if [[ -f $work/wrap/paused ]]; then kill -9 "$(cat "$work/wrap/paused")" 2>/dev/null || true; fi; stop_servers; if [[ -n $quota_mount ]]; then umount "$quota_mount" 2>/dev/null; fi; rm -rf "$work"' EXIT
-sshd=$(command -v sshd || echo /usr/sbin/sshd)
-[[ -x $sshd ]] || fail "the OpenSSH server is not installed (Debian package openssh-server)"
 export TMPDIR=$work/tmp
-mkdir -p "$TMPDIR"
-
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-
-# The SSH server: this user, key only, SFTP served in process.
-mkdir -p "$work/ssh" "$work/sftp" "$work/dav"
-ssh-keygen -q -t ed25519 -N '' -f "$work/ssh/host_key"
-ssh-keygen -q -t ed25519 -N '' -f "$work/ssh/client_key"
-cp "$work/ssh/client_key.pub" "$work/ssh/authorized_keys"
-chmod 700 "$work/ssh"
-ssh_port=$(free_port)
-cat > "$work/ssh/sshd_config" <<EOF
-ListenAddress 127.0.0.1
-Port $ssh_port
-HostKey $work/ssh/host_key
-PidFile $work/ssh/sshd.pid
-AuthorizedKeysFile $work/ssh/authorized_keys
-PasswordAuthentication no
-KbdInteractiveAuthentication no
-PubkeyAuthentication yes
-StrictModes no
-UsePAM no
-Subsystem sftp internal-sftp
-EOF
-[[ $(id -u) != 0 ]] || mkdir -p /run/sshd  # its privilege separation folder
-start_sshd() {
-  "$sshd" -D -e -f "$work/ssh/sshd_config" 2>> "$work/ssh/log" &
-  sshd_pid=$!
-}
+mkdir -p "$TMPDIR" "$work/sftp" "$work/dav"
+source "$(dirname "$0")/sftp_server.sh"
 dav_port=$(free_port)
 start_dav() {
   rclone serve webdav "$work/dav" --addr "127.0.0.1:$dav_port" 2>> "$work/dav.log" &
   dav_pid=$!
 }
 cat >> "$RCLONE_CONFIG" <<EOF
-[sftp]
-type = sftp
-host = 127.0.0.1
-port = $ssh_port
-user = $(id -un)
-key_file = $work/ssh/client_key
-shell_type = unix
-
 [dav]
 type = webdav
 url = http://127.0.0.1:$dav_port
 vendor = other
 EOF
-# wait_up REMOTE: until the server answers (a minute at most).
-wait_up() {
-  local i
-  for ((i = 0; i < 600; ++i)); do
-    rclone lsf "$1" > /dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  fail "the server of $1 did not start: $(cat "$work/ssh/log" "$work/dav.log" 2>/dev/null | tail -5)"
-}
 start_sshd
 start_dav
 wait_up sftp:
