@@ -154,11 +154,11 @@ bool RcloneRemote::List(std::vector<RemoteFile>* files) {
   return true;
 }
 
-bool RcloneRemote::Send(const WString& local, const WString& name) {
+bool RcloneRemote::Send(const WString& local, const WString& name, bool whole) {
   WString native;
   if (!platform::ProgramPathOf(local, &native)) return false;
-  const WString part = PartName(name);
-  if (Run({W("copyto"), native, Path(part)}) && Run({W("moveto"), Path(part), Path(name)})) return true;
+  const WString part = whole ? PartName(name) : name;
+  if (Run({W("copyto"), native, Path(part)}) && (!whole || Run({W("moveto"), Path(part), Path(name)}))) return true;
   const DWORD error = GetLastError();
   const WString why = reason_;
   Remove(part);  // what reached the remote of it, also after a cancel

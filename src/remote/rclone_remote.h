@@ -40,8 +40,10 @@ class RcloneRemote {
 
   // Sends the local file `local` (a native path) as `name`: first under a
   // temporary name, renamed to `name` once all of it is there, so that no
-  // reader ever sees a part of it under `name`.
-  bool Send(const WString& local, const WString& name);
+  // reader ever sees a part of it under `name`. A name that is itself
+  // temporary (`whole` false) is sent to at once, in one run of rclone
+  // fewer: a part of it may then lie there after a failure.
+  bool Send(const WString& local, const WString& name, bool whole = true);
   // Sends `text` as `name`, through a file of the local folder `scratch`
   // (a drive path) removed again afterwards.
   bool SendText(const std::string& text, const WString& name, const WString& scratch);

@@ -57,7 +57,9 @@ void RemoteUpload::Work() {
     hold.unlock();
     platform::FileInformation info{};
     const bool known = platform::GetFileInformation(item.local.c_str(), &info);
-    const bool sent = remote_.Send(item.local, SentName(item.name));
+    // NAME.qvnew is a temporary name already: nothing takes it for a volume,
+    // and Commit renames only what was sent whole.
+    const bool sent = remote_.Send(item.local, SentName(item.name), /*whole=*/false);
     const DWORD error = sent ? 0 : GetLastError();
     if (sent) platform::RemoveFile(item.local.c_str());
     hold.lock();

@@ -5,12 +5,16 @@
 // this class answers by fetching that file from the remote first. When the
 // cache would hold more than its limit, the volumes fetched longest ago go
 // (never the one just asked for), so a reader of a large archive keeps a
-// few volumes on the local disk, not all.
+// few volumes on the local disk, not all. Given the order of the volumes
+// (SetReadingOrder), a reader going through them in order gets the next one
+// fetched while it reads the one it asked for.
 #ifndef QVBACKUP_REMOTE_REMOTE_VOLUMES_H_
 #define QVBACKUP_REMOTE_REMOTE_VOLUMES_H_
 
 #include <cstdint>
 #include <deque>
+#include <thread>
+#include <vector>
 
 #include "remote/rclone_remote.h"
 
@@ -30,6 +34,11 @@ class RemoteVolumes {
   // there; false with the remote's error (reason() tells rclone's words).
   bool Fetch(const WString& name);
 
+  // The volume files of each member, in volume order: once one is fetched,
+  // the one after it in its member is fetched ahead, on a thread of its
+  // own (with a copy of the remote: one run of rclone at a time each).
+  void SetReadingOrder(std::vector<std::vector<WString>> members);
+
   // The container's progress callback and its user value: a missing volume
   // whose path lies in the cache is fetched and tried again; anything else,
   // or a fetch that fails, gives up (ERROR_CANCELLED), the failure kept in
@@ -45,13 +54,23 @@ class RemoteVolumes {
 
  private:
   LONGLONG Answer(WCHAR* path);
-  void MakeRoom();
+  void MakeRoom(const WString& keep);
+  bool WaitForAhead(const WString& name);
+  void FetchAhead(const WString& after);
+  bool PreviousIsHere(const WString& name) const;
 
   RcloneRemote& remote_;
   WString cache_;
   std::size_t limit_;
   std::deque<WString> held_;  // names in the cache, fetched first at the front
   std::size_t fetches_ = 0;
+  std::vector<std::vector<WString>> order_;
+  // The volume being fetched ahead: its name, its thread, whether it came.
+  WString ahead_;
+  std::thread aheadThread_;
+  bool aheadFetched_ = false;
+  DWORD aheadError_ = 0;
+  WString aheadReason_;
   DWORD error_ = 0;
   WString reason_;
 };

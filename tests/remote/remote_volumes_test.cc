@@ -104,5 +104,37 @@ TEST_F(RemoteVolumesTest, AVolumeTheRemoteLacksIsGivenUpOn) {
   reader.CloseArchive();
 }
 
+// Read in order, each next volume is fetched ahead (under a name of its own
+// until it is asked for, so that it is asked for and the one after it comes
+// ahead too); read out of order, nothing is.
+TEST_F(RemoteVolumesTest, ReadingInOrderFetchesTheNextVolumeAhead) {
+  RcloneRemote remote = Remote();
+  std::vector<WString> names;
+  for (std::size_t v = 1; v <= volumes_; ++v) names.push_back(W("home." + std::to_string(v) + ".QVA"));
+  {
+    RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 3);
+    volumes.SetReadingOrder({names});
+    CQVStorage reader;
+    Open(volumes, reader);
+    for (const auto& [offset, data] : blocks_) EXPECT_EQ(qvtest::BlockAt(reader, offset), data) << offset;
+    // Every volume once: the ahead ones were used, none fetched twice.
+    EXPECT_EQ(volumes.fetches(), volumes_);
+    EXPECT_LE(qvtest::NamesIn(cache_).size(), 3u);
+    ASSERT_TRUE(reader.CloseArchive());
+  }
+  EXPECT_TRUE(qvtest::NamesIn(cache_).empty());
+  {
+    // The last block alone, its volume not next to one read: nothing ahead.
+    RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 8);
+    volumes.SetReadingOrder({names});
+    CQVStorage reader;
+    Open(volumes, reader);
+    const auto& [offset, data] = blocks_.back();
+    EXPECT_EQ(qvtest::BlockAt(reader, offset), data);
+    for (const std::string& name : qvtest::NamesIn(cache_)) EXPECT_EQ(name.find(".ahead"), std::string::npos) << name;
+    ASSERT_TRUE(reader.CloseArchive());
+  }
+}
+
 }  // namespace
 }  // namespace qv::remote

@@ -79,10 +79,10 @@ round_trip() {
 cut_server() {
   local remote=$1 folder=$2 stop=$3 start=$4 before
   before=$(cd "$folder" && sha256sum -- *)
-  # Runs 1 to 4 take the lock and list the folder; 5 and 6 send the first
-  # volume, 7 the second.
+  # Runs 1 to 4 take the lock and list the folder; 5 sends the first
+  # volume, 6 the second.
   reset_wrapper "$wrap"
-  echo 7 > "$wrap/pause-at"
+  echo 6 > "$wrap/pause-at"
   # rclone's own retries, cut short: a stopped server answers no try.
   RCLONE_RETRIES=1 RCLONE_LOW_LEVEL_RETRIES=1 \
     "$qvbackup" backup "$work/src" --to "$remote" --name home --replace --volume-size 256K \
@@ -90,7 +90,7 @@ cut_server() {
   local pid=$!
   backup_pid=$pid
   wait_paused "$wrap"
-  tail -1 "$wrap/calls" | grep -q "^7 copyto .*home\.[0-9]\.QVA\.qvnew" || fail "$remote: paused at $(tail -1 "$wrap/calls")"
+  tail -1 "$wrap/calls" | grep -q "^6 copyto .*home\.[0-9]\.QVA\.qvnew" || fail "$remote: paused at $(tail -1 "$wrap/calls")"
   $stop
   touch "$wrap/resume"
   set +e

@@ -180,8 +180,11 @@ bool RemoteReading::Open(const WString& name, const WString& fileName, bool fetc
   if (!fetchChain) return true;
   const std::vector<VolumeFile> volumes = RemoteVolumesOf(files_, name);
   const ChainOnDisk chain = DescribeChain(volumes);
+  std::vector<std::vector<WString>> order;
   for (DWORD member = 0; member < chain.members; ++member) {
     const std::vector<VolumeFile> files = MemberVolumes(volumes, member, chain.naming);
+    order.emplace_back();
+    for (const VolumeFile& volume : files) order.back().push_back(volume.fileName);
     std::vector<const VolumeFile*> wanted = {&files.front()};
     if (files.size() > 1) wanted.push_back(&files.back());
     for (const VolumeFile* volume : wanted) {
@@ -190,6 +193,7 @@ bool RemoteReading::Open(const WString& name, const WString& fileName, bool fetc
       }
     }
   }
+  volumes_->SetReadingOrder(std::move(order));
   return true;
 }
 
