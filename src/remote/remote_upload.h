@@ -23,8 +23,9 @@ namespace qv::remote {
 class RemoteUpload {
  public:
   // At most `pending` files wait to be sent (at least 1): Queue waits for
-  // room beyond that.
-  RemoteUpload(RcloneRemote& remote, std::size_t pending);
+  // room beyond that. `senders` files are sent at once (at least 1), each
+  // by a run of rclone of its own, as rclone copy sends several.
+  RemoteUpload(RcloneRemote& remote, std::size_t pending, std::size_t senders = 1);
   // Abandons what was not committed.
   ~RemoteUpload();
   RemoteUpload(const RemoteUpload&) = delete;
@@ -39,8 +40,9 @@ class RemoteUpload {
   // fail: true when either happened (Finish then tells which).
   bool Wait(std::chrono::milliseconds timeout);
   // Renames each sent file from NAME.qvnew to NAME, in `order` (names
-  // sent); false at the first rename that fails (those before it are in
-  // place, the rest still under their temporary names). Nothing is renamed
+  // sent), the last one only once all the others are in place (the others
+  // a few at once); false when a rename fails (the last one is then not
+  // made). Nothing is renamed
   // over a file already there (ERROR_ALREADY_EXISTS): a rename that
   // replaced a volume of the previous archive would leave it half old,
   // half new, should the run end before the last rename.
@@ -59,20 +61,22 @@ class RemoteUpload {
     WString local;
     WString name;
   };
-  void Work();
+  void Work(RcloneRemote remote);
+  bool RenameAll(const std::vector<WString>& names);
 
   RcloneRemote& remote_;
   std::size_t pending_;
   mutable std::mutex lock_;
   std::condition_variable changed_;
   std::deque<Item> queue_;
-  bool sending_ = false;
+  std::size_t sending_ = 0;
   bool stop_ = false;
   std::vector<WString> sent_;  // names sent under NAME.qvnew
   ULONGLONG bytes_ = 0;
   DWORD error_ = 0;
   WString reason_;
-  std::thread worker_;
+  std::size_t senders_;
+  std::vector<std::thread> workers_;
 };
 
 // NAME.qvnew: where a file of a new archive lies until Commit renames it.

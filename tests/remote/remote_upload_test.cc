@@ -43,7 +43,7 @@ class RemoteUploadTest : public RemoteFolderTest {
 
 TEST_F(RemoteUploadTest, NothingPassesForTheArchiveUntilTheCommit) {
   RcloneRemote remote = Remote();
-  RemoteUpload upload(remote, 2);
+  RemoteUpload upload(remote, 2, /*senders=*/3);  // several at once, renamed several at once
   std::vector<WString> names;
   for (int v = 1; v <= 4; ++v) {
     const std::string name = "next." + std::to_string(v) + ".QVA";

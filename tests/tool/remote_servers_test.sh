@@ -90,7 +90,7 @@ cut_server() {
   local pid=$!
   backup_pid=$pid
   wait_paused "$wrap"
-  tail -1 "$wrap/calls" | grep -q "^6 copyto .*home\.[0-9]\.QVA\.qvnew" || fail "$remote: paused at $(tail -1 "$wrap/calls")"
+  grep -q "^6 copyto .*home\.[0-9]\.QVA\.qvnew" "$wrap/calls" || fail "$remote: paused at $(cat "$wrap/calls")"
   $stop
   touch "$wrap/resume"
   set +e

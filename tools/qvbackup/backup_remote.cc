@@ -12,6 +12,8 @@ namespace qvtool {
 
 namespace {
 
+constexpr std::size_t kSenders = 4;
+
 WString Because(const qv::remote::RemoteUpload& upload, const qv::remote::RcloneRemote& remote) {
   const WString& said = !upload.reason().empty() ? upload.reason() : remote.reason();
   return said.empty() ? WString() : Widen(": ") + said;
@@ -55,7 +57,8 @@ int SendMember(RemoteReading& remote, const MemberToSend& member, const volatile
   order.push_back(member.volumes.front().fileName);
 
   rclone.SetCancelFlag(cancel);
-  qv::remote::RemoteUpload upload(rclone, order.size());
+  // Four at once, as rclone copy sends them.
+  qv::remote::RemoteUpload upload(rclone, order.size(), kSenders);
   ULONGLONG total = 0;
   for (const WString& name : order) {
     const auto volume = std::find_if(member.volumes.begin(), member.volumes.end(),
