@@ -224,7 +224,7 @@ QVB_API int qvb_selection_set_groups(qvb_selection* selection, const char* folde
 
 typedef struct qvb_backup_options {
   size_t struct_size;       /* sizeof(qvb_backup_options): set by qvb_options_init */
-  const char* to;           /* the archive's folder (required) */
+  const char* to;           /* the archive's folder (required); "rclone:REMOTE:PATH" for one of rclone's remotes */
   const char* name;         /* the archive's name: its first volume is TO/NAME.QVA (required) */
   int incremental;          /* add the next increment to the chain NAME (a base when there is none) */
   int replace;              /* a full backup in the place of the archive NAME and its increments */

@@ -150,6 +150,13 @@ bool Recover(RcloneRemote& remote, const WString& name, const std::vector<Remote
     // A record is sent under a temporary name and renamed whole: one that
     // does not read is no record of ours, and nothing is done by it.
     if (!ReadRecord(text, &record)) return FailWith(ERROR_INVALID_DATA);
+    // It names this archive's volumes and nothing else: a name of any other
+    // file (another archive's, "..") is no record of ours to follow.
+    for (const std::vector<WString>* names : {&record.old, &record.placed}) {
+      for (const WString& file : *names) {
+        if (!IsVolumeOf(file, name)) return FailWith(ERROR_INVALID_DATA);
+      }
+    }
     if (!FollowRecord(remote, record, there, recovery) || !remote.Remove(recordName)) return false;
   }
   // What runs that did not end left on their way.

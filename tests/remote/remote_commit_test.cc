@@ -133,6 +133,24 @@ TEST_F(RemoteCommitTest, ARecordIsReadBackAsWritten) {
   EXPECT_FALSE(ReadRecord("qvbackup replacement\nold a.1.QVA\n", &read));
 }
 
+// A record that names anything but the archive's volumes is not followed:
+// nothing is renamed or removed by it, and the run is told.
+TEST_F(RemoteCommitTest, ARecordNamingOtherFilesIsNotFollowed) {
+  ReplaceRecord record;
+  record.old = {W("home.1.QVA"), W("..")};
+  record.placed = {W("other.1.QVA")};
+  Put({{"home.1.QVA", "old 1"}, {"other.1.QVA", "another archive"}, {"home.qvcommit", WriteRecord(record)}});
+  RcloneRemote remote = Remote();
+  std::vector<RemoteFile> files;
+  ASSERT_TRUE(remote.List(&files));
+  Recovery recovery;
+  SetLastError(0);
+  EXPECT_FALSE(Recover(remote, W("home"), files, &recovery));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  EXPECT_EQ(Read(remoteRoot_).size(), 3u);
+  EXPECT_EQ(Read(remoteRoot_).at("other.1.QVA"), "another archive");
+}
+
 TEST_F(RemoteCommitTest, NoRecordMeansNothingToDo) {
   Put({{"home.1.QVA", "old 1"}, {"home.1.QVA.qvold", "kept by its owner"}});
   RcloneRemote remote = Remote();
