@@ -34,6 +34,9 @@ std::unique_ptr<FileLock> TryLockFile(const WCHAR* path, WStringView holder, WSt
 // "process 1234 on HOSTNAME": who holds a lock this process takes.
 WString ThisProcessDescription();
 
+// This process's number.
+DWORD CurrentProcessId();
+
 // Whether process `id` of this machine is running (a process that may not
 // be signalled or opened counts as running).
 bool ProcessIsRunning(DWORD id);

@@ -128,6 +128,10 @@ for at in $cuts; do
   rm "$work/src/sub/c.txt"
   leftovers=$(cd "$work/remote" && ls | grep -v '\.QVA$' || true)
   [[ -z $leftovers ]] || fail "killed at run $at: left on the remote: $leftovers"
+  # The killed run's work folder (a whole member, once written) went with
+  # the next run.
+  [[ -z $(ls "$TMPDIR") ]] || fail "killed at run $at: work folders left: $(ls "$TMPDIR")"
+  grep -q "removed the work folder qvbackup-$pid-" "$work/told" || fail "killed at run $at: not told: $(cat "$work/told")"
   # The killed run's lock, once it was sent, is removed by the next run of
   # this machine, which tells whose it was.
   if grep -q "^[0-9]* moveto .*qvlock" "$wrap/calls" && (( at > 2 )); then

@@ -1,8 +1,13 @@
 #include "remote_archive.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <type_traits>
 #include <utility>
 
+#include "platform/file_lock.h"
 #include "platform/folders.h"
 #include "platform/process.h"
 #include "qvbackup/qvstorage.h"
@@ -63,7 +68,55 @@ WorkFolder::~WorkFolder() {
   if (!path_.empty()) qv::platform::RemoveFolderTree(path_.c_str());
 }
 
-bool WorkFolder::Create() { return qv::platform::CreateWorkFolder("qvbackup-", &path_); }
+namespace {
+
+// "qvbackup-PID-": a work folder's name says which process made it.
+std::string WorkPrefix(DWORD process) { return "qvbackup-" + std::to_string(process) + "-"; }
+
+// The work folders of runs of this machine that ended without removing
+// theirs (killed, or the power gone) beside `made`, the new one: a backup's
+// holds a whole member. Folders of other users are not ours to judge (and
+// cannot be removed).
+void RemoveAbandoned(const WString& made) {
+  namespace fs = std::filesystem;
+  WString native;
+  if (!qv::platform::ProgramPathOf(made, &native)) return;
+  fs::path folder;
+  if constexpr (std::is_same_v<fs::path::value_type, WCHAR>) {
+    folder = fs::path(native);
+  } else {
+    folder = fs::path(qv::platform::Utf16ToUtf8(native));
+  }
+  const fs::path parent = folder.parent_path();
+  std::error_code error;
+  for (fs::directory_iterator it(parent, error), end; !error && it != end; it.increment(error)) {
+    // The names looked at are ASCII: anything else is no work folder.
+    const auto wide = it->path().filename().native();
+    const std::string name(wide.begin(), wide.end());
+    if (name.rfind("qvbackup-", 0) != 0 || !it->is_directory(error)) continue;
+    const std::size_t dash = name.find('-', 9);
+    if (dash == std::string::npos || dash == 9) continue;
+    unsigned long long process = 0;
+    bool digits = true;
+    for (std::size_t i = 9; i < dash; ++i) {
+      digits = digits && name[i] >= '0' && name[i] <= '9' && process < 0xFFFFFFFFull;
+      if (digits) process = process * 10 + static_cast<unsigned>(name[i] - '0');
+    }
+    if (!digits || process > 0xFFFFFFFFull || qv::platform::ProcessIsRunning(static_cast<DWORD>(process))) continue;
+    std::error_code removal;
+    if (fs::remove_all(it->path(), removal) != static_cast<std::uintmax_t>(-1) && !removal) {
+      WriteError(Widen("qvbackup: removed the work folder ") + Widen(name) + Widen(" of a run that ended\n"));
+    }
+  }
+}
+
+}  // namespace
+
+bool WorkFolder::Create() {
+  if (!qv::platform::CreateWorkFolder(WorkPrefix(qv::platform::CurrentProcessId()).c_str(), &path_)) return false;
+  RemoveAbandoned(path_);
+  return true;
+}
 
 std::vector<VolumeFile> RemoteVolumesOf(const std::vector<qv::remote::RemoteFile>& files, const WString& name) {
   std::vector<VolumeFile> volumes;

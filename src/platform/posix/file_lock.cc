@@ -120,6 +120,8 @@ WString ThisProcessDescription() {
   return Utf8ToUtf16(text);
 }
 
+DWORD CurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+
 bool ProcessIsRunning(DWORD id) {
   if (id == 0 || id > static_cast<DWORD>(std::numeric_limits<pid_t>::max())) return false;
   return ::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;

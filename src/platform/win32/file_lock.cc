@@ -81,6 +81,8 @@ WString ThisProcessDescription() {
   return text;
 }
 
+DWORD CurrentProcessId() { return ::GetCurrentProcessId(); }
+
 bool ProcessIsRunning(DWORD id) {
   HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, id);
   if (process == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;
