@@ -166,6 +166,25 @@ set -e
 run verify "$remote/home.1.QVA" --password-env QV_TEST_PASSWORD
 [[ $code == 0 ]] || fail "after two runs at once: $code $(cat "$work/err")"
 
+# Ctrl-C while the volumes are on their way: the run stops, says so, and
+# leaves the remote as it was, without its lock or anything sent.
+before=$(cd "$work/remote" && sha256sum -- *)
+reset_wrapper "$wrap"
+echo 6 > "$wrap/pause-at"
+"$qvbackup" backup "$work/src" --to "$remote" --name home --replace --password-env QV_TEST_PASSWORD --quiet \
+  --volume-size 700K --rclone "$wrap/rclone" > "$work/out" 2> "$work/err" &
+pid=$!
+wait_paused "$wrap"
+grep -q "^6 copyto .*qvnew" "$wrap/calls" || fail "paused before sending: $(cat "$wrap/calls")"
+kill -INT "$pid"
+set +e
+wait "$pid"
+code=$?
+set -e
+[[ $code == 1 ]] && grep -q "interrupted while sending" "$work/err" || fail "Ctrl-C while sending: $code $(cat "$work/err")"
+[[ $(cd "$work/remote" && sha256sum -- *) == "$before" ]] || fail "Ctrl-C while sending left $(names)"
+[[ -z $(ls "$TMPDIR") ]] || fail "Ctrl-C while sending left work folders: $(ls "$TMPDIR")"
+
 # rclone missing, or the remote unknown: exit 1 with a plain message.
 run list "$remote/home.1.QVA" --rclone "$work/no-rclone"
 [[ $code == 1 ]] && grep -q "no such program" "$work/err" || fail "--rclone missing: $code $(cat "$work/err")"
