@@ -14,11 +14,6 @@ namespace {
 
 WString W(const char* text) { return platform::Utf8ToUtf16(text); }
 
-bool FailWith(DWORD error) {
-  SetLastError(error);
-  return false;
-}
-
 constexpr char kPartMarker[] = ".qvpart-";
 
 // The temporary name of a file being sent.

@@ -77,6 +77,13 @@ class RcloneRemote {
   const volatile BOOL* cancel_ = nullptr;
 };
 
+// Sets the thread's last error to `error` and returns false: how every
+// failure of the remote layer ends.
+inline bool FailWith(DWORD error) {
+  SetLastError(error);
+  return false;
+}
+
 // Whether `name` is a file being sent, under its temporary name.
 bool IsPartName(const WString& name);
 

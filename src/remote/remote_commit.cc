@@ -12,11 +12,6 @@ namespace {
 
 WString W(const char* text) { return platform::Utf8ToUtf16(text); }
 
-bool FailWith(DWORD error) {
-  SetLastError(error);
-  return false;
-}
-
 constexpr ULONGLONG kLargestRecord = 1 << 20;
 constexpr char kOld[] = "old ";
 constexpr char kPlaced[] = "new ";

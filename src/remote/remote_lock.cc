@@ -11,11 +11,6 @@ namespace qv::remote {
 
 namespace {
 
-bool FailWith(DWORD error) {
-  SetLastError(error);
-  return false;
-}
-
 WString LockPrefix(const WString& name) { return name + platform::Utf8ToUtf16(".qvlock-"); }
 
 // Whether a lock's text names a run of this machine that is no more:

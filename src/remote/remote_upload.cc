@@ -4,10 +4,11 @@
 
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
+#include "storage/volume_names.h"
 
 namespace qv::remote {
 
-WString SentName(const WString& name) { return name + platform::Utf8ToUtf16(".qvnew"); }
+WString SentName(const WString& name) { return name + storage::kMovingSuffix; }
 
 RemoteUpload::RemoteUpload(RcloneRemote& remote, std::size_t pending, std::size_t senders)
     : remote_(remote), pending_(pending < 1 ? 1 : pending), senders_(senders < 1 ? 1 : senders) {

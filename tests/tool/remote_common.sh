@@ -4,11 +4,14 @@
 # line to a log and, when asked, stopping at a given run.
 #   wrapped_rclone DIR   makes DIR/rclone; DIR/calls gets one line per run
 #                        ("N ARGS..."); with DIR/pause-at holding N, run N
-#                        writes its process id to DIR/paused and waits
-#                        there until DIR/resume appears (then runs) or it
-#                        is killed; with DIR/fail-from holding N,
+#                        writes its process id to DIR/paused and to the
+#                        pipe DIR/reached, then waits on the pipe DIR/go
+#                        (resume DIR lets it run) or to be killed; with
+#                        DIR/fail-from holding N,
 #                        runs from N on fail as a cut connection does
-#   wait_paused DIR      waits until a run has stopped there (or 60 s)
+#   wait_paused DIR      waits until a run has stopped there (two minutes
+#                        at most, the bound of a run that never comes)
+#   reset_wrapper DIR    the count from 0, no pause, no failure
 command -v rclone > /dev/null || fail "rclone is not installed (Debian package rclone)"
 export RCLONE_CONFIG=$work/rclone.conf
 : > "$RCLONE_CONFIG"
@@ -28,8 +31,9 @@ echo "\$n \$*" >> "\$dir/calls"
 flock -u 9
 exec 9>&-
 if [[ -f \$dir/pause-at && \$n == \$(cat "\$dir/pause-at") ]]; then
-  echo \$\$ > "\$dir/paused.tmp" && mv "\$dir/paused.tmp" "\$dir/paused"
-  while [[ ! -f \$dir/resume ]]; do sleep 0.05; done
+  echo \$\$ > "\$dir/paused"
+  echo \$\$ > "\$dir/reached"
+  read -r _ < "\$dir/go"
 fi
 if [[ -f \$dir/fail-from && \$n -ge \$(cat "\$dir/fail-from") ]]; then
   echo "ERROR : connection cut by the test" >&2
@@ -38,18 +42,23 @@ fi
 exec '$real' "\$@"
 EOF
   chmod +x "$dir/rclone"
+  reset_wrapper "$dir"
 }
 
 wait_paused() {
-  local dir=$1 i
-  for ((i = 0; i < 1200; ++i)); do
-    [[ -f $dir/paused ]] && return 0
-    sleep 0.05
-  done
-  fail "no rclone run stopped at run $(cat "$dir/pause-at") (runs: $(cat "$dir/count" 2>/dev/null))"
+  local dir=$1 line
+  # Opened for reading and writing, the pipe's opening does not wait.
+  exec 8<> "$dir/reached"
+  if ! read -r -t 120 -u 8 line; then
+    exec 8>&-
+    fail "no rclone run stopped at run $(cat "$dir/pause-at") (runs: $(cat "$dir/count" 2>/dev/null))"
+  fi
+  exec 8>&-
 }
 
-# reset_wrapper DIR: the count from 0, no pause, no failure.
+resume() { echo go > "$1/go"; }
+
 reset_wrapper() {
-  rm -f "$1/count" "$1/calls" "$1/pause-at" "$1/paused" "$1/fail-from" "$1/resume"
+  rm -f "$1/count" "$1/calls" "$1/pause-at" "$1/paused" "$1/fail-from" "$1/reached" "$1/go"
+  mkfifo "$1/reached" "$1/go"
 }

@@ -92,7 +92,7 @@ cut_server() {
   wait_paused "$wrap"
   grep -q "^6 copyto .*home\.[0-9]\.QVA\.qvnew" "$wrap/calls" || fail "$remote: paused at $(cat "$wrap/calls")"
   $stop
-  touch "$wrap/resume"
+  resume "$wrap"
   set +e
   wait "$pid"
   code=$?

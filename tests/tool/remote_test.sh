@@ -98,16 +98,19 @@ for at in $cuts; do
   printf 'replaced\n' > "$work/src/sub/r.txt"
   touch -d @1700000000 "$work/src/sub/r.txt" "$work/src/sub/a.txt"
   echo "$at" > "$wrap/pause-at"
-  # In a process group of its own: the kill takes its rclone runs too.
-  setsid "$qvbackup" backup "$work/src" --to "$remote" --name home --replace --volume-size 700K \
-    --password-env QV_TEST_PASSWORD --quiet --rclone "$wrap/rclone" > /dev/null 2>&1 &
+  # In a process group of its own, the kill takes its rclone runs too. Each
+  # of them holds the lock taken on descriptor 7 before qvbackup starts (the
+  # descriptor is inherited), so the second flock returns once the last of
+  # them is gone: nothing may look at the remote before.
+  setsid bash -c 'exec 7> "$0"; flock 7; exec "$@"' "$work/run.lock" "$qvbackup" backup "$work/src" \
+    --to "$remote" --name home --replace --volume-size 700K --password-env QV_TEST_PASSWORD --quiet \
+    --rclone "$wrap/rclone" > /dev/null 2>&1 &
   pid=$!
   wait_paused "$wrap"
   paused=$(cat "$wrap/paused")
   kill -9 -- "-$pid"
   wait "$pid" 2>/dev/null || true
-  # Until the last of them is gone, nothing may look at the remote.
-  while pgrep -g "$pid" > /dev/null; do sleep 0.05; done
+  flock "$work/run.lock" true
   paused=
   # A reader first, then the next backup: each finds one whole archive.
   run list "$remote/home.1.QVA" --password-env QV_TEST_PASSWORD
