@@ -212,6 +212,10 @@ class QVBACKUP_API CQVBackupEngine {
   QV_FINDFILTER m_qvFindFilter;                 // the search of PutFAIntoSTL; points, never owns
   CQVString m_currentDiskScanned;               // "C:\"
   CQVString m_strLastVolume;
+  // The most the destination holds of the archive at once, when its
+  // volumes are taken away as they are written (to another store); the
+  // free-space check asks for no more. -1: the whole backup.
+  LONGLONG m_i64DestinationRoom = -1;
 
  protected:
   // done * 100 / total, wrapping as 64-bit unsigned, clamped to 0..100; 0

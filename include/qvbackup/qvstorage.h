@@ -70,6 +70,10 @@ struct BlockPlace;
 #define QVS_PROGRESS_VOLUME_MISSING 2
 #define QVS_VOLUME_PATH_CHARS 276
 
+// Answers to the volume-written callback (SetVolumeWrittenProc).
+#define QVS_VOLUME_LEFT 0             // the file stays where it is
+#define QVS_VOLUME_TAKEN 0xFFFFFFFFu  // the host took the file away (sent it elsewhere, removed it)
+
 // What a member of a chain is, as InspectChain finds it on disk.
 #define QVS_MEMBER_COMPLETE 0    // ended by its closing record, and of this chain
 #define QVS_MEMBER_INCOMPLETE 1  // its run never ended: the header was never finished
@@ -122,6 +126,14 @@ static_assert(offsetof(QVS_ARCHIVE_INFO, dwIncrementToOpen) == 176, "increment t
 
 // How the container waits between attempts to open a busy first volume.
 typedef void (*QVS_SLEEPPROC)(DWORD dwMilliseconds);
+
+// Told when a volume of an archive being created is whole and synced: the
+// archive has gone on to the next one and never writes it again. The
+// first volume is never told (its header is written last). The callback
+// gets the volume index and its path (the file still under its temporary
+// name) and answers QVS_VOLUME_LEFT, QVS_VOLUME_TAKEN, or an error code
+// that fails the archive (every later write fails with it).
+typedef DWORD (*QVS_VOLUMEPROC)(ULONGLONG ullUserValue, DWORD dwVolume, LPCWSTR pszPath);
 
 class QVBACKUP_API CQVStorage : public CQVObject {
  public:
@@ -336,6 +348,15 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   // that stopped them (the blocks after it are dropped).
   BOOL FlushBlocks();
 
+  // Who is told of each volume of the archives created from now on as it
+  // is finished (QVS_VOLUMEPROC); null: nobody. A host that takes the
+  // volumes away (to send them to another store while the next is
+  // written) keeps the local disk to a few volumes whatever the archive's
+  // size: the volumes taken are left out of the move into place, which
+  // then puts the others under their names; the host puts the taken ones
+  // in place where it sent them.
+  void SetVolumeWrittenProc(QVS_VOLUMEPROC pfnWritten, ULONGLONG ullUserValue);
+
   // Test seam: how to wait between attempts to open a busy first volume.
   void SetSleepProc(QVS_SLEEPPROC pfnSleep);
 
@@ -392,6 +413,12 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL FinishArchive();
   BOOL MoveIntoPlace(DWORD dwVolumes);
   DWORD CountStagedVolumes();
+  // The volume just left behind by a write going on to the next one is
+  // offered to the volume-written callback; FALSE with the host's error.
+  BOOL OfferWrittenVolume(DWORD dwVolume);
+  // Whether the host took volume `dwVolume` of the archive being created.
+  bool IsVolumeTaken(DWORD dwVolume) const;
+  void ForgetTakenVolumes();
   void RemoveStagedVolumes();
   void RemoveReplacedFiles(DWORD dwVolumes);
   BOOL RecoverArchiveFiles();
@@ -445,6 +472,10 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL m_bRewriting = FALSE;
   DWORD m_dwRewrittenMembers = 0;
   BYTE m_abRewriteIdentifier[16] = {};
+  QVS_VOLUMEPROC m_pfnVolumeWritten = nullptr;
+  ULONGLONG m_ullVolumeWrittenValue = 0;
+  DWORD m_dwVolumesOffered = 0;          // volumes 1.. below it were offered
+  std::vector<DWORD> m_vTakenVolumes;    // of the archive being created, taken by the host
 };
 
 #endif  // QVBACKUP_QVSTORAGE_H_

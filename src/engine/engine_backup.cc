@@ -82,7 +82,9 @@ DWORD CQVBackupEngine::BackupControl(QVS_ARCHIVE_INFO* pInfo) {
   const WCHAR* folder = pInfo != nullptr ? TextOrEmpty(pInfo->pszFolder) : QVT("");
   const WCHAR* name = pInfo != nullptr ? TextOrEmpty(pInfo->pszName) : QVT("");
   // The room is measured even for an empty list, so the log always shows it.
-  BOOL room = CheckFreeSpace(folder, m_i64SizeOfBackup);
+  const LONGLONG needed = m_i64DestinationRoom >= 0 && m_i64DestinationRoom < m_i64SizeOfBackup ? m_i64DestinationRoom
+                                                                                                : m_i64SizeOfBackup;
+  BOOL room = CheckFreeSpace(folder, needed);
   if (m_setFileToBackup.empty()) {
     theLog.LogDetail(QVT("No Files to Backup send message"));
     Notify(ENGINE_MSG_NO_FILES);

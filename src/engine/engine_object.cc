@@ -94,7 +94,8 @@ CQVBackupEngine::CQVBackupEngine(const CQVBackupEngine& other)
       m_strMultiplePartScan(other.m_strMultiplePartScan),
       m_qvFindFilter(EmptyFindFilter()),
       m_currentDiskScanned(other.m_currentDiskScanned),
-      m_strLastVolume(other.m_strLastVolume) {
+      m_strLastVolume(other.m_strLastVolume),
+      m_i64DestinationRoom(other.m_i64DestinationRoom) {
   CopyFrom(other);
 }
 
@@ -120,6 +121,7 @@ CQVBackupEngine& CQVBackupEngine::operator=(const CQVBackupEngine& other) {
   m_strMultiplePartScan = other.m_strMultiplePartScan;
   m_currentDiskScanned = other.m_currentDiskScanned;
   m_strLastVolume = other.m_strLastVolume;
+  m_i64DestinationRoom = other.m_i64DestinationRoom;
   CopyFrom(other);
   return *this;
 }

@@ -6,6 +6,7 @@
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
 #include "qvbackup/qvstorage.h"
+#include "remote/remote_upload.h"
 
 namespace qv::remote {
 
@@ -18,15 +19,17 @@ WString AheadName(const WString& name) { return name + platform::Utf8ToUtf16(".a
 
 }  // namespace
 
-RemoteVolumes::RemoteVolumes(RcloneRemote& remote, WString cache, std::size_t limit)
-    : remote_(remote), cache_(std::move(cache)), limit_(limit < 1 ? 1 : limit) {}
+RemoteVolumes::RemoteVolumes(RcloneRemote& remote, WString cache, std::size_t limit, std::size_t ahead)
+    : remote_(remote), cache_(std::move(cache)), limit_(limit < 1 ? 1 : limit), aheadLimit_(ahead) {}
 
 RemoteVolumes::~RemoteVolumes() {
-  WaitForAhead(WString());
+  DropAhead();
   for (const WString& name : held_) platform::RemoveFile(InFolder(cache_, name).c_str());
 }
 
 void RemoteVolumes::SetReadingOrder(std::vector<std::vector<WString>> members) { order_ = std::move(members); }
+
+void RemoteVolumes::NoteSent(const WString& name) { sent_.push_back(name); }
 
 // Makes room for one more volume, keeping `keep` (the one being read).
 void RemoteVolumes::MakeRoom(const WString& keep) {
@@ -39,63 +42,87 @@ void RemoteVolumes::MakeRoom(const WString& keep) {
   }
 }
 
-// Waits for the fetch ahead; true when it brought `name`, now in place.
-bool RemoteVolumes::WaitForAhead(const WString& name) {
-  if (!aheadThread_.joinable()) return false;
-  aheadThread_.join();
-  const WString fetched = InFolder(cache_, AheadName(ahead_));
-  const bool wanted = aheadFetched_ && ahead_ == name &&
-                      platform::RenameFile(fetched.c_str(), InFolder(cache_, name).c_str());
-  if (!wanted) platform::RemoveFile(fetched.c_str());
+// Waits for the fetch ahead of `name`, if there is one; true when it
+// brought it, now in place under its name.
+bool RemoteVolumes::TakeAhead(const WString& name) {
+  const auto at = std::find_if(ahead_.begin(), ahead_.end(), [&](const Ahead& item) { return item.name == name; });
+  if (at == ahead_.end()) return false;
+  at->thread.join();
+  const WString fetched = InFolder(cache_, AheadName(name));
+  const bool taken = at->fetched && platform::RenameFile(fetched.c_str(), InFolder(cache_, name).c_str());
+  if (!taken) {
+    platform::RemoveFile(fetched.c_str());
+    aheadError_ = at->error;
+    aheadReason_ = at->reason;
+  }
+  ahead_.erase(at);
+  return taken;
+}
+
+// Waits for every fetch ahead and removes what they brought.
+void RemoteVolumes::DropAhead() {
+  for (Ahead& item : ahead_) {
+    item.thread.join();
+    platform::RemoveFile(InFolder(cache_, AheadName(item.name)).c_str());
+  }
   ahead_.clear();
-  return wanted;
 }
 
 void RemoteVolumes::FetchAhead(const WString& after) {
-  WString next;
   for (const std::vector<WString>& member : order_) {
     const auto at = std::find(member.begin(), member.end(), after);
-    if (at != member.end() && at + 1 != member.end()) next = *(at + 1);
+    if (at == member.end()) continue;
+    for (auto next = at + 1; next != member.end() && next - at <= static_cast<std::ptrdiff_t>(aheadLimit_) &&
+                             ahead_.size() < aheadLimit_;
+         ++next) {
+      const WString& name = *next;
+      if (std::find(held_.begin(), held_.end(), name) != held_.end() ||
+          std::any_of(ahead_.begin(), ahead_.end(), [&](const Ahead& item) { return item.name == name; }) ||
+          platform::FileExists(InFolder(cache_, name).c_str())) {
+        continue;
+      }
+      Ahead& item = ahead_.emplace_back();
+      item.name = name;
+      const WString local = InFolder(cache_, AheadName(name));
+      const WString remoteName = std::find(sent_.begin(), sent_.end(), name) != sent_.end() ? SentName(name) : name;
+      // A copy of the remote: its reason and cancel word are the thread's own.
+      item.thread = std::thread([&item, remote = remote_, remoteName, local]() mutable {
+        item.fetched = remote.Fetch(remoteName, local);
+        item.error = item.fetched ? 0 : GetLastError();
+        item.reason = remote.reason();
+      });
+    }
   }
-  if (next.empty() || std::find(held_.begin(), held_.end(), next) != held_.end() ||
-      platform::FileExists(InFolder(cache_, next).c_str())) {
-    return;
-  }
-  const WString local = InFolder(cache_, AheadName(next));
-  MakeRoom(after);
-  ahead_ = next;
-  aheadFetched_ = false;
-  // A copy of the remote: its reason and cancel word are the thread's own.
-  aheadThread_ = std::thread([this, remote = remote_, local]() mutable {
-    aheadFetched_ = remote.Fetch(ahead_, local);
-    aheadError_ = aheadFetched_ ? 0 : GetLastError();
-    aheadReason_ = remote.reason();
-  });
 }
 
 bool RemoteVolumes::Fetch(const WString& name) {
   const WString local = InFolder(cache_, name);
-  const bool wasAhead = name == ahead_;
-  if (WaitForAhead(name)) {
+  if (std::find(held_.begin(), held_.end(), name) != held_.end() && platform::FileExists(local.c_str())) return true;
+  held_.erase(std::remove(held_.begin(), held_.end(), name), held_.end());
+  aheadError_ = 0;
+  aheadReason_.clear();
+  if (TakeAhead(name)) {
+    MakeRoom(WString());
     held_.push_back(name);
     ++fetches_;
     FetchAhead(name);
     return true;
   }
-  if (std::find(held_.begin(), held_.end(), name) != held_.end() && platform::FileExists(local.c_str())) return true;
-  held_.erase(std::remove(held_.begin(), held_.end(), name), held_.end());
+  // The reader went elsewhere: what was fetched ahead is not wanted.
+  DropAhead();
   MakeRoom(WString());
-  if (!remote_.Fetch(name, local)) {
+  const bool sent = std::find(sent_.begin(), sent_.end(), name) != sent_.end();
+  if (!remote_.Fetch(sent ? SentName(name) : name, local)) {
     error_ = GetLastError();
     reason_ = remote_.reason();
     // A failure met ahead says more than the one after it.
-    if (wasAhead && aheadError_ != 0 && !aheadReason_.empty()) reason_ = aheadReason_;
+    if (aheadError_ != 0 && !aheadReason_.empty()) reason_ = aheadReason_;
     SetLastError(error_);
     return false;
   }
   held_.push_back(name);
   ++fetches_;
-  // Read in order (the volume before it is here): the next one comes ahead.
+  // Read in order (the volume before it is here): the next ones come ahead.
   // A reader that picks one file out of the archive fetches no more.
   if (PreviousIsHere(name)) FetchAhead(name);
   return true;

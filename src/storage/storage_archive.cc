@@ -59,6 +59,7 @@ BOOL CQVStorage::BeginArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProg
   m_dwSyncError = ERROR_SUCCESS;
   m_vRemoved.clear();
   m_vDoomed.clear();
+  ForgetTakenVolumes();
   if (!UpdateInternalInfo(pInfo)) return Fail(ERROR_INVALID_PARAMETER);
   m_pfnProgress = pfnProgress;
   m_ullProgressUserValue = ullUserValue;

@@ -91,18 +91,20 @@ LPCWSTR CQVStorage::GetRemovedFile(DWORD dwIndex, DWORD* pdwReason) const {
 }
 
 // Volumes are written in order, so the staged ones are numbered without a
-// gap; an archive without a volume limit has one.
+// gap; an archive without a volume limit has one. The volumes the host
+// took count among them.
 DWORD CQVStorage::CountStagedVolumes() {
   if (!HasVolumeLimit()) return qv::platform::FileExists(VolumeFilePath(0)) ? 1 : 0;
   DWORD count = 0;
-  while (count < 0xFFFFFFFFu && qv::platform::FileExists(VolumeFilePath(count))) ++count;
+  while (count < 0xFFFFFFFFu && (IsVolumeTaken(count) || qv::platform::FileExists(VolumeFilePath(count)))) ++count;
   return count;
 }
 
 void CQVStorage::RemoveStagedVolumes() {
   for (DWORD volume = 0, count = CountStagedVolumes(); volume < count; ++volume) {
-    Remove(qv::WString(View(VolumeFilePath(volume))));
+    if (!IsVolumeTaken(volume)) Remove(qv::WString(View(VolumeFilePath(volume))));
   }
+  ForgetTakenVolumes();
 }
 
 // Before anything is written (the archive's lock is held): a member that a
@@ -266,7 +268,9 @@ BOOL CQVStorage::MoveIntoPlace(DWORD dwVolumes) {
     if (!qv::platform::RenameFile(staged(0).c_str(), finalPath(0).c_str())) return giveUp(GetLastError());
     return qv::platform::SyncFolder(m_strFolder) ? TRUE : Fail(GetLastError());
   }
+  // The volumes the host took are its own to put in place.
   for (DWORD volume = dwVolumes; volume-- > 0;) {
+    if (IsVolumeTaken(volume)) continue;
     if (!qv::platform::RenameFile(staged(volume).c_str(), moving(volume).c_str())) return giveUp(GetLastError());
   }
   // Committed: from here on the new archive is read from its ".qvnew" files
@@ -275,6 +279,7 @@ BOOL CQVStorage::MoveIntoPlace(DWORD dwVolumes) {
   DWORD error = qv::platform::SyncFolder(m_strFolder) ? ERROR_SUCCESS : GetLastError();
   for (DWORD volume = 1; volume <= dwVolumes; ++volume) {
     const DWORD which = volume == dwVolumes ? 0 : volume;
+    if (IsVolumeTaken(which)) continue;
     if (!qv::platform::RenameFile(moving(which).c_str(), finalPath(which).c_str())) return Fail(GetLastError());
   }
   if (!qv::platform::SyncFolder(m_strFolder) && error == ERROR_SUCCESS) error = GetLastError();
@@ -307,11 +312,13 @@ BOOL CQVStorage::FinishArchive() {
   if (!MoveIntoPlace(volumes)) {
     const DWORD error = GetError();
     m_bStaged = FALSE;
+    ForgetTakenVolumes();
     m_vDoomed.clear();
     ReleaseBeginLock();
     return Fail(error);
   }
   m_bStaged = FALSE;
+  ForgetTakenVolumes();
   RemoveReplacedFiles(volumes);
   ReleaseBeginLock();
   return Succeed();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "log/qv_log.h"
 #include "platform/file_ops.h"
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
@@ -19,6 +20,9 @@ BOOL CQVStorage::OpenVolume(DWORD dwVolume) {
   if (m_pVolume != nullptr && dwVolume == m_dwCurrentVolume && increment == m_dwCurrentVolumeIncrement) {
     return TRUE;
   }
+  // A volume the host took is not here any more: opening it for writing
+  // would make an empty file in its place.
+  if (IsVolumeTaken(dwVolume)) return Fail(ERROR_FILE_NOT_FOUND);
   WCHAR path[QVS_VOLUME_PATH_CHARS];
   CQVPathString computed = VolumeFilePath(dwVolume);
   DWORD length = std::min<DWORD>(computed.GetLength(), QVS_VOLUME_PATH_CHARS - 1);
@@ -164,12 +168,51 @@ BOOL CQVStorage::Transfer(BYTE* pBuffer, DWORD dwLength, bool bWrite, DWORD* pdw
   DWORD now = static_cast<DWORD>(std::min<ULONGLONG>(room, dwLength));
   if (!transferHere(now)) return FALSE;
   while (*pdwDone < dwLength) {
-    if (!OpenVolume(m_dwCurrentVolume + 1)) return FALSE;
+    const DWORD finished = m_dwCurrentVolume;
+    if (!OpenVolume(finished + 1)) return FALSE;
+    if (bWrite && !OfferWrittenVolume(finished)) return FALSE;
     if (!m_pVolume->Seek(0)) return Fail(GetLastError());
     DWORD left = dwLength - *pdwDone;
     if (!transferHere(static_cast<DWORD>(std::min<ULONGLONG>(VolumeLimit(), left)))) return FALSE;
   }
   return TRUE;
+}
+
+void CQVStorage::SetVolumeWrittenProc(QVS_VOLUMEPROC pfnWritten, ULONGLONG ullUserValue) {
+  m_pfnVolumeWritten = pfnWritten;
+  m_ullVolumeWrittenValue = ullUserValue;
+}
+
+// OpenVolume synced the volume before it let it go. Each volume is offered
+// once, and only by an archive being created under temporary names (the
+// members of a rewritten chain wait for one another, so none is offered).
+BOOL CQVStorage::OfferWrittenVolume(DWORD dwVolume) {
+  if (m_pfnVolumeWritten == nullptr || !m_bStaged || m_bRewriting || m_bReading || dwVolume == 0 ||
+      dwVolume < m_dwVolumesOffered) {
+    return TRUE;
+  }
+  m_dwVolumesOffered = dwVolume + 1;
+  const CQVPathString path = VolumeFilePath(dwVolume);
+  const DWORD answer = m_pfnVolumeWritten(m_ullVolumeWrittenValue, dwVolume, path);
+  if (answer == QVS_VOLUME_LEFT) return TRUE;
+  if (answer == QVS_VOLUME_TAKEN) {
+    theLog.LogDetail(QVT("Volume %s taken by the host"), static_cast<const WCHAR*>(path));
+    m_vTakenVolumes.push_back(dwVolume);
+    return TRUE;
+  }
+  // The host could not take it where it must go: the archive is given up,
+  // as after a failed sync.
+  m_dwSyncError = answer;
+  return Fail(answer);
+}
+
+bool CQVStorage::IsVolumeTaken(DWORD dwVolume) const {
+  return std::find(m_vTakenVolumes.begin(), m_vTakenVolumes.end(), dwVolume) != m_vTakenVolumes.end();
+}
+
+void CQVStorage::ForgetTakenVolumes() {
+  m_vTakenVolumes.clear();
+  m_dwVolumesOffered = 0;
 }
 
 BOOL CQVStorage::ReadData(BYTE* pBuffer, DWORD dwLength) {

@@ -104,6 +104,29 @@ TEST_F(RemoteVolumesTest, AVolumeTheRemoteLacksIsGivenUpOn) {
   reader.CloseArchive();
 }
 
+// A member read back before it is put in place: the volumes sent lie on the
+// remote under their temporary names, and only those are fetched from there.
+TEST_F(RemoteVolumesTest, AVolumeSentAndNotYetInPlaceIsFetchedFromItsTemporaryName) {
+  const std::string last = "home." + std::to_string(volumes_) + ".QVA";
+  fs::rename(origin_ / last, origin_ / (last + ".qvnew"));
+  RcloneRemote remote = Remote();
+  {
+    RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 3);
+    CQVStorage reader;
+    Open(volumes, reader);
+    const auto& [offset, data] = blocks_.back();
+    EXPECT_NE(qvtest::BlockAt(reader, offset), data);  // not under its own name
+    reader.CloseArchive();
+  }
+  RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 3);
+  volumes.NoteSent(platform::Utf8ToUtf16(last));
+  CQVStorage reader;
+  Open(volumes, reader);
+  for (const auto& [offset, data] : blocks_) EXPECT_EQ(qvtest::BlockAt(reader, offset), data) << offset;
+  reader.CloseArchive();
+  EXPECT_TRUE(fs::exists(origin_ / (last + ".qvnew")));  // fetched, left where it was
+}
+
 // Read in order, each next volume is fetched ahead (under a name of its own
 // until it is asked for, so that it is asked for and the one after it comes
 // ahead too); read out of order, nothing is.
@@ -134,6 +157,45 @@ TEST_F(RemoteVolumesTest, ReadingInOrderFetchesTheNextVolumeAhead) {
     for (const std::string& name : qvtest::NamesIn(cache_)) EXPECT_EQ(name.find(".ahead"), std::string::npos) << name;
     ASSERT_TRUE(reader.CloseArchive());
   }
+}
+
+// Several ahead at once: each volume still comes once, a reader that goes
+// elsewhere drops what was fetched ahead for it, and nothing fetched ahead
+// stays behind.
+TEST_F(RemoteVolumesTest, SeveralVolumesAheadComeOnceAndAreDroppedWhenTheReaderGoesElsewhere) {
+  RcloneRemote remote = Remote();
+  std::vector<WString> names;
+  for (std::size_t v = 1; v <= volumes_; ++v) names.push_back(W("home." + std::to_string(v) + ".QVA"));
+  const auto aheadFiles = [&] {
+    std::size_t count = 0;
+    for (const std::string& name : qvtest::NamesIn(cache_)) count += name.find(".ahead") != std::string::npos;
+    return count;
+  };
+  {
+    RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 2, 3);
+    volumes.SetReadingOrder({names});
+    CQVStorage reader;
+    Open(volumes, reader);
+    for (const auto& [offset, data] : blocks_) EXPECT_EQ(qvtest::BlockAt(reader, offset), data) << offset;
+    EXPECT_EQ(volumes.fetches(), volumes_);
+    EXPECT_EQ(aheadFiles(), 0u);  // the last volume has none after it
+    ASSERT_TRUE(reader.CloseArchive());
+  }
+  EXPECT_TRUE(qvtest::NamesIn(cache_).empty());
+  {
+    RemoteVolumes volumes(remote, qvtest::DrivePathOf(cache_), 2, 3);
+    volumes.SetReadingOrder({names});
+    CQVStorage reader;
+    Open(volumes, reader);
+    // The first two volumes in order start the fetches ahead; the last
+    // block then lies past them.
+    EXPECT_EQ(qvtest::BlockAt(reader, blocks_[0].first), blocks_[0].second);
+    ASSERT_TRUE(volumes.Fetch(names[1]));
+    const auto& [offset, data] = blocks_.back();
+    EXPECT_EQ(qvtest::BlockAt(reader, offset), data);
+    ASSERT_TRUE(reader.CloseArchive());
+  }
+  EXPECT_TRUE(qvtest::NamesIn(cache_).empty());
 }
 
 }  // namespace

@@ -27,6 +27,10 @@ struct ArchiveForm {
   // fetches its missing volumes); null: none.
   QVFA_PROGRESSPROC progress = nullptr;
   ULONGLONG progressValue = 0;
+  // Told of each volume the backup finishes (a remote archive's are sent
+  // while the next is written); null: none.
+  QVS_VOLUMEPROC volumeWritten = nullptr;
+  ULONGLONG volumeWrittenValue = 0;
 
   // The description of this archive, to create it or to open its member
   // `increment`; it points into this object.

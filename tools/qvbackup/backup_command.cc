@@ -45,6 +45,7 @@ struct Plan {
   bool addIncrement = false;  // an increment of an existing chain
   ArchiveForm form;
   std::unique_ptr<RemoteReading> remote;  // --to rclone:REMOTE:PATH
+  std::unique_ptr<MemberSending> sending;  // its volumes, as they are written (goes first)
 };
 
 // The archive's folder as the user named it.
@@ -285,9 +286,13 @@ void ReportRemoved(const ToolCallback& callback, const WString& name, BackupRepo
 }
 
 int ReportWritten(const Plan& plan, const std::set<CQVString>& listed, const RunResult& result,
-                  const ToolCallback& callback, const volatile BOOL* cancel, BackupReport* report) {
+                  const ToolCallback& callback, BackupReport* report) {
   report->increment = result.increment;
   ReportRemoved(callback, plan.settings.name, report);
+  const bool showProgress = !plan.settings.quiet && StandardErrorIsTerminal();
+  // The volumes sent while the member was written must be there before it
+  // is read back: the reading fetches those of its index from the remote.
+  if (plan.sending != nullptr && !plan.sending->WaitForSent(showProgress)) return FailSending(*plan.sending);
   if (!ReadBackMember(plan.form, result.increment, listed, report)) {
     return Fail(Widen("backup: the archive just written cannot be read back (qvbackup verify tells why)"),
                 GetLastError());
@@ -297,20 +302,33 @@ int ReportWritten(const Plan& plan, const std::set<CQVString>& listed, const Run
                                true});
   }
   report->changed = callback.changed;
-  const std::vector<VolumeFile> all = ListVolumes(plan.settings.targetFolder, plan.settings.name);
+  std::vector<VolumeFile> all = ListVolumes(plan.settings.targetFolder, plan.settings.name);
+  const auto taken = [&](const VolumeFile& volume) {
+    return plan.sending != nullptr &&
+           std::any_of(plan.sending->taken().begin(), plan.sending->taken().end(),
+                       [&](const VolumeFile& sent) { return sent.fileName == volume.fileName; });
+  };
+  if (plan.sending != nullptr) {
+    // A volume sent and read back is in the work folder again.
+    for (const VolumeFile& sent : plan.sending->taken()) {
+      if (std::none_of(all.begin(), all.end(), [&](const VolumeFile& here) { return here.fileName == sent.fileName; })) {
+        all.push_back(sent);
+      }
+    }
+    report->archiveBytes = plan.sending->takenBytes();
+  }
   const std::vector<VolumeFile> written = MemberVolumes(all, result.increment, NamingWritten(plan));
   for (const VolumeFile& volume : written) {
-    report->archiveBytes += VolumeFileSize(plan.settings.targetFolder, volume.fileName);
+    if (!taken(volume)) report->archiveBytes += VolumeFileSize(plan.settings.targetFolder, volume.fileName);
   }
   report->volumes = static_cast<DWORD>(written.size());
   if (!written.empty()) report->archive = JoinPath(plan.settings.targetFolder, written.front().fileName);
-  if (plan.remote != nullptr) {
+  if (plan.sending != nullptr) {
     MemberToSend member;
-    member.name = plan.settings.name;
     member.volumes = written;
     member.increment = plan.addIncrement;
-    member.showProgress = !plan.settings.quiet && StandardErrorIsTerminal();
-    if (int status = SendMember(*plan.remote, member, cancel); status >= 0) return status;
+    member.showProgress = showProgress;
+    if (int status = SendMember(*plan.sending, member); status >= 0) return status;
     report->archive = RemoteFileText(plan.settings.remoteFolder, written.front().fileName);
   }
   PrintReport(*report, plan.settings.name, plan.settings.json);
@@ -338,7 +356,7 @@ int Conclude(const Plan& plan, CQVBackupEngine& engine, const RunResult& result,
   const WString name = plan.settings.name;
   switch (result.end) {
     case RunEnd::kWritten:
-      return ReportWritten(plan, engine.m_setFileToBackup, result, callback, &engine.m_bCancel, report);
+      return ReportWritten(plan, engine.m_setFileToBackup, result, callback, report);
     case RunEnd::kNothingToSave:
       if (plan.addIncrement) {
         PrintReport(*report, name, plan.settings.json);
@@ -353,9 +371,12 @@ int Conclude(const Plan& plan, CQVBackupEngine& engine, const RunResult& result,
     case RunEnd::kCancelled:
       return FailBecause(Widen("backup"), CancelledText(plan, result));
     case RunEnd::kNotCreated:
+      // A volume that could not be sent gave the archive up.
+      if (plan.sending != nullptr && plan.sending->upload().error() != 0) return FailSending(*plan.sending);
       return Fail(Widen("backup: cannot create the archive ") + name + Widen(" in ") + ShownFolder(plan),
                   result.error);
     case RunEnd::kFailed:
+      if (plan.sending != nullptr && plan.sending->upload().error() != 0) return FailSending(*plan.sending);
       break;
   }
   return Fail(Widen("backup: the archive ") + name + Widen(" could not be finished (") + name +
@@ -418,6 +439,13 @@ int RunBackup(const std::vector<WString>& arguments) {
     increment = PlanIncrement(engine, versions);
     report.unchanged = increment.unchanged;
     report.gone = increment.gone;
+  }
+  if (plan.remote != nullptr) {
+    // Each volume is sent as soon as it is written.
+    plan.sending = std::make_unique<MemberSending>(*plan.remote, plan.settings.name, &engine.m_bCancel);
+    plan.form.volumeWritten = &MemberSending::Taken;
+    plan.form.volumeWrittenValue = plan.sending->UserValue();
+    engine.m_i64DestinationRoom = static_cast<LONGLONG>(MemberSending::LocalRoom(plan.form.volumeSize));
   }
   ProgressBar bar(!plan.settings.quiet && StandardErrorIsTerminal(),
                   static_cast<ULONGLONG>(engine.m_i64SizeOfBackup));

@@ -26,6 +26,13 @@ RunResult NotBegun() {
   return result;
 }
 
+// The room the destination must have: the whole backup, or what it holds
+// at once when its volumes are taken away as they are written.
+LONGLONG RoomNeeded(const CQVBackupEngine& engine) {
+  const LONGLONG room = engine.m_i64DestinationRoom;
+  return room >= 0 && room < engine.m_i64SizeOfBackup ? room : engine.m_i64SizeOfBackup;
+}
+
 }  // namespace
 
 RunResult WriteBase(CQVBackupEngine& engine, const ArchiveForm& form, bool chainBase, ToolCallback& callback) {
@@ -33,6 +40,7 @@ RunResult WriteBase(CQVBackupEngine& engine, const ArchiveForm& form, bool chain
   QVS_ARCHIVE_INFO info = form.Describe();
   if (chainBase) info.dwFlags |= QVS_FLAG_INCREMENTAL;
   callback.outcome = 0;
+  engine.m_qvbc.GetStorage().SetVolumeWrittenProc(form.volumeWritten, form.volumeWrittenValue);
   engine.BackupControl(&info);
   switch (callback.outcome) {
     case 0:
@@ -61,13 +69,14 @@ RunResult WriteIncrement(CQVBackupEngine& engine, const ArchiveForm& form, const
   if (CancelRequested(engine)) return NotBegun();
   if (engine.m_setFileToBackup.empty() && plan.gone == 0) return Ended(RunEnd::kNothingToSave);
   const CQVString folder(form.folder.c_str());
-  if (!engine.CheckFreeSpace(folder, engine.m_i64SizeOfBackup)) return Ended(RunEnd::kNoSpace);
+  if (!engine.CheckFreeSpace(folder, RoomNeeded(engine))) return Ended(RunEnd::kNoSpace);
 
   CQVBackupControl& control = engine.m_qvbc;
   control.SetCallback(engine.m_pCallBack);
   control.SetCancelFlag(&engine.m_bCancel);
   QVS_ARCHIVE_INFO info = form.Describe();
   info.dwFlags |= QVS_FLAG_INCREMENTAL;  // as BeginIncrementalArchive does: the next member
+  control.GetStorage().SetVolumeWrittenProc(form.volumeWritten, form.volumeWrittenValue);
   if (!control.BeginBackup(&info)) return Ended(RunEnd::kNotCreated, GetLastError());
   const DWORD increment = control.GetStorage().GetCurrentIncrement();
 

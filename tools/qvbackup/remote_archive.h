@@ -92,6 +92,10 @@ class RemoteReading {
   static LONGLONG Callback(DWORD code, ULONGLONG userValue, ULONGLONG volume, LONGLONG pathBuffer);
   ULONGLONG UserValue() { return static_cast<ULONGLONG>(reinterpret_cast<std::uintptr_t>(this)); }
 
+  // The volume `name` of the member a backup sends lies on the remote under
+  // its temporary name until the member is put in place.
+  void NoteSent(const WString& name) { volumes_->NoteSent(name); }
+
   // The cancel word of the work under way: a fetch stops when it is set.
   void SetCancelFlag(const volatile BOOL* cancel) { remote_.SetCancelFlag(cancel); }
 
