@@ -51,8 +51,15 @@ class RemoteUpload {
   // are left to the caller.
   void Abandon();
 
-  DWORD error() const { return error_; }
-  const WString& reason() const { return reason_; }
+  // The first failure; asked while senders still run, too.
+  DWORD error() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return error_;
+  }
+  WString reason() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return reason_;
+  }
   // Bytes sent so far (for progress).
   ULONGLONG bytesSent() const;
 
