@@ -303,11 +303,6 @@ int ReportWritten(const Plan& plan, const std::set<CQVString>& listed, const Run
   }
   report->changed = callback.changed;
   std::vector<VolumeFile> all = ListVolumes(plan.settings.targetFolder, plan.settings.name);
-  const auto taken = [&](const VolumeFile& volume) {
-    return plan.sending != nullptr &&
-           std::any_of(plan.sending->taken().begin(), plan.sending->taken().end(),
-                       [&](const VolumeFile& sent) { return sent.fileName == volume.fileName; });
-  };
   if (plan.sending != nullptr) {
     // A volume sent and read back is in the work folder again.
     for (const VolumeFile& sent : plan.sending->taken()) {
@@ -319,7 +314,7 @@ int ReportWritten(const Plan& plan, const std::set<CQVString>& listed, const Run
   }
   const std::vector<VolumeFile> written = MemberVolumes(all, result.increment, NamingWritten(plan));
   for (const VolumeFile& volume : written) {
-    if (!taken(volume)) report->archiveBytes += VolumeFileSize(plan.settings.targetFolder, volume.fileName);
+    if (plan.sending == nullptr || !plan.sending->WasTaken(volume.fileName)) report->archiveBytes += VolumeFileSize(plan.settings.targetFolder, volume.fileName);
   }
   report->volumes = static_cast<DWORD>(written.size());
   if (!written.empty()) report->archive = JoinPath(plan.settings.targetFolder, written.front().fileName);

@@ -128,14 +128,10 @@ int SendMember(MemberSending& sending, const MemberToSend& member) {
 
   // What the library did not hand over while it wrote (the first volume,
   // the last) goes now.
-  const auto wasTaken = [&](const WString& name) {
-    return std::any_of(sending.taken().begin(), sending.taken().end(),
-                       [&](const VolumeFile& volume) { return volume.fileName == name; });
-  };
   ULONGLONG total = sending.takenBytes();
   bool queued = true;
   for (const WString& name : order) {
-    if (wasTaken(name)) continue;
+    if (sending.WasTaken(name)) continue;
     total += VolumeFileSize(remote.nativeFolder(), name);
     queued = queued && upload.Queue(qv::remote::InFolder(remote.folder(), name), name);
   }

@@ -7,6 +7,7 @@
 #ifndef QVBACKUP_TOOLS_BACKUP_REMOTE_H_
 #define QVBACKUP_TOOLS_BACKUP_REMOTE_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -53,6 +54,9 @@ class MemberSending {
 
   // The volumes taken, in the order the library finished them.
   const std::vector<VolumeFile>& taken() const { return taken_; }
+  bool WasTaken(const WString& fileName) const {
+    return std::any_of(taken_.begin(), taken_.end(), [&](const VolumeFile& volume) { return volume.fileName == fileName; });
+  }
   ULONGLONG takenBytes() const { return takenBytes_; }
   qv::remote::RemoteUpload& upload() { return upload_; }
   RemoteReading& remote() { return remote_; }
