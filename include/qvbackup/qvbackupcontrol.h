@@ -132,6 +132,10 @@ class QVBACKUP_API CQVBackupControl {
   // disk fills up without workers.
   void SetWorkerThreads(DWORD dwThreads);
   DWORD GetWorkerThreads() const;
+  // How hard the blocks of the archives written are compressed (CQVStorage::
+  // SetCompressionEffort, QVS_EFFORT_*).
+  BOOL SetCompressionEffort(DWORD dwEffort);
+  DWORD GetCompressionEffort() const;
   CQVStorage& GetStorage() { return m_qvStorage; }
   CQVFileArray& GetIndex() { return m_qvfa; }
 

@@ -77,6 +77,12 @@ class QVBACKUP_API CQVBackupEngine {
   // without workers. Memory grows by a few blocks per thread.
   void SetWorkerThreads(DWORD dwThreads);
   DWORD GetWorkerThreads() const;
+  // How hard BackupControl compresses the archive's blocks: QVS_EFFORT_DEFAULT
+  // (chosen per block), QVS_EFFORT_FAST or QVS_EFFORT_BEST; FALSE with
+  // ERROR_INVALID_PARAMETER for anything else. Every effort writes blocks
+  // any reader of the archive decompresses.
+  BOOL SetCompressionEffort(DWORD dwEffort);
+  DWORD GetCompressionEffort() const;
   // The folder below which RestoreFile recreates files ("c:\" unless set).
   void SetRestoreRoot(LPCWSTR pszRoot);
   CQVString GetRestoreRoot() const;

@@ -59,6 +59,12 @@ struct BlockPlace;
 // Options of CreateBlock.
 #define QVS_BLOCK_STORE_PLAIN 0x1  // neither compressed nor encrypted
 
+// How hard the blocks written are compressed (SetCompressionEffort). Every
+// effort writes the same kind of zlib stream; only time and size differ.
+#define QVS_EFFORT_DEFAULT 0  // chosen per block from how well a sample of it shrinks
+#define QVS_EFFORT_FAST 1     // the least time per byte
+#define QVS_EFFORT_BEST 2     // the smallest archive, at several times the time
+
 // Marks in a block header's kind word.
 #define QVS_BLOCK_KIND_MASK 0x0FFF
 #define QVS_BLOCK_COMPRESSED 0x1000
@@ -343,6 +349,11 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   // the same error. Queued blocks are settled before the count changes.
   void SetWorkerThreads(DWORD dwThreads);
   DWORD GetWorkerThreads() const;
+  // How hard the blocks written from now on are compressed: one of
+  // QVS_EFFORT_*. Anything else fails with ERROR_INVALID_PARAMETER. Blocks
+  // queued to workers are settled before the effort changes.
+  BOOL SetCompressionEffort(DWORD dwEffort);
+  DWORD GetCompressionEffort() const;
   // Writes every block still queued to the workers. TRUE when all were
   // written (also when none was queued); otherwise FALSE with the error
   // that stopped them (the blocks after it are dropped).
@@ -453,6 +464,7 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   QVS_SLEEPPROC m_pfnSleep;
   std::unordered_set<const void*> m_setBlockSearches;  // cursors still open
   DWORD m_dwWorkerThreads;
+  DWORD m_dwCompressionEffort = QVS_EFFORT_DEFAULT;
   std::unique_ptr<qv::storage::BlockSealer> m_pSealer;  // the calling thread's, made on first use
   std::unique_ptr<qv::storage::BlockQueue> m_pBlockQueue;  // while blocks go to workers
   DWORD m_dwQueueError;  // the write error that stopped the workers' blocks

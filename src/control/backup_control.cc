@@ -79,6 +79,10 @@ void CQVBackupControl::SetTotalBytes(ULONGLONG ullTotal) { m_ullTotalBytes = ull
 
 void CQVBackupControl::SetWorkerThreads(DWORD dwThreads) { m_qvStorage.SetWorkerThreads(dwThreads); }
 
+BOOL CQVBackupControl::SetCompressionEffort(DWORD dwEffort) { return m_qvStorage.SetCompressionEffort(dwEffort); }
+
+DWORD CQVBackupControl::GetCompressionEffort() const { return m_qvStorage.GetCompressionEffort(); }
+
 DWORD CQVBackupControl::GetWorkerThreads() const { return m_qvStorage.GetWorkerThreads(); }
 
 void CQVBackupControl::SetArchiveLocation(LPCWSTR pszFolder, LPCWSTR pszName) {

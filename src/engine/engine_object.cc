@@ -137,6 +137,7 @@ void CQVBackupEngine::CopyFrom(const CQVBackupEngine& other) {
   m_qvbc.SetCallback(other.m_pCallBack);
   m_qvbc.SetRestoreRoot(other.GetRestoreRoot());
   m_qvbc.SetWorkerThreads(other.GetWorkerThreads());
+  m_qvbc.SetCompressionEffort(other.GetCompressionEffort());
 }
 
 CQVBackupEngine::~CQVBackupEngine() { FilterManagerDeleter()(m_pFilterManager); }
@@ -151,6 +152,10 @@ void CQVBackupEngine::SetRestoreRoot(LPCWSTR pszRoot) { m_qvbc.SetRestoreRoot(ps
 void CQVBackupEngine::SetWorkerThreads(DWORD dwThreads) { m_qvbc.SetWorkerThreads(dwThreads); }
 
 DWORD CQVBackupEngine::GetWorkerThreads() const { return m_qvbc.GetWorkerThreads(); }
+
+BOOL CQVBackupEngine::SetCompressionEffort(DWORD dwEffort) { return m_qvbc.SetCompressionEffort(dwEffort); }
+
+DWORD CQVBackupEngine::GetCompressionEffort() const { return m_qvbc.GetCompressionEffort(); }
 
 CQVString CQVBackupEngine::GetRestoreRoot() const { return m_qvbc.GetRestoreRoot(); }
 

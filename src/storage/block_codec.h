@@ -10,10 +10,20 @@
 
 namespace qv::storage {
 
-// Compresses the `length` bytes at `data` into `out` (room for `capacity`
-// bytes). Returns the stream's length, or 0 when it does not fit (the data
-// does not shrink enough) or compression fails.
-DWORD DeflateBlock(const BYTE* data, DWORD length, BYTE* out, DWORD capacity);
+// The levels this compressor uses for each effort and kind of data: levels
+// mean different speeds to the two compressors, so each has its own.
+struct DeflateLevels {
+  int fast;           // QVS_EFFORT_FAST
+  int best;           // QVS_EFFORT_BEST
+  int shrinksWell;    // the default for text-like data, and blocks too small to judge
+  int shrinksPartly;  // the default for data whose samples keep half their size or more
+};
+extern const DeflateLevels kDeflateLevels;
+
+// Compresses the `length` bytes at `data` at `level` into `out` (room for
+// `capacity` bytes). Returns the stream's length, or 0 when it does not
+// fit (the data does not shrink enough) or compression fails.
+DWORD DeflateBlock(const BYTE* data, DWORD length, int level, BYTE* out, DWORD capacity);
 
 // Decompresses the stream of `length` bytes at `stream` into `out`, which
 // must come out exactly `expected` bytes long. Returns 0, or

@@ -75,15 +75,17 @@ DWORD BlockSealer::Seal(const BYTE* data, DWORD length, DWORD options, WORD kind
   DWORD payloadLength = length;
   const bool plain = (options & QVS_BLOCK_STORE_PLAIN) != 0;
   // Data that does not shrink is stored as it is, without the full cost of
-  // finding that out.
-  if (!plain && settings.compress && !LooksIncompressible(data, length)) {
+  // finding that out; the rest is compressed as hard as it pays.
+  const DWORD samplePercent = !plain && settings.compress ? SamplePercent(data, length) : 100;
+  if (!plain && settings.compress && !LooksIncompressible(samplePercent)) {
     // Compressed straight behind the header's room, unless it is to be
     // encrypted next. Less room than the data itself: a stream that does
     // not shrink is given up as soon as it fills it.
     BYTE* out = settings.encrypt ? scratch_.Reserve(length) : buffer.Reserve(std::size_t{block::kSize} + length);
     if (out == nullptr) return ERROR_OUTOFMEMORY;
     if (!settings.encrypt) out += block::kSize;
-    const DWORD compressedLength = DeflateBlock(data, length, out, length - 1);
+    const int level = DeflateLevel(settings.effort, samplePercent);
+    const DWORD compressedLength = DeflateBlock(data, length, level, out, length - 1);
     if (compressedLength != 0 && compressedLength < length) {
       payload = out;
       payloadLength = compressedLength;

@@ -44,6 +44,7 @@ struct KeyBytes {
 // How the blocks of one archive are sealed.
 struct SealSettings {
   bool compress = false;      // the header's compression switch
+  DWORD effort = 0;           // QVS_EFFORT_*: how hard to compress
   bool encrypt = false;       // the archive has a password
   DWORD keyBits = 0;          // the block key's size, when encrypting
   const BYTE* key = nullptr;  // the block key (keyBits / 8 bytes), borrowed

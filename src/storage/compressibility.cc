@@ -4,6 +4,9 @@
 
 #include <array>
 
+#include "qvbackup/qvstorage.h"
+#include "storage/block_codec.h"
+
 namespace qv::storage {
 
 namespace {
@@ -14,10 +17,10 @@ constexpr int kSamples = 3;
 
 }  // namespace
 
-bool LooksIncompressible(const BYTE* data, DWORD length) {
-  if (data == nullptr || length < kSmallestJudged) return false;
+DWORD SamplePercent(const BYTE* data, DWORD length) {
+  if (data == nullptr || length < kSmallestJudged) return kNotJudged;
   z_stream stream = {};
-  if (deflateInit(&stream, Z_BEST_SPEED) != Z_OK) return false;
+  if (deflateInit(&stream, Z_BEST_SPEED) != Z_OK) return kNotJudged;
   std::array<BYTE, kSamples * kSampleSize + 256> out;
   stream.next_out = out.data();
   stream.avail_out = static_cast<uInt>(out.size());
@@ -33,7 +36,21 @@ bool LooksIncompressible(const BYTE* data, DWORD length) {
   deflateEnd(&stream);
   // A stream that did not finish in the room of the samples plus a little
   // grew: that is incompressible too.
-  return !finished || produced * 100 > static_cast<uLong>(kSamples) * kSampleSize * 97;
+  constexpr uLong kSampled = static_cast<uLong>(kSamples) * kSampleSize;
+  if (!finished || produced >= kSampled) return 100;
+  return static_cast<DWORD>((produced * 100 + kSampled - 1) / kSampled);
+}
+
+int DeflateLevel(DWORD effort, DWORD samplePercent) {
+  switch (effort) {
+    case QVS_EFFORT_FAST:
+      return kDeflateLevels.fast;
+    case QVS_EFFORT_BEST:
+      return kDeflateLevels.best;
+    default:
+      return samplePercent != kNotJudged && samplePercent >= 50 ? kDeflateLevels.shrinksPartly
+                                                                : kDeflateLevels.shrinksWell;
+  }
 }
 
 }  // namespace qv::storage

@@ -210,6 +210,7 @@ BOOL CQVStorage::CreateBlock(const BYTE* pData, DWORD dwLength, DWORD dwOptions,
 // block key is derived into *pKey, which the settings then point at.
 BOOL CQVStorage::PrepareSealing(bool bEncrypt, SealSettings* pSettings, KeyBytes* pKey) {
   pSettings->compress = GetDword(m_pHeader, header::kCompression) != 0;
+  pSettings->effort = m_dwCompressionEffort;
   pSettings->encrypt = bEncrypt && m_bHasPassword;
   if (!pSettings->encrypt) return TRUE;
   DWORD code = m_pHeader[header::kEncryptionType];

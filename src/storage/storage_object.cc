@@ -80,6 +80,7 @@ void CQVStorage::CopyFrom(const CQVStorage& other) {
   m_pBlockQueue.reset();
   m_dwQueueError = 0;
   m_dwWorkerThreads = other.m_dwWorkerThreads;
+  m_dwCompressionEffort = other.m_dwCompressionEffort;
 }
 
 // An archive still being written is given up: what was written of it goes,

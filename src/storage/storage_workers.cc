@@ -27,6 +27,20 @@ void CQVStorage::SetWorkerThreads(DWORD dwThreads) {
 
 DWORD CQVStorage::GetWorkerThreads() const { return m_dwWorkerThreads; }
 
+BOOL CQVStorage::SetCompressionEffort(DWORD dwEffort) {
+  if (dwEffort != QVS_EFFORT_DEFAULT && dwEffort != QVS_EFFORT_FAST && dwEffort != QVS_EFFORT_BEST) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (dwEffort == m_dwCompressionEffort) return Succeed();
+  // The workers seal with the settings they were started with.
+  SettleQueue();
+  m_pBlockQueue.reset();
+  m_dwCompressionEffort = dwEffort;
+  return Succeed();
+}
+
+DWORD CQVStorage::GetCompressionEffort() const { return m_dwCompressionEffort; }
+
 BOOL CQVStorage::FlushBlocks() {
   if (!SettleQueue()) return FALSE;
   return m_dwQueueError != ERROR_SUCCESS ? Fail(m_dwQueueError) : Succeed();

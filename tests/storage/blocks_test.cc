@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <map>
 
 #include "storage/storage_test_util.h"
 
@@ -97,6 +98,92 @@ TEST_F(BlocksTest, LargeBlocksAreCompressedWhenTheyShrinkAndStoredWhenNot) {
   ASSERT_TRUE(reader.OpenArchive(desc_.get()));
   for (std::size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(BlockAt(reader, at[i]), blocks[i]) << i;
   reader.CloseArchive();
+}
+
+// Code-like bytes: a small alphabet of four-byte words and random operands,
+// which shrink to about half.
+Bytes CodeLikeBytes(std::size_t size, unsigned seed) {
+  const Bytes words = RandomBytes(256 * 4, seed);
+  const Bytes operands = RandomBytes(size, seed + 1);
+  Bytes out;
+  for (std::size_t i = 0; out.size() < size; ++i) {
+    const std::size_t word = operands[i % operands.size()] * 4u;
+    out.insert(out.end(), words.begin() + static_cast<std::ptrdiff_t>(word),
+               words.begin() + static_cast<std::ptrdiff_t>(word + 4));
+    out.push_back(operands[(i * 7 + 1) % operands.size()]);
+    out.push_back(operands[(i * 13 + 2) % operands.size()]);
+    out.push_back(0);
+    out.push_back(0);
+  }
+  out.resize(size);
+  return out;
+}
+
+TEST_F(BlocksTest, EveryEffortWritesZlibStreamsWhateverTheThreadsAndBestIsSmallest) {
+  constexpr DWORD kLarge = 256 * 1024;
+  desc_.get()->dwBlockSize = kLarge;
+  const std::vector<Bytes> blocks = {TextBytes(kLarge), CodeLikeBytes(kLarge, 5), TextBytes(4000),
+                                     RandomBytes(kLarge, 6)};
+  std::map<DWORD, Bytes> files;
+  std::map<DWORD, std::vector<DWORD>> stored;
+  for (DWORD effort : {QVS_EFFORT_FAST, QVS_EFFORT_DEFAULT, QVS_EFFORT_BEST}) {
+    for (DWORD threads : {1u, 3u}) {
+      CQVStorage storage;
+      storage.SetWorkerThreads(threads);
+      ASSERT_TRUE(storage.SetCompressionEffort(effort));
+      EXPECT_EQ(storage.GetCompressionEffort(), effort);
+      ASSERT_TRUE(storage.BeginArchive(desc_.get())) << storage.GetError();
+      std::vector<ULONGLONG> at(blocks.size());
+      for (std::size_t i = 0; i < blocks.size(); ++i) {
+        ASSERT_TRUE(storage.CreateBlock(blocks[i].data(), static_cast<DWORD>(blocks[i].size()), 0, &at[i]));
+      }
+      ASSERT_TRUE(storage.CloseArchive()) << storage.GetError();
+      const Bytes file = ReadAll(temp_.path() / "home.QVA");
+      // The same blocks with workers as without (the header differs: each
+      // archive has its own identifier).
+      const Bytes written(file.begin() + QVS_HEADER_SIZE, file.end());
+      if (threads == 1) {
+        files[effort] = written;
+      } else {
+        EXPECT_EQ(written, files[effort]) << effort;
+      }
+      std::vector<DWORD> lengths;
+      for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const DWORD length = StoredAt(at[i]);
+        lengths.push_back(length);
+        if (i == 3) {
+          EXPECT_EQ(KindAt(at[i]), 1) << effort;  // random bytes stay as they are
+          continue;
+        }
+        ASSERT_EQ(KindAt(at[i]), 1 | kCompressed) << effort << " " << i;
+        Bytes back(blocks[i].size());
+        uLongf produced = static_cast<uLongf>(back.size());
+        ASSERT_EQ(uncompress(back.data(), &produced, file.data() + at[i] + QVS_BLOCK_HEADER_SIZE, length), Z_OK);
+        EXPECT_EQ(produced, blocks[i].size());
+        EXPECT_EQ(back, blocks[i]) << effort << " " << i;
+      }
+      stored[effort] = lengths;
+      CQVStorage reader;
+      ASSERT_TRUE(reader.OpenArchive(desc_.get()));
+      for (std::size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(BlockAt(reader, at[i]), blocks[i]) << i;
+      reader.CloseArchive();
+    }
+  }
+  // Text pays back effort; the code-like block shrinks under every effort.
+  EXPECT_LT(stored[QVS_EFFORT_BEST][0], stored[QVS_EFFORT_FAST][0]);
+  EXPECT_LE(stored[QVS_EFFORT_BEST][0], stored[QVS_EFFORT_DEFAULT][0]);
+  EXPECT_LE(stored[QVS_EFFORT_DEFAULT][0], stored[QVS_EFFORT_FAST][0]);
+  for (DWORD effort : {QVS_EFFORT_FAST, QVS_EFFORT_DEFAULT, QVS_EFFORT_BEST}) {
+    EXPECT_LT(stored[effort][1], kLarge * 7 / 10) << effort;
+  }
+}
+
+TEST_F(BlocksTest, AnUnknownEffortIsRefusedAndTheEffortStays) {
+  CQVStorage storage;
+  ASSERT_TRUE(storage.SetCompressionEffort(QVS_EFFORT_BEST));
+  EXPECT_FALSE(storage.SetCompressionEffort(3));
+  EXPECT_EQ(storage.GetError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(storage.GetCompressionEffort(), static_cast<DWORD>(QVS_EFFORT_BEST));
 }
 
 TEST_F(BlocksTest, EncryptedBlocksReadBackWithThePasswordOnly) {

@@ -127,7 +127,7 @@ TEST_F(TakenVolumesTest, AHostThatCannotTakeAVolumeFailsTheArchiveAndTheOldOneSt
   }
   const std::vector<std::string> before = NamesIn(temp_.path());
   const Bytes firstBefore = ReadAll(temp_.path() / "home.1.QVA");
-  taker_ = Taker{temp_.path(), away_.path(), ERROR_DISK_FULL};
+  taker_ = Taker{temp_.path(), away_.path(), ERROR_DISK_FULL, {}, {}, 0};
   CQVStorage storage;
   std::vector<ULONGLONG> offsets;
   EXPECT_FALSE(Write(storage, &offsets));

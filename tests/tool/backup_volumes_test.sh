@@ -59,6 +59,34 @@ rm -f "$work/arch"/*
 "$qvbackup" backup "$work/zeros" --to "$work/arch" --name z --replace --no-compress --json > "$work/report"
 (($(field archive_bytes) > 1000000)) || fail "--no-compress compressed: $(field archive_bytes)"
 [[ $(header "$work/arch/z.QVA" 36 4) == 0 ]] || fail "--no-compress header"
+# --level: every level writes an archive that restores byte for byte; text
+# comes out smallest at best, largest at fast. Unknown levels, and a level
+# with --no-compress, are refused before anything is written.
+mkdir -p "$work/text"
+python3 -c "
+import random
+rng = random.Random(7)
+words = 'alpha beta gamma delta epsilon zeta eta theta iota kappa lambda'.split()
+with open('$work/text/words.txt', 'w') as f:
+    for i in range(40000):
+        f.write(' '.join(rng.choice(words) for _ in range(8)) + ' %d\\n' % rng.randint(0, 99999))"
+cp "$work/src/random.bin" "$work/text/"
+declare -A bytes
+for level in fast default best; do
+  "$qvbackup" backup "$work/text" --to "$work/arch" --name "level_$level" --level "$level" --threads 2 --json > "$work/report"
+  bytes[$level]=$(field archive_bytes)
+  rm -rf "$work/back"
+  "$qvbackup" restore "$work/arch/level_$level.QVA" --to "$work/back" --quiet > /dev/null
+  diff -r "$work/text" "$work/back/Kelvar_C$work/text" > /dev/null || fail "--level $level restored a different tree"
+done
+((bytes[best] <= bytes[default] && bytes[default] < bytes[fast])) || fail "sizes fast ${bytes[fast]} default ${bytes[default]} best ${bytes[best]}"
+for bad in "--level 3" "--level fast --no-compress"; do
+  code=0
+  # shellcheck disable=SC2086
+  "$qvbackup" backup "$work/text" --to "$work/arch" --name refused $bad > /dev/null 2> "$work/err" || code=$?
+  [[ $code == 2 ]] && grep -q -- "--level" "$work/err" || fail "$bad: exit $code $(cat "$work/err")"
+  [[ ! -e $work/arch/refused.QVA ]] || fail "$bad wrote an archive"
+done
 # The block size lands in the header; smaller blocks cost more bytes.
 "$qvbackup" backup "$work/src" --to "$work/arch" --name b --no-compress --json > "$work/report"
 large=$(field archive_bytes)

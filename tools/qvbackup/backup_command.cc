@@ -446,6 +446,7 @@ int RunBackup(const std::vector<WString>& arguments) {
                   static_cast<ULONGLONG>(engine.m_i64SizeOfBackup));
   callback.SetBar(&bar);
   engine.SetWorkerThreads(plan.settings.threads);
+  engine.SetCompressionEffort(plan.settings.effort);
   const RunResult result = plan.addIncrement ? WriteIncrement(engine, plan.form, increment)
                                              : WriteBase(engine, plan.form, plan.settings.incremental, callback);
   bar.Finish();

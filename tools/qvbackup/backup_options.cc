@@ -61,6 +61,9 @@ const char kUsage[] =
     "                         suffixes; at least 64K)\n"
     "  --block-size N         largest block in bytes, 1000 to 512M (default 256K)\n"
     "  --no-compress          store blocks without compressing them\n"
+    "  --level LEVEL          how hard to compress: fast, default (as hard as\n"
+    "                         each block pays back) or best (the smallest\n"
+    "                         archive, several times slower)\n"
     "  --incremental          add the next increment to the archive NAME,\n"
     "                         holding only the files that are new or whose size\n"
     "                         or last write time changed since they were last\n"
@@ -291,6 +294,21 @@ bool ReadArchiveForm(const ParsedOptions& parsed, BackupSettings* settings, WStr
     return false;
   }
   settings->compress = !parsed.Has("no-compress");
+  if (parsed.Has("level")) {
+    const WString level = parsed.Value("level");
+    if (level == Widen("fast")) {
+      settings->effort = QVS_EFFORT_FAST;
+    } else if (level == Widen("best")) {
+      settings->effort = QVS_EFFORT_BEST;
+    } else if (level != Widen("default")) {
+      *error = Widen("--level takes fast, default or best, not '") + level + Widen("'");
+      return false;
+    }
+    if (!settings->compress) {
+      *error = Widen("--level sets how hard to compress: it does not go with --no-compress");
+      return false;
+    }
+  }
   settings->incremental = parsed.Has("incremental");
   settings->replace = parsed.Has("replace");
   settings->dryRun = parsed.Has("dry-run");
@@ -324,6 +342,7 @@ int ReadBackupSettings(const std::vector<WString>& arguments, ParsedOptions* par
                      {"volume-size", true, false},
                      {"block-size", true, false},
                      {"no-compress", false, false},
+                     {"level", true, false},
                      {"mask", true, true},
                      {"ext", true, true},
                      {"categories", true, false},

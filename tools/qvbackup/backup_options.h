@@ -28,6 +28,7 @@ struct BackupSettings {
   bool volumeSizeGiven = false;
   DWORD blockSize = QVS_DEFAULT_BLOCK_SIZE;
   bool compress = true;
+  DWORD effort = QVS_EFFORT_DEFAULT;  // --level
   std::vector<WString> masks;         // --mask: a file is taken when any matches its name
   std::vector<WString> extensions;    // --ext, without their dots
   std::vector<WString> categories;    // group names of the extension groups ("Pictures")
