@@ -31,9 +31,18 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace qv::platform {
 class RawVolume;
+struct FileInformation;
 }
 namespace qv::fileindex {
 class FatReader;
+// The children of one large folder, by name key: an open-addressing table
+// of entry indices (0: a free slot), a power of two in size and at most
+// three quarters full. The keys are read from the entries themselves, so a
+// child costs a few bytes, not the nodes of a map.
+struct ChildSlots {
+  std::vector<DWORD> slots;
+  DWORD count = 0;
+};
 }
 namespace qvfuzz {
 struct FileArrayAccess;  // the fuzz targets' white-box door
@@ -438,15 +447,25 @@ class QVBACKUP_API CQVFileArray {
   // The same, with the components that start at or after `exactFrom` (a
   // position in the path) matched as QVFA_ADD_EXACT_CASE matches them.
   DWORD GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo, DWORD dwFlags,
-                          BYTE bUserDataSize, const void* pUserData, std::size_t exactFrom);
+                          BYTE bUserDataSize, const void* pUserData, std::size_t exactFrom,
+                          const qv::platform::FileInformation* pListed = nullptr);
+  // The entry named `pszName` below `dwParent`, matched exactly, created
+  // from `listed` (what the folder listing told of it) when there is none:
+  // the last step of GetDirectoryEntry for a folder walk that knows the
+  // parent's entry already.
+  DWORD AddListedChild(DWORD dwParent, LPCWSTR pszName, DWORD dwNameLength,
+                       const qv::platform::FileInformation& listed, DWORD dwFlags, BYTE bUserDataSize);
   DWORD CreateEntry(DWORD dwNameBytes, DWORD dwParent, BYTE bUserDataSize,
                     const void* pUserData);
   DWORD CreateDirectoryEntry(const _tagQVFA_FILEINFO* pInfo, LPCWSTR pszName,
                              DWORD dwNameLength, DWORD dwParent, BYTE bUserDataSize,
                              const void* pUserData);
+  // Without `pListed`, the information comes from opening the path.
   DWORD CreateDirectoryEntry(LPCWSTR pszName, DWORD dwNameLength, DWORD dwParent,
-                             BYTE bUserDataSize, const void* pUserData);
+                             BYTE bUserDataSize, const void* pUserData,
+                             const qv::platform::FileInformation* pListed = nullptr);
   DWORD FindChild(LPCWSTR pszName, DWORD dwNameLength, DWORD dwParent);
+  void InsertChildSlot(qv::fileindex::ChildSlots& table, DWORD dwChild);
   void LinkAsLastChild(DWORD dwIndex, DWORD dwParent);
   DWORD FindChildWithCRC(LPCWSTR pszName, DWORD dwNameLength, DWORD dwCRC, DWORD dwParent,
                          bool bExactCase = false);
@@ -501,7 +520,7 @@ class QVBACKUP_API CQVFileArray {
   // Name keys of the children of large folders (folder -> key -> child), so
   // that filling a folder of many files is not quadratic. Rebuilt on demand;
   // dropped whenever entries move or the image is replaced.
-  std::unordered_map<DWORD, std::unordered_multimap<DWORD, DWORD>> m_mapLargeFolders;
+  std::unordered_map<DWORD, qv::fileindex::ChildSlots> m_mapLargeFolders;
   qv::platform::RawVolume* m_pRawVolume;  // the open volume behind m_hVolume, owned
 };
 

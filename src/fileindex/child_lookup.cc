@@ -9,7 +9,8 @@
 // only in case: a child named exactly as asked is preferred to one that
 // only matches ignoring case, and an exact-case search takes no other.
 #include <algorithm>
-#include <iterator>
+#include <utility>
+#include <vector>
 
 #include "fileindex/entry_name.h"
 #include "fileindex/name_crc.h"
@@ -54,20 +55,46 @@ DWORD CQVFileArray::ScanChildren(LPCWSTR pszName, DWORD dwNameLength, DWORD dwCR
   return folded;
 }
 
+namespace {
+
+std::size_t SlotOf(DWORD crc, std::size_t mask) {
+  // The name key is a CRC: its low bits are spread well already.
+  return static_cast<std::size_t>(crc) & mask;
+}
+
+}  // namespace
+
+// Puts `child` in a free slot of `table`, doubling the table first when it
+// would be more than three quarters full.
+void CQVFileArray::InsertChildSlot(qv::fileindex::ChildSlots& table, DWORD dwChild) {
+  if ((static_cast<std::size_t>(table.count) + 1) * 4 > table.slots.size() * 3) {
+    std::vector<DWORD> old = std::move(table.slots);
+    table.slots.assign(old.empty() ? 64 : old.size() * 2, 0);
+    table.count = 0;
+    for (DWORD child : old) {
+      if (child != 0) InsertChildSlot(table, child);
+    }
+  }
+  const std::size_t mask = table.slots.size() - 1;
+  std::size_t slot = SlotOf(GetEntry(dwChild)->dwNameCRC, mask);
+  while (table.slots[slot] != 0) slot = (slot + 1) & mask;
+  table.slots[slot] = dwChild;
+  ++table.count;
+}
+
 void CQVFileArray::BuildChildLookup(DWORD dwParent) {
   auto& table = m_mapLargeFolders[dwParent];
   DWORD steps = m_dwEntryCount + 1;
   for (DWORD child = GetEntry(dwParent)->dwFirstChild; child != 0 && steps-- != 0;
        child = GetEntry(child)->dwNextSibling) {
-    DWORD crc = GetEntry(child)->dwNameCRC;  // a copy: the field is packed
-    table.emplace(crc, child);
+    InsertChildSlot(table, child);
   }
 }
 
-void CQVFileArray::RememberChild(DWORD dwParent, DWORD dwCRC, DWORD dwChild) {
+void CQVFileArray::RememberChild(DWORD dwParent, DWORD /*dwCRC*/, DWORD dwChild) {
   if (m_mapLargeFolders.empty()) return;
   auto folder = m_mapLargeFolders.find(dwParent);
-  if (folder != m_mapLargeFolders.end()) folder->second.emplace(dwCRC, dwChild);
+  if (folder != m_mapLargeFolders.end()) InsertChildSlot(folder->second, dwChild);
 }
 
 DWORD CQVFileArray::FindChildWithCRC(LPCWSTR pszName, DWORD dwNameLength, DWORD dwCRC,
@@ -79,14 +106,20 @@ DWORD CQVFileArray::FindChildWithCRC(LPCWSTR pszName, DWORD dwNameLength, DWORD 
     if (found == 0 && children > kLargeFolder) BuildChildLookup(dwParent);
     return found;
   }
-  auto [first, last] = folder->second.equal_range(dwCRC);
-  if (first == last) return 0;
-  // Several children with one key (clones, names that differ in case or
-  // above U+00FF): the list order decides which comes first, so walk the
-  // list.
-  if (std::next(first) != last) return ScanChildren(pszName, dwNameLength, dwCRC, dwParent, bExactCase, &children);
-  qv::fileindex::EntryName name(GetEntry(first->second));
+  const qv::fileindex::ChildSlots& table = folder->second;
+  const std::size_t mask = table.slots.size() - 1;
+  DWORD candidate = 0;
+  for (std::size_t slot = SlotOf(dwCRC, mask); table.slots[slot] != 0; slot = (slot + 1) & mask) {
+    if (GetEntry(table.slots[slot])->dwNameCRC != dwCRC) continue;
+    // Several children with one key (clones, names that differ in case or
+    // above U+00FF): the list order decides which comes first, so walk the
+    // list.
+    if (candidate != 0) return ScanChildren(pszName, dwNameLength, dwCRC, dwParent, bExactCase, &children);
+    candidate = table.slots[slot];
+  }
+  if (candidate == 0) return 0;
+  qv::fileindex::EntryName name(GetEntry(candidate));
   const bool match = bExactCase ? EqualExactly(name, pszName, dwNameLength)
                                 : EqualNoCaseAZ(name.c_str(), name.length(), pszName, dwNameLength);
-  return match ? first->second : 0;
+  return match ? candidate : 0;
 }

@@ -12,6 +12,11 @@
 // the folder walked, names are matched exactly, so neither hides the other.
 // The folder's own path, as the caller typed it, matches as names always
 // have.
+//
+// Each entry is described from the folder listing (ListedFileInformation),
+// which tells what opening the item would, without opening it. Once a
+// folder's entry is known, its items are added below it directly, so the
+// path is not looked up from the top again for each of them.
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -23,13 +28,15 @@ namespace {
 
 struct FolderItem {
   qv::WString name;
-  DWORD attributes;
+  qv::platform::FileInformation information;
 };
 
 struct OpenFolder {
   qv::WString path;  // with its trailing backslash
   std::vector<FolderItem> items;
   std::size_t next = 0;
+  DWORD entry = 0;     // the folder's own entry, once an item below it has one
+  bool known = false;  // whether `entry` is set (0 is the top level)
 };
 
 bool IsDotOrDotDot(const WCHAR* name) {
@@ -49,7 +56,11 @@ bool ListFolder(const qv::WString& folder, std::vector<FolderItem>* items) {
   }
   do {
     if (IsDotOrDotDot(data.cFileName)) continue;
-    items->push_back({qv::WString(data.cFileName), data.dwFileAttributes});
+    FolderItem item{qv::WString(data.cFileName), {}};
+    // An item that cannot be described any more is gone since the listing
+    // was read: it is left out, as opening it would have left it out.
+    if (!qv::platform::ListedFileInformation((folder + item.name).c_str(), data, &item.information)) continue;
+    items->push_back(std::move(item));
   } while (enumerator.Next(&data));
   return true;
 }
@@ -78,7 +89,7 @@ BOOL CQVFileArray::AddDirectory(LPCWSTR pszPath, DWORD dwFlags, BYTE bUserDataSi
     return FALSE;
   }
   if (pszPath == nullptr) return TRUE;
-  OpenFolder top{qv::WString(pszPath), {}, 0};
+  OpenFolder top{qv::WString(pszPath), {}, 0, 0, false};
   if (top.path.empty() || top.path.back() != u'\\') top.path.push_back(u'\\');
   if (!ListFolder(top.path, &top.items)) {
     ReportUnlisted(pfnProgress, ullUserValue, top.path, GetLastError());
@@ -101,10 +112,11 @@ BOOL CQVFileArray::AddDirectory(LPCWSTR pszPath, DWORD dwFlags, BYTE bUserDataSi
       continue;
     }
 
-    const bool isFolder = (item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const bool isReparsePoint = (item.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const DWORD attributes = item.information.attributes;
+    const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool isReparsePoint = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (isFolder && !isReparsePoint) {
-      OpenFolder child{fullPath + QVT('\\'), {}, 0};
+      OpenFolder child{fullPath + QVT('\\'), {}, 0, 0, false};
       // A folder that cannot be listed adds nothing, and is reported; one
       // with content gets its entry when its first descendant is added.
       if (!ListFolder(child.path, &child.items)) {
@@ -117,8 +129,20 @@ BOOL CQVFileArray::AddDirectory(LPCWSTR pszPath, DWORD dwFlags, BYTE bUserDataSi
       }
     }
 
-    DWORD index = GetDirectoryEntry(fullPath.c_str(), nullptr, dwFlags, isFolder ? 0 : bUserDataSize, nullptr,
-                                    exactFrom);
+    const BYTE dataSize = isFolder ? 0 : bUserDataSize;
+    DWORD index;
+    if (folder.known) {
+      index = AddListedChild(folder.entry, item.name.c_str(), static_cast<DWORD>(item.name.size()),
+                             item.information, dwFlags, dataSize);
+    } else {
+      // The first item below this folder: the folders on its path get their
+      // entries now, matched and described as their path gives them.
+      index = GetDirectoryEntry(fullPath.c_str(), nullptr, dwFlags, dataSize, nullptr, exactFrom, &item.information);
+      if (index != 0) {
+        folder.entry = GetEntry(index)->dwParent;
+        folder.known = true;
+      }
+    }
     if (index != 0 && pfnProgress != nullptr) {
       pfnProgress(2, ullUserValue, AddressOf(fullPath), static_cast<LONGLONG>(index));
     }

@@ -137,17 +137,21 @@ DWORD CQVFileArray::CreateDirectoryEntry(const _tagQVFA_FILEINFO* pInfo, LPCWSTR
 }
 
 DWORD CQVFileArray::CreateDirectoryEntry(LPCWSTR pszName, DWORD dwNameLength, DWORD dwParent,
-                                         BYTE bUserDataSize, const void* pUserData) {
-  qv::WString path;
-  if (dwParent != 0 && dwParent != QVFA_NOTLINKED) {
-    CQVString parentPath = GetPathName(dwParent);
-    path.assign(static_cast<LPCWSTR>(parentPath), parentPath.GetLength());
-  }
-  if (!path.empty() && path.back() != u'\\') path.push_back(u'\\');
-  path.append(pszName, dwNameLength);
-
+                                         BYTE bUserDataSize, const void* pUserData,
+                                         const qv::platform::FileInformation* pListed) {
   qv::platform::FileInformation information;
-  if (!qv::platform::GetFileInformation(path.c_str(), &information)) return 0;
+  if (pListed != nullptr) {
+    information = *pListed;
+  } else {
+    qv::WString path;
+    if (dwParent != 0 && dwParent != QVFA_NOTLINKED) {
+      CQVString parentPath = GetPathName(dwParent);
+      path.assign(static_cast<LPCWSTR>(parentPath), parentPath.GetLength());
+    }
+    if (!path.empty() && path.back() != u'\\') path.push_back(u'\\');
+    path.append(pszName, dwNameLength);
+    if (!qv::platform::GetFileInformation(path.c_str(), &information)) return 0;
+  }
 
   DWORD index = CreateEntry((dwNameLength + 1) * sizeof(WCHAR), dwParent, bUserDataSize, pUserData);
   if (index == 0) return 0;
@@ -217,8 +221,28 @@ DWORD CQVFileArray::GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo,
   return GetDirectoryEntry(pszPath, pInfo, dwFlags, bUserDataSize, pUserData, exactFrom);
 }
 
+DWORD CQVFileArray::AddListedChild(DWORD dwParent, LPCWSTR pszName, DWORD dwNameLength,
+                                   const qv::platform::FileInformation& listed, DWORD dwFlags,
+                                   BYTE bUserDataSize) {
+  if (!CheckComponents(pszName, dwNameLength)) return 0;
+  const DWORD match = FindChildWithCRC(pszName, dwNameLength, NameCRC(pszName, dwNameLength), dwParent, true);
+  const bool clone = match != 0 && (dwFlags & QVFA_ADD_CLONE);
+  if (match != 0 && !clone) return match;
+  if (match == 0 && (dwFlags & QVFA_ADD_LOOKUP)) {
+    SetLastError(ERROR_NOT_FOUND);
+    return 0;
+  }
+  const DWORD created = CreateDirectoryEntry(pszName, dwNameLength, dwParent, bUserDataSize, nullptr, &listed);
+  if (created != 0 && clone) {
+    GetEntry(match)->bState |= QVFA_HASCLONES;
+    GetEntry(created)->bState |= QVFA_CLONE;
+  }
+  return created;
+}
+
 DWORD CQVFileArray::GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo, DWORD dwFlags,
-                                      BYTE bUserDataSize, const void* pUserData, std::size_t exactFrom) {
+                                      BYTE bUserDataSize, const void* pUserData, std::size_t exactFrom,
+                                      const qv::platform::FileInformation* pListed) {
   if (m_bChunkLoading) {
     SetLastError(ERROR_INVALID_STATE);
     return 0;
@@ -267,7 +291,8 @@ DWORD CQVFileArray::GetDirectoryEntry(LPCWSTR pszPath, _tagQVFA_FILEINFO* pInfo,
       DWORD created =
           pInfo != nullptr
               ? CreateDirectoryEntry(pInfo, component.text, nameLength, current, dataSize, data)
-              : CreateDirectoryEntry(component.text, nameLength, current, dataSize, data);
+              : CreateDirectoryEntry(component.text, nameLength, current, dataSize, data,
+                                     component.last ? pListed : nullptr);
       if (created == 0) return 0;
       if (clone) {
         GetEntry(match)->bState |= QVFA_HASCLONES;

@@ -40,6 +40,17 @@ struct FileInformation {
 // time.
 bool GetFileInformation(const WCHAR* path, FileInformation* info);
 
+// What GetFileInformation tells of the item at `path`, which a folder
+// listing has just described as `data`, got the cheapest way that is as
+// current. POSIX: the listing examined the item as GetFileInformation does,
+// so `data` is the answer and nothing is asked again. Windows: a folder's
+// entries may lag behind a file with several names (its size and times are
+// updated only in the entry it was written through), so the file's own
+// record is read by name (GetFileAttributesExW), which opens no handle; a
+// reparse point is opened as GetFileInformation opens it, following the
+// link. False with the error when the item is gone.
+bool ListedFileInformation(const WCHAR* path, const WIN32_FIND_DATAW& data, FileInformation* info);
+
 // PathFileExistsW: true when something (file or folder) exists at `path`.
 bool FileExists(const WCHAR* path);
 

@@ -138,6 +138,30 @@ TEST(DirectoryWalkerPosixTest, NamesThatDifferOnlyInCaseAreAllKept) {
   }
 }
 
+// In a folder large enough to be looked up through its table, names that
+// differ only in case share a key: each is still found exactly, and a
+// second walk adds neither again.
+TEST(DirectoryWalkerPosixTest, CaseTwinsInALargeFolderAreFoundExactlyAndNotAddedTwice) {
+  TempDir temp;
+  for (int f = 0; f < 60; ++f) temp.WriteFile("big/f" + std::to_string(f), 1);
+  temp.WriteFile("big/Twin.txt", 2);
+  temp.WriteFile("big/twin.txt", 3);
+  temp.WriteFile("big/TWIN.txt", 4);
+  CQVFileArray index;
+  ASSERT_TRUE(index.AddDirectory(temp.DrivePath().c_str()));
+  const std::vector<std::string> paths = LivePaths(index, temp.DrivePath());
+  EXPECT_EQ(paths.size(), 1u + 63u);
+  ASSERT_TRUE(index.AddDirectory(temp.DrivePath().c_str()));
+  EXPECT_EQ(LivePaths(index, temp.DrivePath()), paths);
+  const std::pair<const char*, ULONGLONG> twins[] = {{"Twin.txt", 2}, {"twin.txt", 3}, {"TWIN.txt", 4}};
+  for (const auto& [name, size] : twins) {
+    const WString path = temp.DrivePath() + W("\\big\\") + W(name);
+    const DWORD entry = index.Add(path.c_str(), nullptr, QVFA_ADD_LOOKUP | QVFA_ADD_EXACT_CASE);
+    ASSERT_NE(entry, 0u) << name;
+    EXPECT_EQ(index.GetSize(entry), size) << name;
+  }
+}
+
 TEST(DirectoryWalkerPosixTest, NamesWithColonsAndBackslashesSurvive) {
   TempDir temp;
   temp.WriteFile("10:30 notes.txt", 4);

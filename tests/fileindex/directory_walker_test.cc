@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -140,6 +141,50 @@ TEST(DirectoryWalkerTest, TrailingBackslashMakesNoDifference) {
     EXPECT_EQ(QVTEST_TIME(a.ftLastWriteTime), QVTEST_TIME(b.ftLastWriteTime)) << path;
     EXPECT_EQ(QVTEST_TIME(a.ftCreationTime), QVTEST_TIME(b.ftCreationTime)) << path;
   }
+}
+
+// What the walk takes from the folder listing is what opening each path
+// tells: an index filled by Add(path), which opens every item, holds the
+// same sizes, attributes and times. A second walk over the same folders,
+// large ones among them, finds every entry again and adds none.
+TEST(DirectoryWalkerTest, ListedEntriesEqualOpenedOnesAndASecondWalkAddsNothing) {
+  TempDir temp;
+  for (int f = 0; f < 120; ++f) temp.WriteFile("large/file" + std::to_string(f) + ".dat", f * 37);
+  temp.WriteFile("a/b/deep.txt", 4000);
+  temp.WriteFile(".hidden", 5);
+  temp.WriteFile("readonly.txt", 12);
+  std::filesystem::permissions(temp.path() / "readonly.txt", std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  temp.MakeDir("a/empty");
+  CQVFileArray walked;
+  ASSERT_TRUE(walked.AddDirectory(temp.DrivePath().c_str()));
+  const std::vector<std::string> paths = PathsBelow(walked, temp.DrivePath());
+  ASSERT_EQ(paths.size(), 120u + 7u);  // and large, a, b, deep.txt, empty, .hidden, readonly.txt
+  CQVFileArray opened;
+  for (const std::string& path : paths) {
+    ASSERT_NE(opened.Add((temp.DrivePath() + W("\\" + path)).c_str(), nullptr, 0), 0u) << path;
+  }
+  for (const std::string& path : paths) {
+    const WString full = temp.DrivePath() + W("\\" + path);
+    const EntryFields a = EntryAt(walked, walked.Add(full.c_str(), nullptr, QVFA_ADD_LOOKUP));
+    const EntryFields b = EntryAt(opened, opened.Add(full.c_str(), nullptr, QVFA_ADD_LOOKUP));
+    EXPECT_EQ(a.dwAttributes, b.dwAttributes) << path;
+    EXPECT_EQ(a.ullSize, b.ullSize) << path;
+    EXPECT_EQ(a.ullLastWriteTime, b.ullLastWriteTime) << path;
+    EXPECT_EQ(a.ullChangeTime, b.ullChangeTime) << path;
+    EXPECT_EQ(a.ullCreationTime, b.ullCreationTime) << path;
+    EXPECT_EQ(a.bUserDataSize, b.bUserDataSize) << path;
+    EXPECT_NE(a.ullLastWriteTime, 0u) << path;
+  }
+  EXPECT_EQ(walked.GetSize(walked.Add((temp.DrivePath() + W("\\large\\file99.dat")).c_str(), nullptr,
+                                      QVFA_ADD_LOOKUP)),
+            99u * 37u);
+  const DWORD before = walked.GetItemCount(TRUE);
+  ASSERT_TRUE(walked.AddDirectory(temp.DrivePath().c_str()));
+  EXPECT_EQ(walked.GetItemCount(TRUE), before);
+  EXPECT_EQ(PathsBelow(walked, temp.DrivePath()), paths);
+  std::filesystem::permissions(temp.path() / "readonly.txt", std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
 }
 
 TEST(DirectoryWalkerTest, MissingFolderAddsNothingAndSucceeds) {

@@ -92,6 +92,16 @@ bool GetFileInformation(const WCHAR* path, FileInformation* info) {
   return true;
 }
 
+bool ListedFileInformation(const WCHAR* /*path*/, const WIN32_FIND_DATAW& data, FileInformation* info) {
+  if (info == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  info->attributes = data.dwFileAttributes;
+  info->creationTime = data.ftCreationTime;
+  info->lastAccessTime = data.ftLastAccessTime;
+  info->lastWriteTime = data.ftLastWriteTime;
+  info->size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
 bool FileExists(const WCHAR* path) {
   FileInformation info;
   return GetFileInformation(path, &info);

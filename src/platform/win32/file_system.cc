@@ -33,6 +33,22 @@ bool GetFileInformation(const WCHAR* path, FileInformation* info) {
   return true;
 }
 
+bool ListedFileInformation(const WCHAR* path, const WIN32_FIND_DATAW& data, FileInformation* info) {
+  if (path == nullptr || info == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return GetFileInformation(path, info);
+  WIN32_FILE_ATTRIBUTE_DATA record;
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &record)) return false;
+  // Replaced by a link since the listing was read: described as opening it would.
+  if ((record.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return GetFileInformation(path, info);
+  info->attributes = record.dwFileAttributes;
+  info->creationTime = record.ftCreationTime;
+  info->lastAccessTime = record.ftLastAccessTime;
+  info->lastWriteTime = record.ftLastWriteTime;
+  const bool isFolder = (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info->size = isFolder ? 0 : Combine(record.nFileSizeHigh, record.nFileSizeLow);
+  return true;
+}
+
 bool FileExists(const WCHAR* path) { return path != nullptr && PathFileExistsW(path); }
 
 bool IsDirectory(const WCHAR* path) { return path != nullptr && PathIsDirectoryW(path); }
