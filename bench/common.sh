@@ -1,0 +1,107 @@
+# Sourced by bench/compare.sh and bench/scan.sh, run from the project's root:
+# strict mode, die MESSAGE, the Release qvbackup, a work folder in memory
+# removed on exit, the Windows build under a Wine prefix of the run's own,
+# medians, and a section of bench/RESULTS.md written in its place.
+set -euo pipefail
+# Numbers with a decimal point, paths sorted by their bytes.
+export LC_ALL=C
+
+die() { echo "${bench_name:-bench}: $*" >&2; exit 1; }
+
+# bench_qvbackup: builds qvbackup (Release, no tests) in QV_BENCH_BUILD
+# (default build/bench) and sets qvbackup to it; QV_BENCH_QVBACKUP names a
+# program to time instead, built elsewhere.
+bench_qvbackup() {
+  if [[ -n ${QV_BENCH_QVBACKUP:-} ]]; then
+    [[ -x $QV_BENCH_QVBACKUP ]] || die "QV_BENCH_QVBACKUP=$QV_BENCH_QVBACKUP is no program"
+    qvbackup=$(realpath "$QV_BENCH_QVBACKUP")
+    return
+  fi
+  local build=${QV_BENCH_BUILD:-build/bench} log
+  log=$(mktemp)
+  if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF &&
+         cmake --build "$build" -j "$(nproc)" --target qvbackup; } > "$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    rm -f "$log"
+    die "building qvbackup in $build failed"
+  fi
+  rm -f "$log"
+  qvbackup=$(cd "$build" && pwd)/bin/qvbackup
+}
+
+# bench_work: makes the work folder (work) in QV_BENCH_TMP, default
+# /dev/shm, which must be a tmpfs: what is timed reads and writes memory,
+# not a disk another job may be using. Removed on exit, with the Wine
+# server of the run's prefix.
+bench_work() {
+  local tmp=${QV_BENCH_TMP:-/dev/shm}
+  [[ -d $tmp && $(stat -f -c %T "$tmp") == tmpfs ]] || die "$tmp is no tmpfs (QV_BENCH_TMP names another)"
+  work=$(mktemp -d "$tmp/qvbench.XXXXXX")
+  trap bench_cleanup EXIT
+}
+bench_cleanup() {
+  if [[ -n ${WINEPREFIX:-} && -d $WINEPREFIX ]]; then wineserver -k > /dev/null 2>&1 || true; fi
+  rm -rf "$work"
+}
+
+# bench_windows: when QV_BENCH_WINDOWS_EXE names the Windows qvbackup.exe,
+# sets windows_exe and wine and readies a Wine prefix in the work folder
+# (a prefix of its own: the run stops its Wine server at the end without
+# touching anybody else's), its server kept running so that no timed step
+# pays for starting it. Returns 1 when the variable is not set.
+bench_windows() {
+  [[ -n ${QV_BENCH_WINDOWS_EXE:-} ]] || return 1
+  [[ -f $QV_BENCH_WINDOWS_EXE ]] || die "QV_BENCH_WINDOWS_EXE=$QV_BENCH_WINDOWS_EXE is no file"
+  windows_exe=$(realpath "$QV_BENCH_WINDOWS_EXE")
+  wine=$(command -v wine || command -v wine64) || die "QV_BENCH_WINDOWS_EXE is set but there is no wine"
+  export WINEDEBUG=-all WINEPREFIX=$work/wine WINEDLLOVERRIDES="mscoree,mshtml="
+  # The first program run makes the prefix.
+  "$wine" "$windows_exe" --help < /dev/null > "$work/wine.out" 2>&1 ||
+    { cat "$work/wine.out" >&2; die "$windows_exe --help under $wine failed"; }
+  wineserver -p
+  export wine windows_exe WINEDEBUG WINEPREFIX WINEDLLOVERRIDES
+}
+
+# windows PATH: the Windows form of a Linux path (Wine's Z: is the Linux root).
+windows() { printf 'Z:%s' "${1//\//\\}"; }
+
+# median: the median of the numbers read, one a line.
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print v[int((NR + 1) / 2)] }'; }
+
+# calc EXPRESSION: EXPRESSION worked out by awk, with six decimals.
+calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+
+# bench_section FILE: FILE holds a section of bench/RESULTS.md, from its
+# "## TITLE" line on. It takes the place of the section of that title, or
+# comes last; what is above the first section and the other sections stay
+# as they are, in their order.
+bench_section() {
+  python3 - "$1" bench/RESULTS.md << 'PY'
+import os
+import sys
+
+new = open(sys.argv[1]).read().strip("\n") + "\n"
+title = new.splitlines()[0]
+assert title.startswith("## "), title
+path = sys.argv[2]
+text = open(path).read() if os.path.exists(path) else ""
+head, sections = [], []
+for line in text.splitlines(keepends=True):
+    if line.startswith("## "):
+        sections.append([line])
+    elif sections:
+        sections[-1].append(line)
+    else:
+        head.append(line)
+blocks = ["".join(s).strip("\n") + "\n" for s in sections]
+titles = [b.splitlines()[0].rstrip() for b in blocks]
+if title.rstrip() in titles:
+    blocks[titles.index(title.rstrip())] = new
+else:
+    blocks.append(new)
+parts = ["".join(head).strip("\n") + "\n"] if "".join(head).strip() else []
+with open(path + ".new", "w") as f:
+    f.write("\n".join(parts + blocks))
+os.replace(path + ".new", path)
+PY
+}
