@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "platform/file_system.h"
 #include "qvbackup/wintypes.h"
 
 namespace qv::platform {
@@ -52,6 +53,11 @@ class RandomAccessFile {
   // storage before it returns (POSIX: fdatasync). The file's name in its
   // folder is made durable by SyncFolder.
   virtual bool Sync() = 0;
+  // What GetFileInformation(path) tells of this file, opened from `path`.
+  // Windows asks the open handle, which spares opening the file once more;
+  // POSIX examines the path, whose name and parent folder the attributes
+  // depend on.
+  virtual bool Describe(const WCHAR* path, FileInformation* info) { return GetFileInformation(path, info); }
   // The first stretch of data at or after `from`, as [*start, *end): where
   // the file system keeps holes (sparse files) they lie between stretches
   // and read as zeros. False with ERROR_HANDLE_EOF when no data follows

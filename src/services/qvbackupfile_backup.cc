@@ -58,7 +58,7 @@ BOOL CQVBackupFile::BackupFile(QVBF_CALLBACK pfnCallback, ULONGLONG ullUserValue
                                        qv::platform::Sharing::kReadWrite);
   if (!source) return FALSE;
   qv::platform::FileInformation info;
-  if (!qv::platform::GetFileInformation(m_strPath, &info)) return FALSE;
+  if (!source->Describe(m_strPath, &info)) return FALSE;
   const FileDescription file = DescriptionOf(info, std::move(name));
 
   // A file with a megabyte or more of holes is saved as its runs of data:
@@ -85,7 +85,7 @@ BOOL CQVBackupFile::BackupFile(QVBF_CALLBACK pfnCallback, ULONGLONG ullUserValue
   // Read from start to end, the file may still have been written meanwhile:
   // it is then no copy of any one moment, and the caller is told.
   qv::platform::FileInformation after;
-  m_bChangedWhileRead = shortened || !qv::platform::GetFileInformation(m_strPath, &after) ||
+  m_bChangedWhileRead = shortened || !source->Describe(m_strPath, &after) ||
                         after.size != info.size || !SameTime(after.lastWriteTime, info.lastWriteTime);
   SetLastError(ERROR_SUCCESS);
   return TRUE;
