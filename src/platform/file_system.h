@@ -25,9 +25,12 @@ struct FileInformation {
   ULONGLONG size = 0;  // 0 for folders
 };
 
-// Opens `path` the way CreateFileW does with no access rights, full sharing,
-// OPEN_EXISTING and FILE_FLAG_BACKUP_SEMANTICS (so folders open too), reads
-// its information and closes it. Returns false with the open's error.
+// What opening `path` the way CreateFileW does with no access rights, full
+// sharing, OPEN_EXISTING and FILE_FLAG_BACKUP_SEMANTICS (so folders open
+// too) and asking GetFileInformationByHandle tells. Windows opens only
+// reparse points (following them); other items are answered from their
+// record by name, which is the same information without a handle. Returns
+// false with the open's error.
 //
 // POSIX: the path is examined with lstat and never followed: a symbolic link
 // reports FILE_ATTRIBUTE_REPARSE_POINT (with FILE_ATTRIBUTE_DIRECTORY when it
@@ -45,10 +48,9 @@ bool GetFileInformation(const WCHAR* path, FileInformation* info);
 // current. POSIX: the listing examined the item as GetFileInformation does,
 // so `data` is the answer and nothing is asked again. Windows: a folder's
 // entries may lag behind a file with several names (its size and times are
-// updated only in the entry it was written through), so the file's own
-// record is read by name (GetFileAttributesExW), which opens no handle; a
-// reparse point is opened as GetFileInformation opens it, following the
-// link. False with the error when the item is gone.
+// updated only in the entry it was written through), so GetFileInformation
+// is asked, which opens nothing but reparse points. False with the error
+// when the item is gone.
 bool ListedFileInformation(const WCHAR* path, const WIN32_FIND_DATAW& data, FileInformation* info);
 
 // PathFileExistsW: true when something (file or folder) exists at `path`.

@@ -168,14 +168,7 @@ TEST(DirectoryWalkerTest, ListedEntriesEqualOpenedOnesAndASecondWalkAddsNothing)
     const WString full = temp.DrivePath() + W("\\" + path);
     const EntryFields a = EntryAt(walked, walked.Add(full.c_str(), nullptr, QVFA_ADD_LOOKUP));
     const EntryFields b = EntryAt(opened, opened.Add(full.c_str(), nullptr, QVFA_ADD_LOOKUP));
-    DWORD listedAttributes = a.dwAttributes;
-#ifdef _WIN32
-    // Wine marks names that start with a dot hidden when it lists a folder
-    // or is asked by name (as the POSIX build does), but not when an open
-    // handle is asked; Windows keeps one set of attributes for both.
-    if (path.rfind('.', 0) == 0) listedAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN);
-#endif
-    EXPECT_EQ(listedAttributes, b.dwAttributes) << path;
+    EXPECT_EQ(a.dwAttributes, b.dwAttributes) << path;
     EXPECT_EQ(a.ullSize, b.ullSize) << path;
     EXPECT_EQ(a.ullLastWriteTime, b.ullLastWriteTime) << path;
     EXPECT_EQ(a.ullChangeTime, b.ullChangeTime) << path;

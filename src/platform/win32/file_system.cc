@@ -17,8 +17,32 @@ ULONGLONG Combine(DWORD high, DWORD low) { return (static_cast<ULONGLONG>(high) 
 
 }  // namespace
 
+namespace {
+
+void FillFrom(const WIN32_FILE_ATTRIBUTE_DATA& record, FileInformation* info) {
+  info->attributes = record.dwFileAttributes;
+  info->creationTime = record.ftCreationTime;
+  info->lastAccessTime = record.ftLastAccessTime;
+  info->lastWriteTime = record.ftLastWriteTime;
+  const bool isFolder = (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info->size = isFolder ? 0 : Combine(record.nFileSizeHigh, record.nFileSizeLow);
+}
+
+}  // namespace
+
+// The file's own record, read by name, tells what its handle would for
+// anything but a reparse point: no handle is opened for it. A link is
+// opened, which follows it to its target; so is whatever the by-name query
+// cannot answer, so that failures carry the open's error as they always
+// have.
 bool GetFileInformation(const WCHAR* path, FileInformation* info) {
   if (path == nullptr || info == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  WIN32_FILE_ATTRIBUTE_DATA record;
+  if (GetFileAttributesExW(path, GetFileExInfoStandard, &record) &&
+      (record.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    FillFrom(record, info);
+    return true;
+  }
   win32::FileHandle file(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file.IsValid()) return false;
@@ -33,20 +57,8 @@ bool GetFileInformation(const WCHAR* path, FileInformation* info) {
   return true;
 }
 
-bool ListedFileInformation(const WCHAR* path, const WIN32_FIND_DATAW& data, FileInformation* info) {
-  if (path == nullptr || info == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
-  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return GetFileInformation(path, info);
-  WIN32_FILE_ATTRIBUTE_DATA record;
-  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &record)) return false;
-  // Replaced by a link since the listing was read: described as opening it would.
-  if ((record.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return GetFileInformation(path, info);
-  info->attributes = record.dwFileAttributes;
-  info->creationTime = record.ftCreationTime;
-  info->lastAccessTime = record.ftLastAccessTime;
-  info->lastWriteTime = record.ftLastWriteTime;
-  const bool isFolder = (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  info->size = isFolder ? 0 : Combine(record.nFileSizeHigh, record.nFileSizeLow);
-  return true;
+bool ListedFileInformation(const WCHAR* path, const WIN32_FIND_DATAW& /*data*/, FileInformation* info) {
+  return GetFileInformation(path, info);
 }
 
 bool FileExists(const WCHAR* path) { return path != nullptr && PathFileExistsW(path); }
