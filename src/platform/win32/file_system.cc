@@ -15,10 +15,6 @@ bool FailWith(DWORD error) {
 
 ULONGLONG Combine(DWORD high, DWORD low) { return (static_cast<ULONGLONG>(high) << 32) | low; }
 
-}  // namespace
-
-namespace {
-
 void FillFrom(const WIN32_FILE_ATTRIBUTE_DATA& record, FileInformation* info) {
   info->attributes = record.dwFileAttributes;
   info->creationTime = record.ftCreationTime;
@@ -45,17 +41,24 @@ bool GetFileInformation(const WCHAR* path, FileInformation* info) {
   }
   win32::FileHandle file(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file.IsValid()) return false;
+  return file.IsValid() && win32::DescribeHandle(file.Get(), info);
+}
+
+namespace win32 {
+
+bool DescribeHandle(HANDLE handle, FileInformation* info) {
   BY_HANDLE_FILE_INFORMATION data;
-  if (!GetFileInformationByHandle(file.Get(), &data)) return false;
+  if (info == nullptr || !GetFileInformationByHandle(handle, &data)) return false;
   info->attributes = data.dwFileAttributes;
   info->creationTime = data.ftCreationTime;
   info->lastAccessTime = data.ftLastAccessTime;
   info->lastWriteTime = data.ftLastWriteTime;
-  bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info->size = isFolder ? 0 : Combine(data.nFileSizeHigh, data.nFileSizeLow);
   return true;
 }
+
+}  // namespace win32
 
 bool ListedFileInformation(const WCHAR* path, const WIN32_FIND_DATAW& /*data*/, FileInformation* info) {
   return GetFileInformation(path, info);

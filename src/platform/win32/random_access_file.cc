@@ -69,15 +69,7 @@ class Win32File final : public RandomAccessFile {
   bool Truncate() override { return ::SetEndOfFile(handle_) != 0; }
   bool Sync() override { return ::FlushFileBuffers(handle_) != 0; }
   bool Describe(const WCHAR* /*path*/, FileInformation* info) override {
-    BY_HANDLE_FILE_INFORMATION data;
-    if (info == nullptr || !::GetFileInformationByHandle(handle_, &data)) return false;
-    info->attributes = data.dwFileAttributes;
-    info->creationTime = data.ftCreationTime;
-    info->lastAccessTime = data.ftLastAccessTime;
-    info->lastWriteTime = data.ftLastWriteTime;
-    const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    info->size = isFolder ? 0 : (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return true;
+    return win32::DescribeHandle(handle_, info);
   }
 
  private:

@@ -13,6 +13,8 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "platform/file_system.h"
+
 namespace qv::platform::win32 {
 
 // A kernel handle closed by `Closer` (CloseHandle, FindClose) when the
@@ -40,6 +42,10 @@ class ScopedHandle {
 
 using FileHandle = ScopedHandle<CloseHandle>;
 using FindHandle = ScopedHandle<FindClose>;
+
+// GetFileInformationByHandle of an open file, as GetFileInformation tells
+// it (size 0 for folders). False with the last error.
+bool DescribeHandle(HANDLE handle, FileInformation* info);
 
 }  // namespace qv::platform::win32
 
