@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,7 +34,7 @@ bool ResolvePath(const WCHAR* path, std::string* native) {
   return true;
 }
 
-std::string LookUpUserName(uid_t uid) {
+std::string LookUpUserName(const uid_t& uid) {
   std::vector<char> buffer(16384);
   struct passwd entry;
   struct passwd* found = nullptr;
@@ -41,7 +42,7 @@ std::string LookUpUserName(uid_t uid) {
   return found->pw_name;
 }
 
-std::string LookUpGroupName(gid_t gid) {
+std::string LookUpGroupName(const gid_t& gid) {
   std::vector<char> buffer(16384);
   struct group entry;
   struct group* found = nullptr;
@@ -49,53 +50,60 @@ std::string LookUpGroupName(gid_t gid) {
   return found->gr_name;
 }
 
-// A backup asks for the same few owners thousands of times, and each
-// lookup may read the whole user database: the answers are kept for the
-// process's life (names do not move under a running backup).
-template <typename Number>
-std::string CachedName(std::map<Number, std::string>& cache, Number number, std::string (*lookUp)(Number)) {
+std::optional<uid_t> LookUpUserNumber(const std::string& name) {
+  std::vector<char> buffer(16384);
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  if (::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return {};
+  return found->pw_uid;
+}
+
+std::optional<gid_t> LookUpGroupNumber(const std::string& name) {
+  std::vector<char> buffer(16384);
+  struct group entry;
+  struct group* found = nullptr;
+  if (::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return {};
+  return found->gr_gid;
+}
+
+// A backup asks for the same few owners thousands of times, and so does a
+// restore for their names; each lookup may read the whole user database.
+// The answers are kept for the process's life (names do not move under a
+// running backup or restore).
+template <typename Key, typename Value>
+Value Cached(std::map<Key, Value>& cache, const Key& key, Value (*lookUp)(const Key&)) {
   static std::mutex lock;
   {
     std::lock_guard<std::mutex> held(lock);
-    auto found = cache.find(number);
+    auto found = cache.find(key);
     if (found != cache.end()) return found->second;
   }
-  std::string name = lookUp(number);
+  Value value = lookUp(key);
   std::lock_guard<std::mutex> held(lock);
-  return cache.emplace(number, std::move(name)).first->second;
+  return cache.emplace(key, std::move(value)).first->second;
 }
 
 std::string UserName(uid_t uid) {
   static std::map<uid_t, std::string> names;
-  return CachedName(names, uid, LookUpUserName);
+  return Cached(names, uid, LookUpUserName);
 }
 
 std::string GroupName(gid_t gid) {
   static std::map<gid_t, std::string> names;
-  return CachedName(names, gid, LookUpGroupName);
+  return Cached(names, gid, LookUpGroupName);
 }
 
 // The number this system gives `name`, else `fallback` (the number saved).
 uid_t UserNumber(const std::string& name, DWORD fallback) {
   if (name.empty()) return fallback;
-  std::vector<char> buffer(16384);
-  struct passwd entry;
-  struct passwd* found = nullptr;
-  if (::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
-    return fallback;
-  }
-  return found->pw_uid;
+  static std::map<std::string, std::optional<uid_t>> numbers;
+  return Cached(numbers, name, LookUpUserNumber).value_or(fallback);
 }
 
 gid_t GroupNumber(const std::string& name, DWORD fallback) {
   if (name.empty()) return fallback;
-  std::vector<char> buffer(16384);
-  struct group entry;
-  struct group* found = nullptr;
-  if (::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
-    return fallback;
-  }
-  return found->gr_gid;
+  static std::map<std::string, std::optional<gid_t>> numbers;
+  return Cached(numbers, name, LookUpGroupNumber).value_or(fallback);
 }
 
 bool ReadLinkTarget(const std::string& path, std::size_t sizeHint, std::string* target) {
