@@ -82,7 +82,14 @@ qv_options() {
     4) echo --threads 2 --password-env QV_BENCH_PASSWORD ;;
   esac
 }
-qv_restore_options() { if [[ $1 == 4 ]]; then echo --password-env QV_BENCH_PASSWORD; fi; }
+# Restores read ahead with as many threads as the backup sealed with.
+qv_restore_options() {
+  case $1 in
+    1) echo --threads 1 ;;
+    4) echo --threads 2 --password-env QV_BENCH_PASSWORD ;;
+    *) echo --threads 2 ;;
+  esac
+}
 backup() {  # backup INDEX OUT
   local out=$2
   case $1 in
@@ -116,7 +123,7 @@ restore() {  # restore INDEX OUT TARGET [FILE]: the whole backup, or FILE (a pat
     7) zstd -q -dc "$out/c.tzst" | tar -xf - -C "$target" ${file:+"corpus/$file"} ;;
     8) gzip -dc "$out/c.tgz" | tar -xf - -C "$target" ${file:+"corpus/$file"} ;;
     9) "$wine" "$windows_exe" restore "$(windows "$out/c.QVA")" --to "$(windows "$target")" --quiet \
-         ${file:+"$(windows "$src/$file")"} ;;
+         $(qv_restore_options "$1") ${file:+"$(windows "$src/$file")"} ;;
   esac
 }
 restored_tree() {  # INDEX TARGET: where the corpus comes back below TARGET

@@ -35,7 +35,9 @@ class FileLock;
 class RandomAccessFile;
 }
 namespace qv::storage {
+class BlockOpener;
 class BlockQueue;
+class ReadAhead;
 class BlockSealer;
 struct KeyBytes;
 struct QueuedBlock;
@@ -404,7 +406,15 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL PrepareSealing(bool bEncrypt, qv::storage::SealSettings* pSettings, qv::storage::KeyBytes* pKey);
   void DropQueue();
   ULONGLONG CurrentOffset();
-  BOOL Decrypt(BYTE* pPayload, DWORD dwStored, DWORD* pdwPlain, ULONGLONG ullOffset, const BYTE* pBlockHeader);
+  BOOL ReadBlockHere(BYTE** ppData, DWORD* pdwLength);
+  // Blocks read ahead of a reader going in order (storage_read_ahead.cc).
+  void StartReadAhead();
+  bool ReadingAhead();
+  BOOL DropReadAhead();
+  void ForgetReadAhead();
+  void FillReadAhead();
+  bool ReadOneAhead(ULONGLONG ullEndOfData, DWORD dwBlockSize);
+  bool TakeAhead(BYTE** ppData, DWORD* pdwLength);
   qv::storage::BlockPlace PlaceOf(ULONGLONG ullOffset) const;
   bool KeyOpensFirstBlock();
   bool KeyOfTheCopyOpens();
@@ -488,6 +498,20 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   ULONGLONG m_ullVolumeWrittenValue = 0;
   DWORD m_dwVolumesOffered = 0;          // volumes 1.. below it were offered
   std::vector<DWORD> m_vTakenVolumes;    // of the archive being created, taken by the host
+  std::unique_ptr<qv::storage::BlockOpener> m_pOpener;  // the calling thread's, made on first use
+  // The read-ahead: the volume it reads, where the reader is (the offset
+  // after the last block handed back) and where the next block to read
+  // ahead starts, which is where it leaves the volume's file position.
+  std::unique_ptr<qv::storage::ReadAhead> m_pReadAhead;
+  bool m_bAheadActive = false;
+  bool m_bAheadStopped = false;  // met something it leaves to the reader
+  bool m_bAheadKeyed = false;    // holds the block key
+  const void* m_pAheadVolume = nullptr;
+  DWORD m_dwAheadVolume = 0;
+  DWORD m_dwAheadIncrement = 0;
+  ULONGLONG m_ullAheadVolumeStart = 0;
+  ULONGLONG m_ullAheadServed = 0;
+  ULONGLONG m_ullAheadNext = 0;
 };
 
 #endif  // QVBACKUP_QVSTORAGE_H_

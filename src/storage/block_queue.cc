@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
 
 namespace qv::storage {
 
@@ -14,50 +13,25 @@ constexpr std::size_t kBlocksPerWorker = 3;
 
 }  // namespace
 
-BlockQueue::BlockQueue(DWORD threads, const SealSettings& settings) : settings_(settings) {
+BlockQueue::BlockQueue(DWORD threads, const SealSettings& settings)
+    : settings_(settings), ring_(kBlocksPerWorker * std::max<DWORD>(threads, 1)) {
   if (settings.encrypt && settings.key != nullptr) {
     std::memcpy(key_.bytes, settings.key, std::min<std::size_t>(KeyBytes::kMax, settings.keyBits / 8));
     settings_.key = key_.bytes;
   }
-  const DWORD count = std::max<DWORD>(threads, 1);
-  slots_.resize(kBlocksPerWorker * count);
-  for (DWORD i = 0; i < count; ++i) {
-    // A system that refuses more threads gets the ones it gave.
-    try {
-      workers_.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
-      break;
-    }
-  }
+  ring_.Start(threads, [this] { Work(); });
 }
 
-BlockQueue::~BlockQueue() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-  }
-  work_.notify_all();
-  for (std::thread& worker : workers_) worker.join();
-}
+BlockQueue::~BlockQueue() { ring_.Stop(); }
 
-bool BlockQueue::Started() const { return !workers_.empty(); }
+bool BlockQueue::Started() const { return ring_.Started(); }
 
-bool BlockQueue::Full() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return pushed_ - popped_ == slots_.size();
-}
+bool BlockQueue::Full() const { return ring_.Full(); }
 
-bool BlockQueue::Empty() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return pushed_ == popped_;
-}
+bool BlockQueue::Empty() const { return ring_.Empty(); }
 
-// The slot is free (given back), so no worker looks at it until `pushed_`
-// moves past it, under the lock.
 bool BlockQueue::Push(const BYTE* data, DWORD length, DWORD options, WORD kind, ULONGLONG* offsetOut) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  QueuedBlock& slot = At(pushed_);
-  lock.unlock();
+  QueuedBlock& slot = ring_.Next();
   BYTE* input = slot.input.Reserve(std::size_t{block::kSize} + length);
   if (input == nullptr) return false;
   std::memcpy(input + block::kSize, data, length);
@@ -66,48 +40,27 @@ bool BlockQueue::Push(const BYTE* data, DWORD length, DWORD options, WORD kind, 
   slot.kind = kind;
   slot.offsetOut = offsetOut;
   slot.error = 0;
-  slot.done = false;
-  lock.lock();
-  ++pushed_;
-  lock.unlock();
-  work_.notify_one();
+  ring_.Push();
   return true;
 }
 
-QueuedBlock* BlockQueue::Oldest(bool wait) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (pushed_ == popped_) return nullptr;
-  QueuedBlock& oldest = At(popped_);
-  if (wait) sealed_.wait(lock, [&] { return oldest.done; });
-  return oldest.done ? &oldest : nullptr;
-}
+QueuedBlock* BlockQueue::Oldest(bool wait) { return ring_.Oldest(wait); }
 
-void BlockQueue::PopOldest() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  At(popped_).done = false;
-  ++popped_;
-}
+void BlockQueue::PopOldest() { ring_.PopOldest(); }
 
 void BlockQueue::Work() {
   BlockSealer sealer;
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    work_.wait(lock, [&] { return stop_ || claimed_ < pushed_; });
-    if (stop_) return;
-    QueuedBlock& slot = At(claimed_++);
-    lock.unlock();
-    BYTE* input = slot.input.Data();
-    slot.error = sealer.Seal(input + block::kSize, slot.length, slot.options, slot.kind, settings_, BlockPlace{},
-                             slot.output, &slot.sealed);
+  for (QueuedBlock* slot = ring_.Claim(); slot != nullptr; slot = ring_.Claim()) {
+    BYTE* input = slot->input.Data();
+    slot->error = sealer.Seal(input + block::kSize, slot->length, slot->options, slot->kind, settings_, BlockPlace{},
+                              slot->output, &slot->sealed);
     // Stored as it is: the header goes into the room left in front of the
     // copy, so that the writer still writes the block at once.
-    if (slot.error == 0 && !slot.sealed.contiguous) {
-      std::memcpy(input, slot.sealed.header, block::kSize);
-      slot.sealed.contiguous = true;
+    if (slot->error == 0 && !slot->sealed.contiguous) {
+      std::memcpy(input, slot->sealed.header, block::kSize);
+      slot->sealed.contiguous = true;
     }
-    lock.lock();
-    slot.done = true;
-    sealed_.notify_all();
+    ring_.Done(*slot);
   }
 }
 

@@ -11,14 +11,9 @@
 #ifndef QVBACKUP_STORAGE_BLOCK_QUEUE_H_
 #define QVBACKUP_STORAGE_BLOCK_QUEUE_H_
 
-#include <condition_variable>
-#include <cstdint>
-#include <mutex>
-#include <thread>
-#include <vector>
-
 #include "qvbackup/wintypes.h"
 #include "storage/block_sealer.h"
+#include "storage/ordered_workers.h"
 
 namespace qv::storage {
 
@@ -62,19 +57,10 @@ class BlockQueue {
 
  private:
   void Work();
-  QueuedBlock& At(std::uint64_t sequence) { return slots_[sequence % slots_.size()]; }
 
   SealSettings settings_;
   KeyBytes key_;
-  std::vector<QueuedBlock> slots_;
-  mutable std::mutex mutex_;
-  std::condition_variable work_;    // a block was pushed, or stop
-  std::condition_variable sealed_;  // a block was sealed
-  std::uint64_t pushed_ = 0;        // blocks pushed so far
-  std::uint64_t claimed_ = 0;       // blocks taken by a worker so far
-  std::uint64_t popped_ = 0;        // blocks given back so far
-  bool stop_ = false;
-  std::vector<std::thread> workers_;
+  OrderedWorkers<QueuedBlock> ring_;
 };
 
 }  // namespace qv::storage

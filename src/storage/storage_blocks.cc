@@ -13,6 +13,7 @@
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
 #include "storage/block_codec.h"
+#include "storage/block_opener.h"
 #include "storage/block_queue.h"
 #include "storage/block_sealer.h"
 #include "qvbackup/qvstorage.h"
@@ -76,6 +77,9 @@ BOOL CQVStorage::DeriveCheckValue(BYTE pbCheck[20]) {
 // the archive's first encrypted block: the archive is then read, and
 // IsCheckValueDamaged() tells the caller.
 BOOL CQVStorage::CheckArchivePassword(LPCWSTR pszPassword) {
+  // Blocks read ahead were opened with the key of the password before.
+  if (!DropReadAhead()) return FALSE;
+  ForgetReadAhead();
   m_bCheckValueDamaged = FALSE;
   const BYTE* stored = m_pHeader + header::kCheckValue;
   const bool encrypted = m_pHeader[header::kEncryptionType] != 0;
@@ -168,24 +172,11 @@ bool CQVStorage::KeyOpensFirstBlock() {
   return opened;
 }
 
-BOOL CQVStorage::Decrypt(BYTE* pPayload, DWORD dwStored, DWORD* pdwPlain, ULONGLONG ullOffset,
-                         const BYTE* pBlockHeader) {
-  DWORD code = m_pHeader[header::kEncryptionType];
-  KeyBytes key;
-  if (!DeriveKey(code, key.bytes)) return FALSE;
-  void* cipher = m_crypto.CryptoCreate(QV_ENCRYPTION_AES256GCM, key.bytes, GetKeySize(code));
-  if (cipher == nullptr) return Fail(GetLastError());
-  BYTE binding[kBindingSize];
-  const DWORD bindingSize = BindingOf(PlaceOf(ullOffset), pBlockHeader, binding);
-  BOOL decrypted = m_crypto.CryptoDecryptBound(cipher, pPayload, dwStored, pdwPlain, binding, bindingSize);
-  m_crypto.CryptoDestroy(cipher);
-  return decrypted ? TRUE : Fail(ERROR_INVALID_DATA);
-}
-
 BOOL CQVStorage::CreateBlock(const BYTE* pData, DWORD dwLength, DWORD dwOptions, ULONGLONG* pullOffset,
                              WORD wKind) {
   if (!IsOpen()) return Fail(ERROR_INVALID_STATE);
   if (m_bSFXReadMode || m_bReadOnly) return Fail(ERROR_ACCESS_DENIED);
+  if (!DropReadAhead()) return FALSE;
   // An empty block could not be read back: its stored length would be 0.
   if (pData == nullptr || dwLength == 0 || dwLength > GetArchiveBlockSize()) return Fail(ERROR_INVALID_PARAMETER);
   if (m_dwWorkerThreads > 1) {
@@ -244,8 +235,20 @@ BOOL CQVStorage::GetBlock(ULONGLONG ullOffset, BYTE** ppData, DWORD* pdwLength) 
   *ppData = nullptr;
   *pdwLength = 0;
   if (!IsOpen()) return Fail(ERROR_INVALID_STATE);
+  if ((ullOffset == QVS_INVALID_OFFSET || ullOffset == m_ullAheadServed) && ReadingAhead() &&
+      TakeAhead(ppData, pdwLength)) {
+    return Succeed();
+  }
   if (!SettleQueue()) return FALSE;
   if (ullOffset != QVS_INVALID_OFFSET && !OpenVolumeForOffset(ullOffset)) return FALSE;
+  if (!ReadBlockHere(ppData, pdwLength)) return FALSE;
+  // A reader that goes on from where it is reads the next blocks ahead.
+  if (ullOffset == QVS_INVALID_OFFSET) StartReadAhead();
+  return Succeed();
+}
+
+// The block at the current position, read and opened by the calling thread.
+BOOL CQVStorage::ReadBlockHere(BYTE** ppData, DWORD* pdwLength) {
   ULONGLONG offset = CurrentOffset();
   if (offset == QVS_INVALID_OFFSET) return FALSE;
   // A closed archive knows where its data ends; past it there is nothing.
@@ -258,53 +261,34 @@ BOOL CQVStorage::GetBlock(ULONGLONG ullOffset, BYTE** ppData, DWORD* pdwLength) 
     if (GetError() == ERROR_HANDLE_EOF) return Fail(done == 0 ? ERROR_NO_MORE_ITEMS : ERROR_INVALID_DATA);
     return FALSE;
   }
-  DWORD stored = GetDword(blockHeader, block::kStoredLength);
-  WORD kind = GetWord(blockHeader, block::kKind);
-  DWORD dataLength = GetDword(blockHeader, block::kDataLength);
-  const bool compressed = (kind & QVS_BLOCK_COMPRESSED) != 0;
-  const bool encrypted = (kind & QVS_BLOCK_ENCRYPTED) != 0;
-  DWORD blockSize = GetArchiveBlockSize();
-  // Encryption adds its nonce and tag, so an encrypted block of a full block
-  // size of data that does not shrink is stored slightly longer.
-  DWORD overhead = encrypted ? QV_ENCRYPTION_OVERHEAD : 0;
-  if (stored == 0 || stored > blockSize + overhead || stored <= overhead || dataLength == 0 ||
-      dataLength > blockSize || (kind & 0xC000) != 0) {
-    return Fail(ERROR_INVALID_DATA);
+  BlockShape shape;
+  if (DWORD error = CheckBlockHeader(blockHeader, offset, GetArchiveBlockSize(), endOfData, &shape)) {
+    return Fail(error);
   }
-  // Nor may it reach past the end of the data a closed archive recorded.
-  if (endOfData != 0 && stored > endOfData - offset - std::min<ULONGLONG>(block::kSize, endOfData - offset)) {
-    return Fail(ERROR_INVALID_DATA);
-  }
-  if (!compressed && stored - overhead != dataLength) return Fail(ERROR_INVALID_DATA);
-  if (compressed && stored - overhead >= dataLength) return Fail(ERROR_INVALID_DATA);
-
-  Buffer payload = Allocate(stored);
+  Buffer payload = Allocate(shape.stored);
   if (!payload) return Fail(ERROR_OUTOFMEMORY);
-  if (!Transfer(payload.get(), stored, false, &done)) {
+  if (!Transfer(payload.get(), shape.stored, false, &done)) {
     return Fail(GetError() == ERROR_HANDLE_EOF ? ERROR_INVALID_DATA : GetError());
   }
-  DWORD plainLength = stored;
-  if (encrypted) {
+  KeyBytes key;
+  OpenKey openKey;
+  BYTE binding[kBindingSize];
+  DWORD bindingSize = 0;
+  if (shape.encrypted) {
     if (!m_bHasPassword) return Fail(ERROR_INVALID_PASSWORD);
-    if (!Decrypt(payload.get(), stored, &plainLength, offset, blockHeader)) return FALSE;
+    const DWORD code = m_pHeader[header::kEncryptionType];
+    if (!DeriveKey(code, key.bytes)) return FALSE;
+    openKey.key = key.bytes;
+    openKey.keyBits = GetKeySize(code);
+    bindingSize = BindingOf(PlaceOf(offset), blockHeader, binding);
   }
-  Buffer data;
-  if (compressed) {
-    data = Allocate(dataLength);
-    if (!data) return Fail(ERROR_OUTOFMEMORY);
-    const DWORD error = InflateBlock(payload.get(), plainLength, data.get(), dataLength);
-    if (error != 0) return Fail(error);
-  } else {
-    data = std::move(payload);
+  if (!m_pOpener) m_pOpener = std::make_unique<BlockOpener>();
+  BYTE* data = nullptr;
+  if (DWORD error = m_pOpener->Open(blockHeader, shape, payload.release(), openKey, binding, bindingSize, &data)) {
+    return Fail(error);
   }
-
-#ifndef QV_FUZZING  // fuzz builds only: mutated blocks must reach the decoders
-  if (BlockChecksum(data.get(), dataLength) != GetDword(blockHeader, block::kChecksum)) {
-    return Fail(ERROR_INVALID_DATA);
-  }
-#endif
-  *ppData = data.release();
-  *pdwLength = dataLength;
+  *ppData = data;
+  *pdwLength = shape.dataLength;
   return Succeed();
 }
 

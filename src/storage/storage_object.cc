@@ -8,8 +8,10 @@
 #include "platform/text.h"
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
+#include "storage/block_opener.h"
 #include "storage/block_queue.h"
 #include "storage/block_sealer.h"
+#include "storage/read_ahead.h"
 #include "qvbackup/qvstorage.h"
 
 using namespace qv::storage;
@@ -76,8 +78,9 @@ void CQVStorage::CopyFrom(const CQVStorage& other) {
   m_bReadMoving = other.m_bReadMoving;
   m_bCheckValueDamaged = other.m_bCheckValueDamaged;
   m_pfnSleep = other.m_pfnSleep;
-  // Blocks queued by the source stay the source's.
+  // Blocks queued or read ahead by the source stay the source's.
   m_pBlockQueue.reset();
+  ForgetReadAhead();
   m_dwQueueError = 0;
   m_dwWorkerThreads = other.m_dwWorkerThreads;
   m_dwCompressionEffort = other.m_dwCompressionEffort;
@@ -112,6 +115,7 @@ BOOL CQVStorage::Succeed() {
 BOOL CQVStorage::IsOpen() const { return m_pVolume != nullptr; }
 
 void CQVStorage::CloseVolume() {
+  ForgetReadAhead();
   delete m_pVolume;
   m_pVolume = nullptr;
 }

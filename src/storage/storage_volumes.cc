@@ -89,6 +89,11 @@ ULONGLONG CQVStorage::LastVolumeOf(ULONGLONG ullEndOfData) const {
 }
 
 ULONGLONG CQVStorage::GetArchiveOffset() {
+  // A reader whose blocks are read ahead is after the last one it was given.
+  if (ReadingAhead()) {
+    Succeed();
+    return m_ullAheadServed;
+  }
   if (!SettleQueue()) return QVS_INVALID_OFFSET;
   return CurrentOffset();
 }

@@ -22,6 +22,7 @@ void CQVStorage::SetWorkerThreads(DWORD dwThreads) {
   // What is queued is written by the workers of the old count.
   SettleQueue();
   m_pBlockQueue.reset();
+  ForgetReadAhead();
   m_dwWorkerThreads = threads;
 }
 
@@ -93,9 +94,11 @@ BOOL CQVStorage::WriteQueued(QueuedBlock& block) {
   return TRUE;
 }
 
-// Writes every queued block, oldest first. FALSE with the error that
-// stopped them.
+// Writes every queued block, oldest first, after putting the stream back
+// where a reader whose blocks were read ahead is. FALSE with the error
+// that stopped them.
 BOOL CQVStorage::SettleQueue() {
+  if (!DropReadAhead()) return FALSE;
   if (!m_pBlockQueue) return TRUE;
   for (QueuedBlock* oldest = m_pBlockQueue->Oldest(true); oldest != nullptr; oldest = m_pBlockQueue->Oldest(true)) {
     if (!WriteQueued(*oldest)) return FALSE;

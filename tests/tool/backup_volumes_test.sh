@@ -41,6 +41,28 @@ done
 [[ $(header "$work/arch/split.1.QVA" 44 8) == 65536 ]] || fail "volume size in the header"
 "$qvbackup" restore "$work/arch/split.1.QVA" --to "$work/out" "${pw[@]}" > /dev/null || fail "split restore failed"
 diff -r "$work/src" "$work/out/Kelvar_C$work/src" || fail "split restore differs"
+# Blocks read ahead by workers come back the same across the volumes; with
+# a volume missing, the run stops at it just as without workers, saying the
+# same, with the same files restored before it.
+for threads in 1 4; do
+  "$qvbackup" restore "$work/arch/split.1.QVA" --to "$work/out_$threads" --threads "$threads" "${pw[@]}" > /dev/null ||
+    fail "split restore with $threads threads failed"
+  diff -r "$work/src" "$work/out_$threads/Kelvar_C$work/src" || fail "split restore with $threads threads differs"
+done
+mkdir -p "$work/held"
+mv "$work/arch/split.3.QVA" "$work/held/"
+for threads in 1 4; do
+  code=0
+  "$qvbackup" restore "$work/arch/split.1.QVA" --to "$work/cut_$threads" --threads "$threads" "${pw[@]}" --quiet \
+    > /dev/null 2> "$work/cut_$threads.err" < /dev/null || code=$?
+  [[ $code == 1 ]] && grep -q "split.3.QVA" "$work/cut_$threads.err" || fail "missing volume, $threads threads: $code"
+done
+diff "$work/cut_1.err" "$work/cut_4.err" || fail "a missing volume is told otherwise with workers"
+diff -r "$work/cut_1" "$work/cut_4" || fail "a missing volume leaves other files with workers"
+mv "$work/held/split.3.QVA" "$work/arch/"
+code=0
+"$qvbackup" restore "$work/arch/split.1.QVA" --to "$work/out_bad" --threads 0 "${pw[@]}" > /dev/null 2>&1 || code=$?
+[[ $code == 2 ]] || fail "restore --threads 0: $code"
 
 # A later backup of the name replaces the whole archive: larger volumes
 # leave no old volume behind, nor does one in a single file.

@@ -23,7 +23,8 @@ namespace {
 
 const char kUsage[] =
     "usage: qvbackup restore ARCHIVE (--to DIR | --original) [PATTERN...]\n"
-    "                [--overwrite never|older|always] [--as-of N | --increment N] [--json] [--quiet]\n"
+    "                [--overwrite never|older|always] [--as-of N | --increment N] [--threads N]\n"
+    "                [--json] [--quiet]\n"
     "\n"
     "Recreates the files of ARCHIVE (its first volume file: NAME.QVA, NAME.1.QVA\n"
     "when split into volumes, NAME.exe when self-extracting) below DIR, each at\n"
@@ -90,6 +91,8 @@ const char kUsage[] =
     "                  always: replace it\n"
     "  --as-of N       restore the chain as it was when member N was made\n"
     "  --increment N   restore only what member N saved (0: the base archive)\n"
+    "  --threads N     threads that decrypt, inflate and check the blocks read ahead\n"
+    "                  while the files are written (1 to 64; default: one per processor)\n"
     "  --json          {\"ok\", \"archive\", \"target\", \"members\", \"salvaged\", \"interrupted\",\n"
     "                  \"damaged_header\", \"stopped\", \"files\", \"bytes\",\n"
     "                  \"counts\": {\"restored\", \"left_alone\", \"failed\"},\n"
@@ -297,9 +300,12 @@ int RunRestore(const std::vector<WString>& arguments) {
   const int status = ReadArchiveCommandLine(
       "restore", kUsage, arguments,
       {{"to", true, false}, {"original", false, false}, {"overwrite", true, false}, {"increment", true, false},
-       {"as-of", true, false}},
+       {"as-of", true, false}, {"threads", true, false}},
       &line, true);
   if (status >= 0) return status;
+  DWORD threads = 1;
+  WString why;
+  if (!ReadThreadCount(line.options, &threads, &why)) return UsageError("restore", why);
   const bool original = line.options.Has("original");
   if (original && line.options.Has("to")) return UsageError("restore", Widen("--to and --original exclude each other"));
   if (!original && !line.options.Has("to")) return UsageError("restore", Widen("--to DIR is required"));
@@ -332,6 +338,7 @@ int RunRestore(const std::vector<WString>& arguments) {
       control.SetRestoreRoot(target.c_str());
     }
     control.SetOverwriteMode(mode);
+    control.SetWorkerThreads(threads);
   }
   if (!RoomFor(chain, view, mode, target, request)) return kExitFailure;
   ProgressBar bar(StandardErrorIsTerminal() && !line.options.Has("quiet"), StoredBytes(view));
