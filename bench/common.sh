@@ -1,7 +1,8 @@
-# Sourced by bench/compare.sh and bench/scan.sh, run from the project's root:
-# strict mode, die MESSAGE, the Release qvbackup, a work folder in memory
-# removed on exit, the Windows build under a Wine prefix of the run's own,
-# medians, and a section of bench/RESULTS.md written in its place.
+# Sourced by bench/compare.sh, bench/restore.sh and bench/scan.sh, run from
+# the project's root: strict mode, die MESSAGE, the Release qvbackup, a work
+# folder in memory removed on exit, the Windows build under a Wine prefix of
+# the run's own, timed steps, medians, and a section of bench/RESULTS.md
+# written in its place.
 set -euo pipefail
 # Numbers with a decimal point, paths sorted by their bytes.
 export LC_ALL=C
@@ -27,6 +28,23 @@ bench_qvbackup() {
   fi
   rm -f "$log"
   qvbackup=$(cd "$build" && pwd)/bin/qvbackup
+}
+
+# bench_require COMMAND...: installs the Debian packages of the commands
+# missing (borg comes in borgbackup, /usr/bin/time in time).
+bench_require() {
+  local missing=() command sudo_cmd=()
+  for command in "$@"; do
+    if [[ $command == time ]]; then
+      [[ -x /usr/bin/time ]] || missing+=(time)
+    else
+      command -v "$command" > /dev/null || missing+=("$command")
+    fi
+  done
+  ((${#missing[@]})) || return 0
+  if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]/borg/borgbackup}" > /dev/null
 }
 
 # bench_work: makes the work folder (work) in QV_BENCH_TMP, default
@@ -64,6 +82,21 @@ bench_windows() {
 
 # windows PATH: the Windows form of a Linux path (Wine's Z: is the Linux root).
 windows() { printf 'Z:%s' "${1//\//\\}"; }
+
+# measure FILE LABEL COMMAND...: appends "elapsed cpu peak_kib" of the
+# command to FILE; a command that fails ends the run with its output.
+measure() {
+  local file=$1 label=$2
+  shift 2
+  local start=$EPOCHREALTIME
+  if ! /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" < /dev/null > "$work/step.out" 2>&1; then
+    tail -n 30 "$work/step.out" >&2
+    die "$label failed"
+  fi
+  # Elapsed from the shell's clock (microseconds), not time's (centiseconds).
+  awk -v start="$start" -v end="$EPOCHREALTIME" 'END { printf "%.6f %.2f %s\n", end - start, $2 + $3, $4 }' \
+    "$work/time" >> "$file"
+}
 
 # median: the median of the numbers read, one a line.
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print v[int((NR + 1) / 2)] }'; }

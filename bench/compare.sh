@@ -24,15 +24,7 @@ runs=${2:-3}
 [[ $runs =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive number, not '$runs'"
 
 bash scripts/setup.sh
-missing=()
-for tool in zstd restic borg; do command -v "$tool" > /dev/null || missing+=("$tool"); done
-[[ -x /usr/bin/time ]] || missing+=(time)
-if ((${#missing[@]})); then
-  sudo_cmd=()
-  if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
-  packages=("${missing[@]/borg/borgbackup}")
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" > /dev/null
-fi
+bench_require zstd restic borg time
 bench_qvbackup
 bench_work
 
@@ -137,20 +129,6 @@ restored_tree() {  # INDEX TARGET: where the corpus comes back below TARGET
 export -f backup incremental restore qv_options qv_restore_options windows
 export qvbackup src work wine windows_exe
 
-# measure FILE LABEL COMMAND...: appends "elapsed cpu peak_kib" of the
-# command to FILE; a command that fails ends the run with its output.
-measure() {
-  local file=$1 label=$2
-  shift 2
-  local start=$EPOCHREALTIME
-  if ! /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" < /dev/null > "$work/step.out" 2>&1; then
-    tail -n 30 "$work/step.out" >&2
-    die "$label failed"
-  fi
-  # Elapsed from the shell's clock (microseconds), not time's (centiseconds).
-  awk -v start="$start" -v end="$EPOCHREALTIME" 'END { printf "%.6f %.2f %s\n", end - start, $2 + $3, $4 }' \
-    "$work/time" >> "$file"
-}
 # same TREE LABEL: the restored tree equals the corpus, byte for byte.
 same() {
   [[ -d $1 ]] || die "$2 restored nothing at $1"
