@@ -395,6 +395,7 @@ class QVBACKUP_API CQVStorage : public CQVObject {
   BOOL OpenRunningProgram();
   BOOL FailClosed(DWORD dwError);
   BOOL DeriveKey(DWORD dwCode, BYTE* pbKey);
+  BOOL DeriveBlockKey(qv::storage::KeyBytes* pKey, DWORD* pdwKeyBits);
   BOOL DeriveCheckValue(BYTE pbCheck[20]);
   BOOL WriteSealed(const BYTE* pHeader, const BYTE* pPayload, DWORD dwPayloadLength, bool bContiguous,
                    ULONGLONG* pullOffset);

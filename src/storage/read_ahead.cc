@@ -23,8 +23,6 @@ ReadAhead::~ReadAhead() {
 
 bool ReadAhead::Full() const { return ring_.Full(); }
 
-bool ReadAhead::Empty() const { return ring_.Empty(); }
-
 void ReadAhead::Push(AheadBlock block) {
   AheadBlock& slot = ring_.Next();
   slot = block;

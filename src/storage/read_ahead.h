@@ -42,7 +42,6 @@ class ReadAhead {
   // False when the system gave no thread at all: it cannot be used.
   bool Started() const { return ring_.Started(); }
   bool Full() const;
-  bool Empty() const;
   // Hands a block to the workers; `block.payload` becomes theirs.
   // REQUIRES: !Full().
   void Push(AheadBlock block);

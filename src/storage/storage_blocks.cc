@@ -51,6 +51,14 @@ BOOL CQVStorage::DeriveKey(DWORD dwCode, BYTE* pbKey) {
   return TRUE;
 }
 
+// The block key of the archive's password, and its size in bits.
+BOOL CQVStorage::DeriveBlockKey(KeyBytes* pKey, DWORD* pdwKeyBits) {
+  const DWORD code = m_pHeader[header::kEncryptionType];
+  if (!DeriveKey(code, pKey->bytes)) return FALSE;
+  *pdwKeyBits = GetKeySize(code);
+  return TRUE;
+}
+
 // What an encrypted block at stream offset `ullOffset` of this member is
 // bound to: nothing in archives written before blocks were bound.
 BlockPlace CQVStorage::PlaceOf(ULONGLONG ullOffset) const {
@@ -204,10 +212,8 @@ BOOL CQVStorage::PrepareSealing(bool bEncrypt, SealSettings* pSettings, KeyBytes
   pSettings->effort = m_dwCompressionEffort;
   pSettings->encrypt = bEncrypt && m_bHasPassword;
   if (!pSettings->encrypt) return TRUE;
-  DWORD code = m_pHeader[header::kEncryptionType];
-  if (!DeriveKey(code, pKey->bytes)) return FALSE;
+  if (!DeriveBlockKey(pKey, &pSettings->keyBits)) return FALSE;
   pSettings->key = pKey->bytes;
-  pSettings->keyBits = GetKeySize(code);
   return TRUE;
 }
 
@@ -276,10 +282,8 @@ BOOL CQVStorage::ReadBlockHere(BYTE** ppData, DWORD* pdwLength) {
   DWORD bindingSize = 0;
   if (shape.encrypted) {
     if (!m_bHasPassword) return Fail(ERROR_INVALID_PASSWORD);
-    const DWORD code = m_pHeader[header::kEncryptionType];
-    if (!DeriveKey(code, key.bytes)) return FALSE;
+    if (!DeriveBlockKey(&key, &openKey.keyBits)) return FALSE;
     openKey.key = key.bytes;
-    openKey.keyBits = GetKeySize(code);
     bindingSize = BindingOf(PlaceOf(offset), blockHeader, binding);
   }
   if (!m_pOpener) m_pOpener = std::make_unique<BlockOpener>();

@@ -47,12 +47,10 @@ void CQVStorage::StartReadAhead() {
   if (!m_pReadAhead) {
     OpenKey key;
     KeyBytes bytes;
-    const DWORD code = m_pHeader[header::kEncryptionType];
     // Without the key the encrypted blocks are left for the reader, which
     // says why it cannot open them.
-    if (m_bHasPassword && code != 0 && DeriveKey(code, bytes.bytes)) {
+    if (m_bHasPassword && m_pHeader[header::kEncryptionType] != 0 && DeriveBlockKey(&bytes, &key.keyBits)) {
       key.key = bytes.bytes;
-      key.keyBits = GetKeySize(code);
     }
     m_pReadAhead = std::make_unique<ReadAhead>(m_dwWorkerThreads, depth, key);
     if (!m_pReadAhead->Started()) {

@@ -15,7 +15,9 @@ bool FailWith(DWORD error) {
 
 ULONGLONG Combine(DWORD high, DWORD low) { return (static_cast<ULONGLONG>(high) << 32) | low; }
 
-void FillFrom(const WIN32_FILE_ATTRIBUTE_DATA& record, FileInformation* info) {
+// The by-name record and the handle's information name their fields alike.
+template <typename Record>
+void FillFrom(const Record& record, FileInformation* info) {
   info->attributes = record.dwFileAttributes;
   info->creationTime = record.ftCreationTime;
   info->lastAccessTime = record.ftLastAccessTime;
@@ -49,12 +51,7 @@ namespace win32 {
 bool DescribeHandle(HANDLE handle, FileInformation* info) {
   BY_HANDLE_FILE_INFORMATION data;
   if (info == nullptr || !GetFileInformationByHandle(handle, &data)) return false;
-  info->attributes = data.dwFileAttributes;
-  info->creationTime = data.ftCreationTime;
-  info->lastAccessTime = data.ftLastAccessTime;
-  info->lastWriteTime = data.ftLastWriteTime;
-  const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  info->size = isFolder ? 0 : Combine(data.nFileSizeHigh, data.nFileSizeLow);
+  FillFrom(data, info);
   return true;
 }
 
