@@ -284,7 +284,7 @@ class QVBACKUP_API CQVBackupControl {
   DWORD FillContent(QVBF_INTERNAL_DATA& data);
   DWORD CheckRecordContentEnd(DWORD dwHandedBack);
   BOOL RestoreBelowRoot(LPCWSTR pszPath, DWORD dwPathLength, ULONGLONG ullFileBytes);
-  BOOL RestoreFileAs(LPCWSTR pszTarget, ULONGLONG ullFileBytes, bool bKeepOwnerOnly);
+  BOOL RestoreFileAs(LPCWSTR pszTarget, ULONGLONG ullFileBytes, const qv::platform::PosixMetadata* pMetadata);
   // The folders below the restore root (restore_control.cc).
   qv::control::RestoreFolders& Folders();
   const qv::platform::ConfinedFolder* HeldFolder(const std::basic_string<WCHAR>& path, bool bCreate);
@@ -327,7 +327,8 @@ class QVBACKUP_API CQVBackupControl {
   BOOL RestoreLink(const std::basic_string<WCHAR>& target, const std::string& linkTarget);
   BOOL RenameOverTarget(const qv::platform::ConfinedFolder& folder, const std::basic_string<WCHAR>& temporary,
                         const std::basic_string<WCHAR>& name);
-  BOOL RestoreOtherName(DWORD dwFirst, const std::basic_string<WCHAR>& target);
+  BOOL RestoreOtherName(DWORD dwFirst, const std::basic_string<WCHAR>& target,
+                        const qv::platform::PosixMetadata& metadata);
   BOOL RestoreItem(DWORD dwEntry, DWORD dwKind, const std::basic_string<WCHAR>& target);
   void FinishItem(DWORD dwEntry, DWORD dwKind, const std::basic_string<WCHAR>& target);
   void FinishFolders();
@@ -377,6 +378,7 @@ class QVBACKUP_API CQVBackupControl {
   DWORD m_dwOverwriteMode = QVBC_OVERWRITE_ALWAYS;
   bool m_bOriginalPaths = false;
   bool m_bLeftAlone = false;          // the item being restored was kept as it was
+  bool m_bMetadataGiven = false;      // the file being restored got its saved metadata
   ULONGLONG m_ullContentHanded = 0;   // content of the current file handed back so far
   DWORD m_dwPendingFlushError = ERROR_SUCCESS;  // of the drive restored to before this one
   bool m_bFromRecordOnly = false;     // restoring without an index entry (RestoreRecord)

@@ -215,7 +215,8 @@ BOOL CQVBackupControl::RenameOverTarget(const qv::platform::ConfinedFolder& fold
 // A further name of a file: a hard link of the name restored before it;
 // when that one was not restored (or cannot be linked to), the content
 // from its record.
-BOOL CQVBackupControl::RestoreOtherName(DWORD dwFirst, const qv::WString& target) {
+BOOL CQVBackupControl::RestoreOtherName(DWORD dwFirst, const qv::WString& target,
+                                        const qv::platform::PosixMetadata& metadata) {
   qv::control::MetadataState& state = Metadata();
   auto restored = state.restored.find(dwFirst);
   if (restored != state.restored.end()) {
@@ -247,7 +248,7 @@ BOOL CQVBackupControl::RestoreOtherName(DWORD dwFirst, const qv::WString& target
   }
   m_ullRecordOffset = GetQword(userData, userdata::kRecordOffset);
   m_dwCurrentEntry = dwFirst;
-  if (!RestoreFileAs(target.c_str(), GetQword(userData, userdata::kFileBytes), true)) return FALSE;
+  if (!RestoreFileAs(target.c_str(), GetQword(userData, userdata::kFileBytes), &metadata)) return FALSE;
   state.restored.emplace(dwFirst, target);
   return TRUE;
 }
@@ -264,26 +265,30 @@ BOOL CQVBackupControl::RestoreItem(DWORD dwEntry, DWORD dwKind, const qv::WStrin
       }
       return RestoreLink(target, metadata->item.linkTarget);
     case QVBC_ITEM_OTHER_NAME:
-      return RestoreOtherName(metadata->sameFileAs, target);
+      return RestoreOtherName(metadata->sameFileAs, target, metadata->item);
     default: {
       DWORD size = 0;
       const BYTE* userData = m_qvfa.GetUserData(dwEntry, &size);
       m_ullRecordOffset = GetQword(userData, userdata::kRecordOffset);
       m_dwCurrentEntry = dwEntry;
-      // A file with a saved mode stays its owner's only until it gets it.
-      if (!RestoreFileAs(target.c_str(), GetQword(userData, userdata::kFileBytes), metadata != nullptr)) return FALSE;
+      // A file with saved metadata gets it before it takes its name.
+      if (!RestoreFileAs(target.c_str(), GetQword(userData, userdata::kFileBytes),
+                         metadata != nullptr ? &metadata->item : nullptr)) {
+        return FALSE;
+      }
       if (m_pMetadata) m_pMetadata->restored.emplace(dwEntry, target);
       return TRUE;
     }
   }
 }
 
-// An item in place gets its metadata (a folder's waits for what it holds),
-// and the folders above it, up to the drive's, are noted to get theirs.
+// An item in place gets its metadata (a folder's waits for what it holds;
+// a file that got it as it took its name is done), and the folders above
+// it, up to the drive's, are noted to get theirs.
 void CQVBackupControl::FinishItem(DWORD dwEntry, DWORD dwKind, const qv::WString& target) {
   qv::control::MetadataState& state = Metadata();
   const EntryMetadata* metadata = state.Find(dwEntry);
-  if (metadata != nullptr && dwKind != QVBC_ITEM_FOLDER) {
+  if (metadata != nullptr && dwKind != QVBC_ITEM_FOLDER && !m_bMetadataGiven) {
     qv::WString name;
     const qv::platform::ConfinedFolder* folder = HeldFolderOf(target, &name, false);
     state.notRestored |=

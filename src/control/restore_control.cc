@@ -111,19 +111,22 @@ BOOL CQVBackupControl::LoadArchiveIndex() {
 }
 
 BOOL CQVBackupControl::RestoreFile(LPCWSTR pszTarget, ULONGLONG ullFileBytes) {
-  return RestoreFileAs(pszTarget, ullFileBytes, false);
+  return RestoreFileAs(pszTarget, ullFileBytes, nullptr);
 }
 
 // A target below the root is reached through the folders held from it,
-// never through a link; any other is the host's choice, made in its own
-// folder as CQVBackupFile makes it.
-BOOL CQVBackupControl::RestoreFileAs(LPCWSTR pszTarget, ULONGLONG ullFileBytes, bool bKeepOwnerOnly) {
+// never through a link, and gets `pMetadata` (may be null) as it takes its
+// name; any other is the host's choice, made in its own folder as
+// CQVBackupFile makes it (its metadata is left to the caller).
+BOOL CQVBackupControl::RestoreFileAs(LPCWSTR pszTarget, ULONGLONG ullFileBytes,
+                                     const qv::platform::PosixMetadata* pMetadata) {
   theLog.Enter(QVT("CQVBackupControl::RestoreFile()"));
   m_dwPhase = 0;
   m_dwCallbackError = 0;
   m_ullFileBytes = ullFileBytes;
   m_ullContentHanded = 0;
   m_bLeftAlone = false;
+  m_bMetadataGiven = false;
   ReleaseRestoreBlock();
   const qv::WString target = pszTarget != nullptr ? qv::WString(pszTarget) : qv::WString();
   std::vector<qv::WString> names;
@@ -134,9 +137,13 @@ BOOL CQVBackupControl::RestoreFileAs(LPCWSTR pszTarget, ULONGLONG ullFileBytes, 
   if (cut != qv::WString::npos && NamesBelowRoot(root, target, &names) && !names.empty()) {
     const qv::WString folderPath = target.substr(0, cut);
     const auto folder = [this, &folderPath]() { return HeldFolder(folderPath, true); };
-    restored = qv::services::RestoreFileInto(folder, names.back(), bKeepOwnerOnly, RestoreCallback, ullFileBytes,
-                                             reinterpret_cast<std::uintptr_t>(this), ExistingRule(), &m_bLeftAlone);
+    qv::services::RestoreOutcome outcome;
+    restored = qv::services::RestoreFileInto(folder, names.back(), pMetadata, RestoreCallback, ullFileBytes,
+                                             reinterpret_cast<std::uintptr_t>(this), ExistingRule(), &outcome);
     error = GetLastError();
+    m_bLeftAlone = outcome.leftAlone;
+    m_bMetadataGiven = restored && outcome.metadataGiven;
+    if (m_bMetadataGiven && m_pMetadata) m_pMetadata->notRestored |= outcome.metadataNotSet;
   } else {
     CQVBackupFile file;
     file.Attach(pszTarget);
@@ -324,6 +331,7 @@ BOOL CQVBackupControl::RestoreEntry(DWORD dwEntry) {
   if (!TargetBelowRoot(path, path.GetLength(), &target)) return FALSE;
   theLog.LogDetail(QVT("Restoring file %s"), target.c_str());
   m_bLeftAlone = false;
+  m_bMetadataGiven = false;
   const bool kept = KeepsItemThere(dwEntry, kind, target);
   if (!kept && !RestoreItem(dwEntry, kind, target) && !m_bLeftAlone) {
     DWORD error = GetLastError();

@@ -47,6 +47,9 @@ class FaultyFile final : public RandomAccessFile {
   bool Size(ULONGLONG* size) override { return inner_->Size(size); }
   bool Truncate() override { return !Fails(FaultOp::kTruncate) && inner_->Truncate(); }
   bool Sync() override { return !Fails(FaultOp::kSync) && inner_->Sync(); }
+  DWORD ApplyPosixMetadata(const PosixMetadata& metadata, bool times) override {
+    return inner_->ApplyPosixMetadata(metadata, times);
+  }
 
  private:
   bool Fails(FaultOp op) {

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "platform/file_system.h"
+#include "platform/posix_metadata.h"
 #include "qvbackup/wintypes.h"
 
 namespace qv::platform {
@@ -58,6 +59,14 @@ class RandomAccessFile {
   // POSIX examines the path, whose name and parent folder the attributes
   // depend on.
   virtual bool Describe(const WCHAR* path, FileInformation* info) { return GetFileInformation(path, info); }
+  // ApplyPosixMetadata of this open file, through the file itself: no name
+  // is looked up, so it is the file written, whatever its name is now.
+  // Returns the bits of what was not given back. Files that cannot (the
+  // Windows file, test files) give back nothing.
+  virtual DWORD ApplyPosixMetadata(const PosixMetadata& /*metadata*/, bool times) {
+    return kMetadataOwnerNotSet | kMetadataModeNotSet | kMetadataAttributesNotSet |
+           (times ? kMetadataTimesNotSet : 0);
+  }
   // The first stretch of data at or after `from`, as [*start, *end): where
   // the file system keeps holes (sparse files) they lie between stretches
   // and read as zeros. False with ERROR_HANDLE_EOF when no data follows

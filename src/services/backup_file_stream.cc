@@ -206,7 +206,8 @@ bool ReceiveRuns(const CallbackChannel& channel, ULONGLONG bytes, ULONGLONG size
     SetLastError(ERROR_INVALID_DATA);
     return false;
   }
-  return file.Seek(size);
+  // A hole at the end is only the file's size, past the last run.
+  return file.Seek(size) && file.Truncate();
 }
 
 }  // namespace qv::services

@@ -72,9 +72,10 @@ bool SendRuns(platform::RandomAccessFile& file, const std::vector<DataRun>& runs
 
 // Asks `channel` for `bytes` of content of kind opening::kRuns and writes
 // each run where it lies in `file`, leaving the holes between them, then
-// puts the position at `size` (the file's size). False with
-// ERROR_INVALID_DATA for runs out of order, overlapping or past `size`, a
-// run cut short, else the write's error or ERROR_CANCELLED.
+// makes the file `size` bytes long (a hole at its end) with the position
+// there. False with ERROR_INVALID_DATA for runs out of order, overlapping
+// or past `size`, a run cut short, else the write's error or
+// ERROR_CANCELLED.
 bool ReceiveRuns(const CallbackChannel& channel, ULONGLONG bytes, ULONGLONG size, platform::RandomAccessFile& file);
 
 }  // namespace qv::services

@@ -56,10 +56,13 @@ void SplitFolderAndName(const qv::WString& path, qv::WString* folder, qv::WStrin
 
 }  // namespace
 
-bool qv::services::RestoreFileInto(const FolderOpener& folder, WStringView name, bool keepOwnerOnly,
-                                   QVBF_CALLBACK callback, ULONGLONG fileBytes, ULONGLONG userValue,
-                                   ExistingTarget rule, bool* leftAlone) {
-  if (leftAlone != nullptr) *leftAlone = false;
+bool qv::services::RestoreFileInto(const FolderOpener& folder, WStringView name,
+                                   const qv::platform::PosixMetadata* metadata, QVBF_CALLBACK callback,
+                                   ULONGLONG fileBytes, ULONGLONG userValue, ExistingTarget rule,
+                                   RestoreOutcome* outcome) {
+  RestoreOutcome ignored;
+  if (outcome == nullptr) outcome = &ignored;
+  *outcome = RestoreOutcome();
   CallbackChannel channel(callback, userValue);
   FileDescription file;
   ULONGLONG contentBytes = 0;
@@ -74,15 +77,19 @@ bool qv::services::RestoreFileInto(const FolderOpener& folder, WStringView name,
   qv::services::ReplacementFile replacement(*held, WString(name), rule);
   // An item the rule keeps costs no writing.
   if (replacement.TargetIsKept(file.lastWriteTime)) {
-    if (leftAlone != nullptr) *leftAlone = true;
+    outcome->leftAlone = true;
     return FailWith(ERROR_FILE_EXISTS) != FALSE;
   }
   if (!replacement.Create()) return false;
   const bool received = streams == qv::services::opening::kRuns
                             ? qv::services::ReceiveRuns(channel, contentBytes, file.size, replacement.File())
                             : qv::services::ReceiveContent(channel, contentBytes, replacement.File());
-  if (received && replacement.Commit(file, keepOwnerOnly)) return true;
-  if (leftAlone != nullptr) *leftAlone = replacement.LeftAlone();
+  if (received && replacement.Commit(file, metadata)) {
+    outcome->metadataGiven = replacement.MetadataGiven();
+    outcome->metadataNotSet = replacement.MetadataNotSet();
+    return true;
+  }
+  outcome->leftAlone = replacement.LeftAlone();
   return false;
 }
 
@@ -100,5 +107,6 @@ BOOL CQVBackupFile::RestoreFile(QVBF_CALLBACK pfnCallback, ULONGLONG ullFileByte
     folder = qv::platform::ConfinedFolder::OpenRoot(folderPath.c_str(), true);
     return folder.get();
   };
-  return qv::services::RestoreFileInto(openFolder, name, false, pfnCallback, ullFileBytes, ullUserValue) ? TRUE : FALSE;
+  return qv::services::RestoreFileInto(openFolder, name, nullptr, pfnCallback, ullFileBytes, ullUserValue) ? TRUE
+                                                                                                         : FALSE;
 }

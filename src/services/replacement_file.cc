@@ -75,20 +75,33 @@ bool ReplacementFile::Create() {
   return false;
 }
 
-bool ReplacementFile::Commit(const FileDescription& description, bool keepOwnerOnly) {
+bool ReplacementFile::Commit(const FileDescription& description, const platform::PosixMetadata* metadata) {
   // The content reaches the disk before the name does: a crash never
-  // leaves the target replaced by a file whose data was not written.
-  if (!file_->Truncate() || !file_->Sync()) return false;
+  // leaves the target replaced by a file whose data was not written. The
+  // times come after the sync, which could move them where the data is
+  // flushed late.
+  if (!file_->Sync()) return false;
+  const bool throughFile = metadata != nullptr && platform::KeepsPosixMetadata();
+  DWORD notSet = platform::kMetadataModeNotSet | platform::kMetadataTimesNotSet;
+  if (throughFile) notSet = file_->ApplyPosixMetadata(*metadata, true);
   file_.reset();
-  if (!folder_.SetTimes(temporary_, description.creationTime, description.lastAccessTime,
+  // What the saved metadata did not give, the description gives: the
+  // times, and the attributes (on POSIX the mode read-only makes). All of
+  // it before the rename, so that once the target carries the new content
+  // nothing is left that could fail.
+  if ((notSet & platform::kMetadataTimesNotSet) != 0 &&
+      !folder_.SetTimes(temporary_, description.creationTime, description.lastAccessTime,
                         description.lastWriteTime)) {
     return false;
   }
-  // Attributes before the rename, so that once the target carries the new
-  // content nothing is left that could fail.
-  if (!folder_.SetNewFileAttributes(temporary_, description.attributes, keepOwnerOnly)) return false;
+  if ((notSet & platform::kMetadataModeNotSet) != 0 &&
+      !folder_.SetNewFileAttributes(temporary_, description.attributes, metadata != nullptr)) {
+    return false;
+  }
   if (!TakeName(description)) return false;
   committed_ = true;
+  metadataGiven_ = throughFile;
+  metadataNotSet_ = throughFile ? notSet : 0;
   SetLastError(ERROR_SUCCESS);
   return true;
 }
@@ -107,21 +120,25 @@ bool ReplacementFile::TakeName(const FileDescription& description) {
   return ReplaceTarget();
 }
 
+// Most targets are missing or replaced as they are: the rename is tried
+// first. Windows refuses to replace a read-only, hidden or system file;
+// such a target is made writable and the rename tried once more.
 bool ReplacementFile::ReplaceTarget() {
-  platform::FileInformation existing;
-  bool unblocked = false;
-  {
-    log::LastErrorKeeper keep;  // a missing target is no failure
-    unblocked = folder_.GetInformation(name_, &existing) &&
-                (existing.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-                (existing.attributes & kAttributesBlockingReplacement) != 0;
-  }
-  if (unblocked && !folder_.MakeWritable(name_)) return false;
   if (folder_.Rename(temporary_, name_)) return true;
-  if (unblocked) {
+  const DWORD error = GetLastError();
+  platform::FileInformation existing;
+  bool blocked = false;
+  {
     log::LastErrorKeeper keep;
-    folder_.SetAttributes(name_, existing.attributes);
+    blocked = error == ERROR_ACCESS_DENIED && folder_.GetInformation(name_, &existing) &&
+              (existing.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+              (existing.attributes & kAttributesBlockingReplacement) != 0;
   }
+  if (!blocked) return false;
+  if (!folder_.MakeWritable(name_)) return false;
+  if (folder_.Rename(temporary_, name_)) return true;
+  log::LastErrorKeeper keep;
+  folder_.SetAttributes(name_, existing.attributes);
   return false;
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "platform/confined_folder.h"
+#include "platform/posix_metadata.h"
 #include "platform/random_access_file.h"
 #include "platform/text.h"
 #include "services/backup_file_records.h"
@@ -53,19 +54,24 @@ class ReplacementFile {
   // The new file, positioned after what was written. Only after Create.
   platform::RandomAccessFile& File() { return *file_; }
 
-  // Cuts the new file at its position, syncs it, closes it, gives it the
-  // times and attributes of `description` and renames it over the target
-  // (an existing read-only, hidden or system target is made writable
-  // first, and gets its attributes back when the rename fails). POSIX: the
-  // file's mode becomes that of a new file of the process (0666 less the
-  // umask) or, with `keepOwnerOnly`, stays its owner's only, for a caller
-  // that gives it its saved mode next; read-only takes the write
-  // permissions away. False with the system's error; the target is then
-  // as it was. Under a rule other than kReplace an item that the rule keeps
-  // makes it false with ERROR_FILE_EXISTS and LeftAlone() true; kKeep
-  // renames without replacing, so an item that appears meanwhile is kept
-  // too (kReplaceOlder looks at the item just before the rename).
-  bool Commit(const FileDescription& description, bool keepOwnerOnly);
+  // Syncs the new file as it was written (a writer that leaves a hole at
+  // its end sets its size itself), gives it what it had, closes it and
+  // renames it over the target (an existing read-only, hidden or system
+  // target that stops the rename is made writable and the rename tried
+  // again; it gets its attributes back when that fails too). What it had:
+  // with `metadata` on a system that keeps it, the saved owner, mode,
+  // extended attributes and times, given through the open file so that it
+  // takes its name whole (MetadataGiven(), MetadataNotSet()); what that did
+  // not give (and everything without it) comes from `description`: its
+  // times, and its attributes (POSIX: the mode of a new file of the process,
+  // 0666 less the umask, or its owner's only when `metadata` was to give
+  // one; read-only takes the write permissions away). False with the
+  // system's error; the target is then as it was. Under a rule other than
+  // kReplace an item that the rule keeps makes it false with
+  // ERROR_FILE_EXISTS and LeftAlone() true; kKeep renames without
+  // replacing, so an item that appears meanwhile is kept too
+  // (kReplaceOlder looks at the item just before the rename).
+  bool Commit(const FileDescription& description, const platform::PosixMetadata* metadata = nullptr);
 
   // Whether the item now under the target's name is one the rule keeps,
   // for a file saved with the last write time `saved` (nothing there:
@@ -73,6 +79,10 @@ class ReplacementFile {
   bool TargetIsKept(const FILETIME& saved) const;
   // Whether Commit found the existing item kept.
   bool LeftAlone() const { return leftAlone_; }
+  // Whether Commit gave the file its saved metadata, and the bits of what
+  // it could not give back (see ApplyPosixMetadata).
+  bool MetadataGiven() const { return metadataGiven_; }
+  DWORD MetadataNotSet() const { return metadataNotSet_; }
 
  private:
   bool ReplaceTarget();
@@ -82,6 +92,8 @@ class ReplacementFile {
   WString name_;
   ExistingTarget rule_;
   bool leftAlone_ = false;
+  bool metadataGiven_ = false;
+  DWORD metadataNotSet_ = 0;
   WString temporary_;
   std::unique_ptr<platform::RandomAccessFile> file_;
   bool committed_ = false;

@@ -10,6 +10,7 @@
 
 #include "common/test_util.h"
 #include "platform/posix_metadata.h"
+#include "platform/random_access_file.h"
 
 namespace qvtest {
 namespace {
@@ -127,6 +128,82 @@ TEST(PosixMetadataTest, WhatCannotBeGivenIsTold) {
   PosixMetadata none;
   EXPECT_FALSE(qv::platform::ReadPosixMetadata(missing.c_str(), &none));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// A file of this process's user with `mode` and times of its own.
+PosixMetadata OwnFile(DWORD mode) {
+  PosixMetadata item;
+  item.type = ItemType::kFile;
+  item.mode = mode;
+  item.uid = ::geteuid();
+  item.gid = ::getegid();
+  item.modifiedSeconds = 1300000000;
+  item.modifiedNanoseconds = 123456789;
+  item.accessedSeconds = 1250000000;
+  item.accessedNanoseconds = 7;
+  return item;
+}
+
+// Given through an open file, the metadata goes to that file whatever
+// its name has become, and nothing now under its old name is touched.
+TEST(PosixMetadataTest, AnOpenFileGetsItWhereverItsNameWent) {
+  TempDir temp;
+  fs::path made = temp.WriteFile("made.bin", 4);
+  ASSERT_EQ(::chmod(made.c_str(), 0600), 0);
+  auto file = qv::platform::OpenFile(DrivePathOf(made).c_str(), qv::platform::OpenMode::kReadWriteExisting,
+                                     qv::platform::Sharing::kRead);
+  ASSERT_TRUE(file) << GetLastError();
+  fs::rename(made, temp.path() / "moved.bin");
+  fs::path planted = temp.WriteFile("made.bin", 1);
+  ASSERT_EQ(::chmod(planted.c_str(), 0644), 0);
+  const struct stat plantedBefore = Lstat(planted);
+  const bool xattrs = XattrsWork(planted);
+
+  PosixMetadata item = OwnFile(0444);
+  item.attributes = {{"user.note", {'h', 'i'}}};
+  const DWORD missed = file->ApplyPosixMetadata(item, true);
+  EXPECT_EQ(missed & ~qv::platform::kMetadataAttributesNotSet, 0u);
+  EXPECT_EQ((missed & qv::platform::kMetadataAttributesNotSet) != 0, !xattrs);
+  // Read-only now, yet still open for writing as it was opened.
+  EXPECT_TRUE(file->Write("more", 4));
+  EXPECT_TRUE(file->Sync());
+  file.reset();
+
+  const struct stat moved = Lstat(temp.path() / "moved.bin");
+  EXPECT_EQ(moved.st_mode & 07777u, 0444u);
+  EXPECT_EQ(moved.st_size, 4);  // written at the start, over the 4 bytes
+  if (xattrs) {
+    char value[8] = {};
+    EXPECT_EQ(::getxattr((temp.path() / "moved.bin").c_str(), "user.note", value, sizeof(value)), 2);
+    EXPECT_STREQ(value, "hi");
+  }
+  const struct stat plantedAfter = Lstat(planted);
+  EXPECT_EQ(plantedAfter.st_mode & 07777u, 0644u);
+  EXPECT_EQ(plantedAfter.st_mtim.tv_sec, plantedBefore.st_mtim.tv_sec);
+  EXPECT_EQ(plantedAfter.st_mtim.tv_nsec, plantedBefore.st_mtim.tv_nsec);
+  if (xattrs) {
+    EXPECT_EQ(::getxattr(planted.c_str(), "user.note", nullptr, 0), -1);
+  }
+}
+
+// The times last: writing after them would move the modification time,
+// so they are checked on a file that was only synced after them.
+TEST(PosixMetadataTest, AnOpenFileKeepsTheTimesItWasGiven) {
+  TempDir temp;
+  fs::path made = temp.WriteFile("t.bin", 10);
+  auto file = qv::platform::OpenFile(DrivePathOf(made).c_str(), qv::platform::OpenMode::kReadWriteExisting,
+                                     qv::platform::Sharing::kRead);
+  ASSERT_TRUE(file) << GetLastError();
+  PosixMetadata item = OwnFile(0640);
+  EXPECT_EQ(file->ApplyPosixMetadata(item, true), 0u);
+  EXPECT_TRUE(file->Sync());
+  file.reset();
+  const struct stat status = Lstat(made);
+  EXPECT_EQ(status.st_mode & 07777u, 0640u);
+  EXPECT_EQ(status.st_mtim.tv_sec, 1300000000);
+  EXPECT_EQ(status.st_mtim.tv_nsec, 123456789);
+  EXPECT_EQ(status.st_atim.tv_sec, 1250000000);
+  EXPECT_EQ(status.st_atim.tv_nsec, 7);
 }
 
 }  // namespace

@@ -7,14 +7,16 @@
  *                   /proc/self/fd gives for it
  *   QV_CRASH_OP     write (write, pwrite), sync (fsync, fdatasync), rename
  *                   (rename, renameat, renameat2; either name below the
- *                   folder) or unlink (unlink, unlinkat, remove)
+ *                   folder), unlink (unlink, unlinkat, remove), mode
+ *                   (chmod, fchmod, fchmodat) or times (utimensat,
+ *                   futimens)
  *   QV_CRASH_AT     N: the N-th counted call of that operation sends SIGKILL
  *                   to the process before it is made
  *   QV_PAUSE_AT     N: the N-th counted call of that operation creates the
  *                   file QV_PAUSE_FILE.held, waits until QV_PAUSE_FILE is
  *                   gone, then is made
- *   QV_CRASH_COUNT  FILE: the totals "write N\nsync N\nrename N\nunlink N"
- *                   are written to FILE when the process exits
+ *   QV_CRASH_COUNT  FILE: the totals, a line "OP N" for each operation, are
+ *                   written to FILE when the process exits
  *   QV_CRASH_TRACE  FILE: each counted call adds the line "OP N PATH" to
  *                   FILE, in the order they are made (a rename: the new
  *                   name, then the old one)
@@ -29,12 +31,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
 
-enum { OP_WRITE, OP_SYNC, OP_RENAME, OP_UNLINK, OP_KINDS };
-static const char *const op_names[OP_KINDS] = {"write", "sync", "rename", "unlink"};
+enum { OP_WRITE, OP_SYNC, OP_RENAME, OP_UNLINK, OP_MODE, OP_TIMES, OP_KINDS };
+static const char *const op_names[OP_KINDS] = {"write", "sync", "rename", "unlink", "mode", "times"};
 
 static char watched[PATH_MAX];
 static size_t watched_length;
@@ -241,4 +244,34 @@ int remove(const char *path) {
   REAL(int, remove, (const char *));
   on_paths(OP_UNLINK, AT_FDCWD, path, AT_FDCWD, NULL);
   return real_remove(path);
+}
+
+int chmod(const char *path, mode_t mode) {
+  REAL(int, chmod, (const char *, mode_t));
+  on_paths(OP_MODE, AT_FDCWD, path, AT_FDCWD, NULL);
+  return real_chmod(path, mode);
+}
+
+int fchmod(int fd, mode_t mode) {
+  REAL(int, fchmod, (int, mode_t));
+  on_fd(OP_MODE, fd);
+  return real_fchmod(fd, mode);
+}
+
+int fchmodat(int dir, const char *path, mode_t mode, int flags) {
+  REAL(int, fchmodat, (int, const char *, mode_t, int));
+  on_paths(OP_MODE, dir, path, AT_FDCWD, NULL);
+  return real_fchmodat(dir, path, mode, flags);
+}
+
+int utimensat(int dir, const char *path, const struct timespec times[2], int flags) {
+  REAL(int, utimensat, (int, const char *, const struct timespec *, int));
+  on_paths(OP_TIMES, dir, path, AT_FDCWD, NULL);
+  return real_utimensat(dir, path, times, flags);
+}
+
+int futimens(int fd, const struct timespec times[2]) {
+  REAL(int, futimens, (int, const struct timespec *));
+  on_fd(OP_TIMES, fd);
+  return real_futimens(fd, times);
 }

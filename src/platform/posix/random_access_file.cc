@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <ctime>
 #include <random>
+#include <string>
 
 #include "platform/fault_injection.h"
 #include "platform/posix/drive_map.h"
@@ -102,6 +103,10 @@ class PosixFile final : public RandomAccessFile {
     *start = static_cast<ULONGLONG>(data);
     *end = static_cast<ULONGLONG>(hole);
     return true;
+  }
+
+  DWORD ApplyPosixMetadata(const PosixMetadata& metadata, bool times) override {
+    return posix::ApplyPosixMetadataAt(fd_, std::string(), metadata, times);
   }
 
   bool Sync() override {
