@@ -3,7 +3,8 @@
 // read-ahead (opening) run on. The owner's thread fills the slot Next()
 // gives and pushes it, workers claim slots in order, and the owner takes
 // the oldest back once a worker marked it done (each Slot has a `bool
-// done`, which changes under the ring's lock). A slot is touched only by
+// done`, which changes under the ring's lock); a slot the owner did itself
+// goes in done. A slot is touched only by
 // the thread that holds it: the owner before it is pushed and after it is
 // done, one worker in between. Declare the ring after everything its
 // workers use, so that it stops them first.
@@ -75,10 +76,21 @@ class OrderedWorkers {
     }
     work_.notify_one();
   }
-  // A worker's next slot, waiting for one; null once stopped.
+  // Hands the slot from Next() over done already (the owner did its work
+  // itself): no worker is woken for it, none takes it.
+  void PushDone() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    At(pushed_).done = true;
+    ++pushed_;
+  }
+  // A worker's next slot, waiting for one; null once stopped. Slots pushed
+  // done are passed over.
   Slot* Claim() {
     std::unique_lock<std::mutex> lock(mutex_);
-    work_.wait(lock, [&] { return stop_ || claimed_ < pushed_; });
+    work_.wait(lock, [&] {
+      while (claimed_ < pushed_ && At(claimed_).done) ++claimed_;
+      return stop_ || claimed_ < pushed_;
+    });
     return stop_ ? nullptr : &At(claimed_++);
   }
   // A worker is done with `slot`.
@@ -104,6 +116,8 @@ class OrderedWorkers {
     std::lock_guard<std::mutex> lock(mutex_);
     Slot& oldest = At(popped_++);
     oldest.done = false;
+    // A slot pushed done may be taken back before any worker passed it.
+    if (claimed_ < popped_) claimed_ = popped_;
     return oldest;
   }
   std::vector<Slot>& Slots() { return slots_; }

@@ -31,6 +31,16 @@ void ReadAhead::Push(AheadBlock block) {
   ring_.Push();
 }
 
+void ReadAhead::PushOpened(AheadBlock block) {
+  AheadBlock& slot = ring_.Next();
+  slot = block;
+  slot.payload = nullptr;
+  slot.data = nullptr;
+  slot.error = ownOpener_.Open(slot.header, slot.shape, block.payload, openKey_, slot.binding, slot.bindingSize,
+                               &slot.data);
+  ring_.PushDone();
+}
+
 AheadBlock* ReadAhead::Oldest() { return ring_.Oldest(true); }
 
 void ReadAhead::PopOldest() { Free(ring_.PopOldest()); }

@@ -45,6 +45,10 @@ class ReadAhead {
   // Hands a block to the workers; `block.payload` becomes theirs.
   // REQUIRES: !Full().
   void Push(AheadBlock block);
+  // Opens a block on the calling thread and queues it done, in its place
+  // among the others: for blocks so small that waking a worker costs more
+  // than opening them. `block.payload` is taken. REQUIRES: !Full().
+  void PushOpened(AheadBlock block);
   // The oldest block, once a worker is done with it; null when there is
   // none. Its data may be taken (set to null) before PopOldest.
   AheadBlock* Oldest();
@@ -58,6 +62,7 @@ class ReadAhead {
 
   KeyBytes key_;
   OpenKey openKey_;
+  BlockOpener ownOpener_;  // the calling thread's, for PushOpened
   OrderedWorkers<AheadBlock> ring_;
 };
 

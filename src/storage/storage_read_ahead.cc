@@ -29,6 +29,10 @@ namespace {
 // another and more wait; within a few MiB of memory.
 constexpr DWORD kBlocksPerWorker = 4;
 constexpr ULONGLONG kMostBytesAhead = 16ull << 20;
+// Blocks up to this many stored bytes (a small file's records and content)
+// are opened by the reader as it reads them: waking a worker and waiting
+// for it costs more than that.
+constexpr DWORD kOpenedByReader = 4096;
 
 }  // namespace
 
@@ -138,7 +142,11 @@ bool CQVStorage::ReadOneAhead(ULONGLONG ullEndOfData, DWORD dwBlockSize) {
   if (block.shape.encrypted) block.bindingSize = BindingOf(PlaceOf(offset), block.header, block.binding);
   block.next = offset + block::kSize + block.shape.stored;
   m_ullAheadNext = block.next;
-  m_pReadAhead->Push(std::move(block));
+  if (block.shape.stored <= kOpenedByReader) {
+    m_pReadAhead->PushOpened(std::move(block));
+  } else {
+    m_pReadAhead->Push(std::move(block));
+  }
   return true;
 }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
+#include <string>
 
 #include "platform_test_util.h"
 
@@ -29,6 +31,20 @@ TEST(RandomAccessFileTest, CreateNewMakesAFileOnlyWhereNothingIs) {
 
   dir.MakeDir("folder");
   EXPECT_FALSE(OpenFile(DrivePathIn(dir, "folder").c_str(), OpenMode::kCreateNew, Sharing::kRead));
+}
+
+// New names and archive identities come from these: each is a version 4
+// UUID, and no two are alike.
+TEST(RandomAccessFileTest, CreateUuidGivesVersionFourUuidsThatDiffer) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 200; ++i) {
+    BYTE uuid[16] = {};
+    ASSERT_TRUE(CreateUuid(uuid));
+    EXPECT_EQ(uuid[7] >> 4, 4) << i;
+    EXPECT_EQ(uuid[8] & 0xC0, 0x80) << i;
+    seen.insert(std::string(reinterpret_cast<const char*>(uuid), sizeof(uuid)));
+  }
+  EXPECT_EQ(seen.size(), 200u);
 }
 
 }  // namespace

@@ -10,10 +10,12 @@
 namespace qvtest {
 namespace {
 
-constexpr DWORD kBlock = 4096;
+constexpr DWORD kBlock = 16384;
 constexpr std::size_t kBlocks = 60;
 
-// Blocks of every kind: short, full, compressible, incompressible.
+// Blocks of every kind: short, full, compressible, incompressible; stored
+// in fewer bytes than the reader opens itself (a few KiB) and in more,
+// which go to the workers, one kind after the other.
 std::vector<Bytes> MixedBlocks() {
   std::vector<Bytes> blocks;
   for (std::size_t i = 0; i < kBlocks; ++i) {

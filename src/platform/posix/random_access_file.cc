@@ -1,6 +1,7 @@
 #include "platform/random_access_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -209,11 +210,25 @@ bool CopyFileReplacing(const WCHAR* from, const WCHAR* to) {
   return true;
 }
 
+// The kernel's random bytes in one call: a restore takes a new name for
+// every file it makes, and a random device set up each time costs more
+// than the rest of the name.
 bool CreateUuid(BYTE uuid[16]) {
-  std::random_device device;
-  for (int i = 0; i < 16; i += 4) {
-    unsigned int value = device();
-    for (int j = 0; j < 4; ++j) uuid[i + j] = static_cast<BYTE>(value >> (8 * j));
+  std::size_t filled = 0;
+  while (filled < 16) {
+    const ssize_t got = ::getrandom(uuid + filled, 16 - filled, 0);
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+    } else if (got < 0 && errno != EINTR) {
+      break;
+    }
+  }
+  if (filled < 16) {
+    std::random_device device;
+    for (int i = 0; i < 16; i += 4) {
+      unsigned int value = device();
+      for (int j = 0; j < 4; ++j) uuid[i + j] = static_cast<BYTE>(value >> (8 * j));
+    }
   }
   uuid[7] = static_cast<BYTE>((uuid[7] & 0x0F) | 0x40);  // version 4 (time_hi, little-endian)
   uuid[8] = static_cast<BYTE>((uuid[8] & 0x3F) | 0x80);  // RFC 4122 variant
