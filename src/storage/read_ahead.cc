@@ -23,21 +23,26 @@ ReadAhead::~ReadAhead() {
 
 bool ReadAhead::Full() const { return ring_.Full(); }
 
-void ReadAhead::Push(AheadBlock block) {
+AheadBlock& ReadAhead::Fill(const AheadBlock& block) {
   AheadBlock& slot = ring_.Next();
   slot = block;
   slot.data = nullptr;
   slot.error = 0;
+  return slot;
+}
+
+void ReadAhead::Open(BlockOpener& opener, AheadBlock& slot) const {
+  BYTE* payload = std::exchange(slot.payload, nullptr);
+  slot.error = opener.Open(slot.header, slot.shape, payload, openKey_, slot.binding, slot.bindingSize, &slot.data);
+}
+
+void ReadAhead::Push(AheadBlock block) {
+  Fill(block);
   ring_.Push();
 }
 
 void ReadAhead::PushOpened(AheadBlock block) {
-  AheadBlock& slot = ring_.Next();
-  slot = block;
-  slot.payload = nullptr;
-  slot.data = nullptr;
-  slot.error = ownOpener_.Open(slot.header, slot.shape, block.payload, openKey_, slot.binding, slot.bindingSize,
-                               &slot.data);
+  Open(ownOpener_, Fill(block));
   ring_.PushDone();
 }
 
@@ -59,9 +64,7 @@ void ReadAhead::Free(AheadBlock& block) {
 void ReadAhead::Work() {
   BlockOpener opener;
   for (AheadBlock* slot = ring_.Claim(); slot != nullptr; slot = ring_.Claim()) {
-    BYTE* payload = std::exchange(slot->payload, nullptr);
-    slot->error =
-        opener.Open(slot->header, slot->shape, payload, openKey_, slot->binding, slot->bindingSize, &slot->data);
+    Open(opener, *slot);
     ring_.Done(*slot);
   }
 }

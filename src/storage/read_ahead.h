@@ -58,6 +58,10 @@ class ReadAhead {
 
  private:
   void Work();
+  // The next slot, holding `block` (its payload with it) and nothing else.
+  AheadBlock& Fill(const AheadBlock& block);
+  // Opens the slot's payload (taken) into its data and error.
+  void Open(BlockOpener& opener, AheadBlock& slot) const;
   static void Free(AheadBlock& block);
 
   KeyBytes key_;

@@ -214,16 +214,8 @@ bool CopyFileReplacing(const WCHAR* from, const WCHAR* to) {
 // every file it makes, and a random device set up each time costs more
 // than the rest of the name.
 bool CreateUuid(BYTE uuid[16]) {
-  std::size_t filled = 0;
-  while (filled < 16) {
-    const ssize_t got = ::getrandom(uuid + filled, 16 - filled, 0);
-    if (got > 0) {
-      filled += static_cast<std::size_t>(got);
-    } else if (got < 0 && errno != EINTR) {
-      break;
-    }
-  }
-  if (filled < 16) {
+  // Up to 256 bytes come whole, never cut short by a signal.
+  if (::getrandom(uuid, 16, 0) != 16) {
     std::random_device device;
     for (int i = 0; i < 16; i += 4) {
       unsigned int value = device();
