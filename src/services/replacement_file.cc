@@ -1,5 +1,8 @@
 #include "services/replacement_file.h"
 
+#include <atomic>
+#include <cstring>
+
 #include "log/last_error_keeper.h"
 #include "platform/file_system.h"
 
@@ -12,15 +15,23 @@ constexpr DWORD kAttributesBlockingReplacement =
 
 }  // namespace
 
+// One draw of random bytes a process, then a counter scrambled by an odd
+// multiplier (a bijection: no two names of a process alike). A name taken
+// by another process, or left by a restore that died, is met by the
+// caller's next try.
 WString TemporaryName() {
   static constexpr char kDigits[] = "0123456789abcdef";
-  BYTE random[16] = {};
-  platform::CreateUuid(random);
+  static const ULONGLONG seed = [] {
+    BYTE random[16] = {};
+    platform::CreateUuid(random);
+    ULONGLONG value = 0;
+    std::memcpy(&value, random, sizeof value);
+    return value;
+  }();
+  static std::atomic<ULONGLONG> next{0};
+  const ULONGLONG value = seed ^ (next.fetch_add(1, std::memory_order_relaxed) * 0x9E3779B97F4A7C15ull);
   WString name = QVT("~qv");
-  for (int i = 0; i < 8; ++i) {
-    name.push_back(static_cast<WCHAR>(kDigits[random[i] >> 4]));
-    name.push_back(static_cast<WCHAR>(kDigits[random[i] & 0xF]));
-  }
+  for (int shift = 60; shift >= 0; shift -= 4) name.push_back(static_cast<WCHAR>(kDigits[(value >> shift) & 0xF]));
   return name + QVT(".tmp");
 }
 

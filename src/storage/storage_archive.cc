@@ -5,6 +5,7 @@
 #include "platform/random_access_file.h"
 #include "platform/system_info.h"
 #include "storage/archive_layout.h"
+#include "storage/buffered_volume.h"
 #include "storage/chain_member.h"
 #include "storage/block_queue.h"
 #include "storage/block_sealer.h"
@@ -228,7 +229,7 @@ BOOL CQVStorage::OpenArchive(QVS_ARCHIVE_INFO* pInfo, QVFA_PROGRESSPROC pfnProgr
     if (!file) return Fail(error);
     m_bReadOnly = TRUE;
   }
-  m_pVolume = file.release();
+  m_pVolume = new BufferedVolume(std::move(file));
   m_bVolumeDirty = FALSE;
   m_dwCurrentVolume = 0;
   m_dwCurrentVolumeIncrement = pInfo->dwIncrementToOpen;

@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
+#include "storage/buffered_volume.h"
 #include "qvbackup/qvstorage.h"
 
 using namespace qv::storage;
@@ -46,7 +47,9 @@ BOOL CQVStorage::OpenVolume(DWORD dwVolume) {
       // was written to it reaches the disk first.
       if (!SyncVolume()) return FALSE;
       CloseVolume();
-      m_pVolume = file.release();
+      // A volume being read is read through a buffer: its blocks' headers
+      // and small blocks take no call of their own.
+      m_pVolume = mode == OpenMode::kReadWriteAlways ? file.release() : new BufferedVolume(std::move(file));
       m_bVolumeDirty = FALSE;
       m_dwCurrentVolume = dwVolume;
       m_dwCurrentVolumeIncrement = increment;

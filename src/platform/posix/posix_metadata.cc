@@ -218,7 +218,9 @@ DWORD posix::ApplyPosixMetadataAt(int folderFd, const std::string& name, const P
   const bool link = metadata.type == ItemType::kSymbolicLink;
   const char* item = name.c_str();
   DWORD missed = 0;
-  if (::geteuid() == 0) {
+  // Asked once a process: a restore gives every file its owner.
+  static const bool mayGiveAway = ::geteuid() == 0;
+  if (mayGiveAway) {
     const uid_t uid = UserNumber(metadata.user, metadata.uid);
     const gid_t gid = GroupNumber(metadata.group, metadata.gid);
     const int set = self ? ::fchown(folderFd, uid, gid) : ::fchownat(folderFd, item, uid, gid, AT_SYMLINK_NOFOLLOW);
