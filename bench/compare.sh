@@ -41,6 +41,7 @@ rm -rf "$work/probe"
 python3 bench/make_corpus.py "$work/corpus" "$size"
 src=$work/corpus
 input=$(find "$src" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+bench_pages "$input"
 files=$(find "$src" -type f | wc -l)
 # The file restored alone: the first, in byte order of its path, of more than 1 MB.
 pick=$(cd "$src" && find . -type f -size +1000000c -printf '%P\n' | LC_ALL=C sort | head -n 1)
@@ -205,6 +206,7 @@ version() { { "$@" 2> /dev/null || true; } | head -n 1; }
   echo "none). One-file restore s: $pick ($(stat -c %s "$src/$pick") bytes) restored alone from the full backup"
   echo "(qvbackup restore PATTERN, restic restore --include, borg extract PATH, tar -x MEMBER after the whole"
   echo "stream is decompressed). The last three columns divide the row's MB/s by restic's and borg's of this run."
+  echo "Memory: $(pages_note)."
   echo
   for level in fast default best; do
     case $level in fast) i=$qvfast ;; default) i=$qv ;; best) i=$qvbest ;; esac

@@ -24,6 +24,7 @@ bench_work
 python3 bench/make_corpus.py "$work/corpus" "$size"
 src=$work/corpus
 input=$(find "$src" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+bench_pages "$input"
 export RESTIC_PASSWORD=bench-password RESTIC_CACHE_DIR=$work/cache/restic
 "$qvbackup" backup "$src" --to "$work/qv" --name c --quiet --threads 2 > /dev/null
 restic init -q -r "$work/restic" && restic backup -q -r "$work/restic" "$src" > /dev/null
@@ -51,7 +52,8 @@ rate() { calc "$mb / $(seconds "$1")"; }
   echo
   echo "\`bench/restore.sh $size $rounds\` ($(nproc) cores, $(date -u +%Y-%m-%d), $(git describe --always --dirty 2> /dev/null || echo "no git"),"
   echo "$(restic version | head -n 1)): $(printf "%.1f" "$mb") MB restored from tmpfs to tmpfs, the three"
-  echo "restores taken in turns in each of $rounds rounds, medians; every restore compared with the corpus."
+  echo "restores taken in turns in each of $rounds rounds, medians; every restore compared with the corpus;"
+  echo "$(pages_note)."
   echo
   echo "| restore | seconds | MB/s | CPU s | peak MiB | vs restic |"
   echo "|---|---|---|---|---|---|"
