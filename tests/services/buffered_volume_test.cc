@@ -32,6 +32,7 @@ class MemoryFile : public platform::RandomAccessFile {
   }
   bool Write(const void* data, DWORD size) override {
     if (Fails()) return false;
+    if (size == 0) return true;
     if (bytes_.size() < position_ + size) bytes_.resize(position_ + size);
     std::memcpy(bytes_.data() + position_, data, size);
     position_ += size;
