@@ -9,9 +9,9 @@ machine.
 
     make_corpus.py DIR [SIZE]     SIZE in bytes, with K, M or G (default 1G)
 """
+import argparse
 import os
 import random
-import sys
 
 WORDS = ("account balance budget chapter contract customer delivery invoice letter "
          "meeting minutes notes order payment project quarter receipt report "
@@ -20,9 +20,16 @@ WORDS = ("account balance budget chapter contract customer delivery invoice lett
 
 def parse_size(text):
     units = {"K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
-    if text[-1].upper() in units:
-        return int(text[:-1]) * units[text[-1].upper()]
-    return int(text)
+    try:
+        if text and text[-1].upper() in units:
+            size = int(text[:-1]) * units[text[-1].upper()]
+        else:
+            size = int(text)
+    except ValueError:
+        size = 0
+    if size <= 0:
+        raise argparse.ArgumentTypeError(f"'{text}' is no size: bytes, or a number with K, M or G")
+    return size
 
 
 def text_bytes(rng, size):
@@ -53,8 +60,13 @@ def write(path, data):
 
 
 def main():
-    root = sys.argv[1]
-    total = parse_size(sys.argv[2]) if len(sys.argv) > 2 else 1 << 30
+    parser = argparse.ArgumentParser(description="Writes a deterministic home folder corpus of about SIZE bytes.")
+    parser.add_argument("dir", metavar="DIR", help="the folder the corpus is written below")
+    parser.add_argument("size", metavar="SIZE", nargs="?", type=parse_size, default=1 << 30,
+                        help="bytes, with K, M or G (default 1G)")
+    args = parser.parse_args()
+    root = args.dir
+    total = args.size
     rng = random.Random(20261207)
     media, docs, bins, small = (int(total * p) for p in (0.45, 0.30, 0.15, 0.10))
     n = 0
