@@ -6,6 +6,7 @@
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
 #include "storage/archive_layout.h"
+#include "storage/buffered_volume.h"
 #include "qvbackup/qvstorage.h"
 
 using namespace qv::storage;
@@ -158,7 +159,7 @@ BOOL CQVStorage::OpenRunningProgram() {
   if (program.IsEmpty()) return Fail(GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_FILE_NOT_FOUND);
   auto file = qv::platform::OpenFile(program, OpenMode::kReadExisting, Sharing::kRead);
   if (!file) return Fail(GetLastError());
-  m_pVolume = file.release();
+  m_pVolume = new BufferedVolume(std::move(file));
   m_bVolumeDirty = FALSE;
   m_dwCurrentVolume = 0;
   m_dwCurrentVolumeIncrement = 0;

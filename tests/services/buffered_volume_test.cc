@@ -59,7 +59,6 @@ class MemoryFile : public platform::RandomAccessFile {
     return true;
   }
   bool Sync() override { return true; }
-  bool Describe(const WCHAR* /*path*/, platform::FileInformation* /*info*/) override { return false; }
 
   int reads = 0;
   int seeks = 0;
